@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The whole test run: installs what it needs, then builds and runs
+#   1. the native suite (Linux, gcc),
+#   2. the same suite with AddressSanitizer and UndefinedBehaviorSanitizer,
+#   3. the Windows build of the core's suites (mingw-w64, i686) under Wine.
+# Options: --native-only skips the Windows suite; --no-sanitize skips the sanitizer suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+windows=1
+sanitize=1
+for arg in "$@"; do
+  case "$arg" in
+    --native-only) windows=0 ;;
+    --no-sanitize) sanitize=0 ;;
+    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
+    *) echo "test.sh: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+
+if [ "$windows" = 1 ]; then scripts/setup.sh --windows; else scripts/setup.sh; fi
+
+jobs="$(nproc)"
+BUILD_ROOT="${BUILD_ROOT:-build}"
+started=$SECONDS
+
+section() { printf '\n=== %s (%ds)\n' "$1" "$((SECONDS - started))"; }
+
+section "native build"
+cmake -S . -B "$BUILD_ROOT/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD_ROOT/native" -j"$jobs"
+section "native tests"
+ctest --test-dir "$BUILD_ROOT/native" --output-on-failure -j"$jobs"
+
+if [ "$sanitize" = 1 ]; then
+  section "sanitizer build"
+  cmake -S . -B "$BUILD_ROOT/sanitize" -DCMAKE_BUILD_TYPE=Debug -DREPAIR_SANITIZE=ON >/dev/null
+  cmake --build "$BUILD_ROOT/sanitize" -j"$jobs"
+  section "sanitizer tests"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$BUILD_ROOT/sanitize" --output-on-failure -j"$jobs"
+fi
+
+if [ "$windows" = 1 ]; then
+  section "windows build"
+  scripts/build-windows.sh "$BUILD_ROOT/windows"
+  section "windows tests (wine)"
+  scripts/wine-env.sh ctest --test-dir "$BUILD_ROOT/windows" --output-on-failure -j"$jobs"
+fi
+section "all suites passed"

@@ -1,0 +1,47 @@
+#include "app/run_context.h"
+
+#include "platform/path_split.h"
+#include "platform/process_info.h"
+#include "strings/string_table.h"
+
+namespace repair {
+
+bool FillRunContext(platform::WindowHandle window, const CommandLineOptions& options,
+                    RecoveryContext& context) {
+  char executablePath[kPathBufferSize] = {};
+  if (!platform::GetExecutablePath(executablePath, sizeof(executablePath))) return false;
+  return FillRunContextFromPath(window, options, executablePath, context);
+}
+
+bool FillRunContextFromPath(platform::WindowHandle window, const CommandLineOptions& options,
+                            const char* executablePath, RecoveryContext& context) {
+  context = RecoveryContext{};
+  context.window = window;
+
+  bool complete = false;
+  platform::PathParts parts{};
+  if (executablePath != nullptr && platform::SplitPath(executablePath, parts)) {
+    complete = FormatPath(context.baseFolder, "%s%s", parts.drive, parts.folder);
+    complete = FormatPath(context.ownFileName, "%s%s", parts.name, parts.ext) && complete;
+  }
+
+  // Every value the table can hold fits a path buffer.
+  LookupTextInto("SYS_LOCALVERFNAME", context.versionFileName, "buildver.tvf");
+  LookupTextInto("SYS_FILEHASHFNAME", context.manifestFileName, "filehash.tsf");
+  LookupTextInto("SYS_REMOTEPATH", context.remotePath, "");
+
+  // A rollback request beats an explicit version wherever it stands on the command line.
+  if (options.rollback) {
+    context.versionMode = VersionMode::Rollback;
+  } else if (options.explicitVersion) {
+    context.versionMode = VersionMode::Explicit;
+    context.major = options.major;
+    context.minor = options.minor;
+  } else {
+    context.versionMode = VersionMode::Current;
+  }
+  context.quiet = options.quiet ? 1 : 0;
+  return complete;
+}
+
+}  // namespace repair

@@ -1,0 +1,36 @@
+// The run context: what start-up hands the worker, written once before it exists.
+#pragma once
+
+#include <cstdint>
+
+#include "app/command_line.h"
+#include "common/format.h"
+#include "platform/window_handle.h"
+
+namespace repair {
+
+enum class VersionMode : std::int32_t { Current = 0, Rollback = 1, Explicit = 2 };
+
+struct RecoveryContext {
+  platform::WindowHandle window = nullptr;
+  char baseFolder[kPathBufferSize] = {};        // the executable's folder, with its separator
+  char remotePath[kPathBufferSize] = {};        // "SYS_REMOTEPATH"
+  char versionFileName[kPathBufferSize] = {};   // "SYS_LOCALVERFNAME"
+  char manifestFileName[kPathBufferSize] = {};  // "SYS_FILEHASHFNAME"
+  char ownFileName[kPathBufferSize] = {};       // the executable's name and extension
+  VersionMode versionMode = VersionMode::Current;
+  std::int32_t major = 0;
+  std::int32_t minor = 0;
+  std::uint8_t quiet = 0;
+};
+
+// Fills `context` from the running executable's path, the loaded string table and `options`.
+// Returns false when the executable's path cannot be read or split into the fields.
+bool FillRunContext(platform::WindowHandle window, const CommandLineOptions& options,
+                    RecoveryContext& context);
+
+// The part of FillRunContext that does not ask the system: `executablePath` is given.
+bool FillRunContextFromPath(platform::WindowHandle window, const CommandLineOptions& options,
+                            const char* executablePath, RecoveryContext& context);
+
+}  // namespace repair

@@ -1,0 +1,129 @@
+#include "app/run_context.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "strings/string_table.h"
+
+#if !defined(_WIN32)
+#include <climits>
+#include <cstdlib>
+#endif
+
+namespace repair {
+namespace {
+
+#if defined(_WIN32)
+constexpr char kExecutable[] = "C:\\Games\\Client\\repair.exe";
+constexpr char kFolder[] = "C:\\Games\\Client\\";
+constexpr char kName[] = "repair.exe";
+#else
+constexpr char kExecutable[] = "/opt/games/client/repair.bin";
+constexpr char kFolder[] = "/opt/games/client/";
+constexpr char kName[] = "repair.bin";
+#endif
+
+// Each test starts from an empty global table and leaves one behind.
+class RunContextTest : public ::testing::Test {
+ protected:
+  void SetUp() override { GlobalStringTable().Clear(); }
+  void TearDown() override { GlobalStringTable().Clear(); }
+};
+
+TEST_F(RunContextTest, EmptyTableGivesDefaults) {
+  CommandLineOptions options;
+  RecoveryContext context;
+  int windowTag = 0;
+  ASSERT_TRUE(FillRunContextFromPath(&windowTag, options, kExecutable, context));
+
+  EXPECT_EQ(context.window, &windowTag);
+  EXPECT_STREQ(context.baseFolder, kFolder);
+  EXPECT_STREQ(context.ownFileName, kName);
+  EXPECT_STREQ(context.versionFileName, "buildver.tvf");
+  EXPECT_STREQ(context.manifestFileName, "filehash.tsf");
+  EXPECT_STREQ(context.remotePath, "");
+  EXPECT_EQ(context.versionMode, VersionMode::Current);
+  EXPECT_EQ(context.quiet, 0);
+}
+
+TEST_F(RunContextTest, SettingsComeFromTheStringTable) {
+  GlobalStringTable().Insert("SYS_LOCALVERFNAME", "ver.dat");
+  GlobalStringTable().Insert("SYS_FILEHASHFNAME", "");
+  GlobalStringTable().Insert("SYS_REMOTEPATH", "http://127.0.0.1/$MAJORVER$/%d");
+  RecoveryContext context;
+  ASSERT_TRUE(FillRunContextFromPath(nullptr, CommandLineOptions{}, kExecutable, context));
+  EXPECT_STREQ(context.versionFileName, "ver.dat");
+  EXPECT_STREQ(context.manifestFileName, "");
+  EXPECT_STREQ(context.remotePath, "http://127.0.0.1/$MAJORVER$/%d");
+}
+
+TEST_F(RunContextTest, VersionModeAndQuiet) {
+  CommandLineOptions options;
+  options.explicitVersion = true;
+  options.quiet = true;
+  options.major = 3;
+  options.minor = -1;
+  RecoveryContext context;
+  ASSERT_TRUE(FillRunContextFromPath(nullptr, options, kExecutable, context));
+  EXPECT_EQ(context.versionMode, VersionMode::Explicit);
+  EXPECT_EQ(context.major, 3);
+  EXPECT_EQ(context.minor, -1);
+  EXPECT_EQ(context.quiet, 1);
+
+  options.rollback = true;
+  ASSERT_TRUE(FillRunContextFromPath(nullptr, options, kExecutable, context));
+  EXPECT_EQ(context.versionMode, VersionMode::Rollback);
+  EXPECT_EQ(context.major, 0);
+  EXPECT_EQ(context.minor, 0);
+
+  // Numbers left in options without an explicit version are not carried over.
+  options.rollback = false;
+  options.explicitVersion = false;
+  ASSERT_TRUE(FillRunContextFromPath(nullptr, options, kExecutable, context));
+  EXPECT_EQ(context.versionMode, VersionMode::Current);
+  EXPECT_EQ(context.major, 0);
+  EXPECT_EQ(context.minor, 0);
+}
+
+TEST_F(RunContextTest, FieldsThatDoNotFitFail) {
+  RecoveryContext context;
+  EXPECT_FALSE(FillRunContextFromPath(nullptr, CommandLineOptions{}, nullptr, context));
+  EXPECT_STREQ(context.baseFolder, "");
+  EXPECT_STREQ(context.ownFileName, "");
+
+  // A file name beyond its 256-byte field.
+  std::string path = std::string(kFolder) + std::string(300, 'n') + ".exe";
+  EXPECT_FALSE(FillRunContextFromPath(nullptr, CommandLineOptions{}, path.c_str(), context));
+  EXPECT_STREQ(context.ownFileName, "");
+
+  // Name and extension each fit their parts but not, together, a path buffer.
+  path = std::string(kFolder) + std::string(200, 'n') + "." + std::string(99, 'e');
+  EXPECT_FALSE(FillRunContextFromPath(nullptr, CommandLineOptions{}, path.c_str(), context));
+  EXPECT_STREQ(context.baseFolder, kFolder);
+  EXPECT_STREQ(context.ownFileName, "");
+}
+
+TEST_F(RunContextTest, RealExecutable) {
+  RecoveryContext context;
+  ASSERT_TRUE(FillRunContext(nullptr, CommandLineOptions{}, context));
+  std::string folder = context.baseFolder;
+  std::string name = context.ownFileName;
+#if defined(_WIN32)
+  ASSERT_GE(name.size(), 4u);
+  EXPECT_EQ(name.substr(name.size() - 4), ".exe");
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), '\\');
+#else
+  char resolved[PATH_MAX];
+  ASSERT_NE(realpath("/proc/self/exe", resolved), nullptr);
+  EXPECT_EQ(folder + name, std::string(resolved));
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), '/');
+  EXPECT_EQ(name.find('/'), std::string::npos);
+#endif
+  EXPECT_STREQ(context.versionFileName, "buildver.tvf");
+}
+
+}  // namespace
+}  // namespace repair

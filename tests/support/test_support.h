@@ -1,0 +1,36 @@
+// Helpers shared by the suites: temp folders and test data paths that work natively and
+// under Wine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace repair::test {
+
+// A fresh empty folder, removed with its contents when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  // The folder's path with no trailing separator.
+  const std::string& path() const { return path_; }
+  // path() + separator + name.
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// The path of a file in tests/data, in the form the platform's file calls accept
+// (under Wine, the Unix path through drive Z:).
+std::string DataPath(const std::string& name);
+
+std::vector<std::uint8_t> ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);
+void WriteAll(const std::string& path, const std::string& text);
+
+}  // namespace repair::test
