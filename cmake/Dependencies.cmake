@@ -33,3 +33,8 @@ else()
 endif()
 
 find_package(Threads REQUIRED)
+
+# libcurl takes WinINet's place in the Linux build.
+if(NOT WIN32)
+  find_package(CURL REQUIRED)
+endif()

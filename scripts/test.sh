@@ -2,8 +2,11 @@
 # The whole test run: installs what it needs, then builds and runs
 #   1. the native suite (Linux, gcc),
 #   2. the same suite with AddressSanitizer and UndefinedBehaviorSanitizer,
-#   3. the Windows build of the core's suites (mingw-w64, i686) under Wine.
-# Options: --native-only skips the Windows suite; --no-sanitize skips the sanitizer suite.
+#   3. each fuzz target for a short bounded time (FUZZ_SECONDS, default 20),
+#   4. the Windows build of the core's suites (mingw-w64, i686) under Wine.
+# The native and sanitizer suites include the end-to-end runs against a private nginx.
+# Options: --native-only skips the Windows suite; --no-sanitize skips the sanitizer suite and
+# the fuzzers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,6 +42,8 @@ if [ "$sanitize" = 1 ]; then
   section "sanitizer tests"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$BUILD_ROOT/sanitize" --output-on-failure -j"$jobs"
+  section "fuzzers"
+  BUILD_ROOT="$BUILD_ROOT" scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 fi
 
 if [ "$windows" = 1 ]; then

@@ -5,11 +5,10 @@
 
 #include "app/command_line.h"
 #include "common/format.h"
+#include "engine/version_mode.h"
 #include "platform/window_handle.h"
 
 namespace repair {
-
-enum class VersionMode : std::int32_t { Current = 0, Rollback = 1, Explicit = 2 };
 
 struct RecoveryContext {
   platform::WindowHandle window = nullptr;

@@ -1,15 +1,20 @@
 // repair-publish: the operator's side of the repair tool. It makes key pairs, seals files for
-// the key this build embeds, and writes the string and version files that ship with a client.
+// the key this build embeds, writes the string and version files that ship with a client, and
+// builds the manifest and the whole release that a static HTTP host serves.
 #include <cerrno>
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "codec/builtin_key.h"
 #include "publish/file_util.h"
+#include "publish/manifest_builder.h"
+#include "publish/release.h"
 #include "publish/sealer.h"
 #include "publish/version_file.h"
 #include "strings/string_table.h"
@@ -64,6 +69,42 @@ bool TakeOption(std::vector<std::string>& args, const char* name, std::string& v
   return true;
 }
 
+// Takes every "--NAME VALUE" out of args; false when one is given without a value.
+bool TakeRepeated(std::vector<std::string>& args, const char* name,
+                  std::vector<std::string>& values) {
+  for (std::string value; ;) {
+    std::size_t before = args.size();
+    if (!TakeOption(args, name, value)) return false;
+    if (args.size() == before) return true;
+    values.push_back(value);
+  }
+}
+
+// Takes "--NAME" out of args; true when it was there.
+bool TakeFlag(std::vector<std::string>& args, const char* name) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != name) continue;
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+    return true;
+  }
+  return false;
+}
+
+// An option this command does not know, left among the operands.
+bool HasUnknownOption(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      std::fprintf(stderr, "repair-publish: unknown option %s\n", a.c_str());
+      return true;
+    }
+  }
+  return false;
+}
+
+void Note(const std::string& text) {
+  std::fprintf(stderr, "repair-publish: note: %s\n", text.c_str());
+}
+
 // A decimal signed 32-bit number, nothing else.
 bool ParseInt32(const std::string& text, std::int32_t& value) {
   if (text.empty()) return false;
@@ -105,15 +146,23 @@ int RunExportKey(const std::vector<std::string>& argsIn) {
   return kExitOk;
 }
 
+// The public key named with --public, or the embedded key's.
+bool PublicKeyFor(const std::string& publicPath, Bytes& publicKey) {
+  if (!publicPath.empty()) return Read(publicPath, publicKey);
+  try {
+    publicKey = repair::publish::PublicKeyFromPrivate(EmbeddedKey());
+  } catch (const std::exception& e) {
+    Fail(e.what());
+    return false;
+  }
+  return true;
+}
+
 // Seals `plaintext` for the public key named with --public, or the embedded key's.
 int SealTo(const std::string& publicPath, const Bytes& plaintext, const std::string& out) {
   try {
     Bytes publicKey;
-    if (publicPath.empty()) {
-      publicKey = repair::publish::PublicKeyFromPrivate(EmbeddedKey());
-    } else if (!Read(publicPath, publicKey)) {
-      return kExitFailed;
-    }
+    if (!PublicKeyFor(publicPath, publicKey)) return kExitFailed;
     return Write(out, repair::publish::Seal(publicKey, plaintext)) ? kExitOk : kExitFailed;
   } catch (const std::exception& e) {
     return Fail(e.what());
@@ -228,6 +277,104 @@ int RunVersion(const std::vector<std::string>& argsIn) {
   return SealTo(publicPath, repair::publish::EncodeVersionPlaintext(words), args.back());
 }
 
+int RunManifest(const std::vector<std::string>& argsIn) {
+  std::vector<std::string> args = argsIn;
+  std::string publicPath;
+  repair::publish::ScanOptions scan;
+  if (!TakeOption(args, "--public", publicPath) || !TakeRepeated(args, "--exclude", scan.exclude)) {
+    return kExitUsage;
+  }
+  scan.keepEmpty = TakeFlag(args, "--keep-empty");
+  if (HasUnknownOption(args) || args.size() != 2) return kExitUsage;
+  Bytes publicKey;
+  if (!PublicKeyFor(publicPath, publicKey)) return kExitFailed;
+  std::size_t records = 0;
+  std::string summary, error;
+  if (!repair::publish::WriteClientManifest(args[0], scan, publicKey, args[1], Note, records,
+                                            summary, error)) {
+    return Fail(error);
+  }
+  std::printf("%s: %zu files listed (digested %s)\n", args[1].c_str(), records, summary.c_str());
+  return kExitOk;
+}
+
+int RunInspect(const std::vector<std::string>& argsIn) {
+  std::vector<std::string> args = argsIn;
+  std::string privatePath;
+  if (!TakeOption(args, "--private", privatePath) || HasUnknownOption(args) || args.size() != 1) {
+    return kExitUsage;
+  }
+  Bytes key = EmbeddedKey();
+  if (!privatePath.empty() && !Read(privatePath, key)) return kExitFailed;
+  Bytes manifest;
+  if (!Read(args[0], manifest)) return kExitFailed;
+  std::vector<repair::publish::ManifestRecord> records;
+  std::vector<std::string> notes;
+  std::string error;
+  if (!repair::publish::ReadManifest(manifest, key, records, notes, error)) {
+    return Fail(args[0] + ": " + error);
+  }
+  for (const std::string& n : notes) Note(n);
+  unsigned long long total = 0;
+  for (const auto& r : records) {
+    std::printf("%s %lu %s\n", repair::publish::Md5Hex(r.md5).c_str(),
+                static_cast<unsigned long>(r.size), repair::publish::PrintableName(r.name).c_str());
+    total += r.size;
+  }
+  std::fprintf(stderr, "%s: %zu files, %llu bytes in all\n", args[0].c_str(), records.size(),
+               total);
+  return kExitOk;
+}
+
+int RunPublish(const std::vector<std::string>& argsIn) {
+  std::vector<std::string> args = argsIn;
+  std::string publicPath;
+  repair::publish::ReleaseOptions options;
+  if (!TakeOption(args, "--public", publicPath) ||
+      !TakeRepeated(args, "--exclude", options.exclude) ||
+      !TakeOption(args, "--manifest-name", options.manifestName) ||
+      !TakeOption(args, "--version-file", options.versionFileName) ||
+      !TakeOption(args, "--remote-layout", options.remoteLayout) ||
+      !TakeOption(args, "--base-url", options.baseUrl)) {
+    return kExitUsage;
+  }
+  options.keepEmpty = TakeFlag(args, "--keep-empty");
+  if (HasUnknownOption(args) || args.size() != 4) return kExitUsage;
+  if (!ParseInt32(args[1], options.major) || !ParseInt32(args[2], options.minor)) {
+    return Fail("MAJOR and MINOR must be whole numbers in the signed 32-bit range");
+  }
+  while (!options.baseUrl.empty() && options.baseUrl.back() == '/') options.baseUrl.pop_back();
+  options.clientDir = args[0];
+  options.outDir = args[3];
+  if (!PublicKeyFor(publicPath, options.publicKey)) return kExitFailed;
+
+  repair::publish::ReleaseResult result;
+  std::string error;
+  if (!repair::publish::PublishRelease(options, Note, result, error)) return Fail(error);
+
+  const std::string base = options.baseUrl.empty() ? "<base URL>" : options.baseUrl;
+  const std::string remotePath = base + "/" + options.remoteLayout;
+  const std::string manifestPath =
+      repair::publish::DisplayPath(result.remoteDir / options.manifestName);
+  std::printf("build %d.%d: %zu files listed in %s (copied %s)\n", options.major, options.minor,
+              result.records, manifestPath.c_str(), result.copySummary.c_str());
+  std::printf("version file to ship in the client folder: %s\n",
+              repair::publish::DisplayPath(result.versionFile).c_str());
+  std::printf("serve %s at %s; the string file needs:\n",
+              repair::publish::DisplayPath(options.outDir / "remote").c_str(), base.c_str());
+  std::printf("SYS_REMOTEPATH=%s\n", remotePath.c_str());
+  if (options.manifestName != repair::publish::kDefaultManifestName) {
+    std::printf("SYS_FILEHASHFNAME=%s\n", options.manifestName.c_str());
+  }
+  if (options.versionFileName != repair::publish::kDefaultVersionFileName) {
+    std::printf("SYS_LOCALVERFNAME=%s\n", options.versionFileName.c_str());
+  }
+  if (remotePath.size() > 255) {
+    Note("the SYS_REMOTEPATH value is over 255 bytes, which the tool ignores");
+  }
+  return kExitOk;
+}
+
 const Command kCommands[] = {
     {"keygen", "keygen PRIVATE.der PUBLIC.der",
      "Makes a new brainpoolP160r1 key pair: the private key in the 202-byte PKCS#8 form that the\n"
@@ -251,6 +398,36 @@ const Command kCommands[] = {
      "Writes a sealed version file: 12 bytes of plaintext (73-byte file), or 16 with FOURTH\n"
      "(77-byte file). THIRD defaults to 0.",
      RunVersion},
+    {"manifest", "manifest [--public KEY.der] [--exclude NAME]... [--keep-empty] DIR OUT",
+     "Writes the manifest of the client folder DIR: every regular file below it with its size\n"
+     "and MD5, in byte order of the backslash-separated names, sealed and LZMA-packed.\n"
+     "--exclude leaves out a file, or a folder with all it holds (repeatable). Symbolic links\n"
+     "are reported and not followed. Empty files are left out, with a note, unless\n"
+     "--keep-empty: an empty file cannot be downloaded (Content-Length 0 is refused),\n"
+     "so a listed one that goes missing could never be repaired.",
+     RunManifest},
+    {"inspect", "inspect [--private KEY.der] MANIFEST",
+     "Opens a manifest with the embedded key (or the private key given), checks every bound of\n"
+     "its format and lists its files, one a line: MD5, size, name.",
+     RunInspect},
+    {"publish", "publish [OPTIONS] CLIENT_DIR MAJOR MINOR OUT_DIR",
+     "Writes the release of build MAJOR.MINOR of CLIENT_DIR:\n"
+     "  OUT_DIR/remote/<folder>/   the manifest and a copy of every listed file\n"
+     "  OUT_DIR/client-files/      the version file to ship with the client\n"
+     "Serve OUT_DIR/remote at a base URL and put the SYS_REMOTEPATH line printed at the end in\n"
+     "the string file. The version file is listed too; the client folder's own manifest and\n"
+     "version file are not used.\n"
+     "\n"
+     "  --public KEY.der          seal for this public key instead of the embedded key's\n"
+     "  --exclude NAME            leave out a file or folder (repeatable), as for 'manifest'\n"
+     "  --keep-empty              list empty files too, as for 'manifest'\n"
+     "  --manifest-name NAME      default filehash.tsf (SYS_FILEHASHFNAME)\n"
+     "  --version-file NAME       default buildver.tvf (SYS_LOCALVERFNAME)\n"
+     "  --remote-layout TEMPLATE  <folder>, with $MAJORVER$ and $MINORVER$ replaced; default\n"
+     "                            $MAJORVER$.$MINORVER$ (3.7); '/' makes nested folders\n"
+     "  --base-url URL            the address of OUT_DIR/remote, to fill in SYS_REMOTEPATH and\n"
+     "                            check every file's URL against the tool's 259 characters",
+     RunPublish},
 };
 
 void PrintOverview(std::FILE* out) {
@@ -262,6 +439,10 @@ void PrintOverview(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // File names reach the manifest in the system's ANSI code page, as the tool reads them.
+  std::setlocale(LC_CTYPE, "");
+#endif
   if (argc < 2) {
     PrintOverview(stderr);
     return kExitUsage;
@@ -280,7 +461,12 @@ int main(int argc, char** argv) {
         return kExitOk;
       }
     }
-    int result = c.run(args);
+    int result = kExitFailed;
+    try {
+      result = c.run(args);
+    } catch (const std::exception& e) {
+      Fail(e.what());
+    }
     if (result == kExitUsage) std::fprintf(stderr, "usage: repair-publish %s\n", c.usage);
     return result;
   }

@@ -1,0 +1,141 @@
+#include "engine/file_ops.h"
+
+#include <cstring>
+
+#include "engine/recovery_state.h"
+#include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/path_split.h"
+
+namespace repair {
+namespace {
+
+constexpr int kFolderAttempts = 10;
+// Deletion and moving give up when the attempt count reaches this, after one more attempt.
+constexpr int kLastRetry = 10;
+constexpr std::uint32_t kRetryPauseMs = 100;
+
+#if defined(_WIN32)
+constexpr bool kWindowsRules = true;
+#else
+constexpr bool kWindowsRules = false;
+#endif
+static_assert((platform::kPathSeparator == '\\') == kWindowsRules,
+              "the folder walk follows the platform's separator");
+
+// Windows takes both slash kinds between folders; elsewhere a backslash is a name character.
+bool IsSeparator(char c, bool windowsRules) {
+  return c == '/' || (windowsRules && c == '\\');
+}
+
+// Makes sure the folder named by `prefix` (ending with its separator) exists.
+bool EnsureFolder(const char* prefix) {
+  for (int attempt = 1; attempt <= kFolderAttempts; ++attempt) {
+    if (platform::PathExists(prefix) || platform::CreateFolder(prefix)) return true;
+    // Pause after every failure, the last one included: about a second in all.
+    platform::SleepMs(kRetryPauseMs);
+  }
+  return false;
+}
+
+}  // namespace
+
+namespace detail {
+
+bool ParentFolderWithRules(const char* path, ParentFolder& folder, bool windowsRules) {
+  folder.path[0] = '\0';
+  folder.driveLength = 0;
+  std::size_t length = std::strlen(path);
+  std::size_t driveLength = (windowsRules && length >= 2 && path[1] == ':') ? 2 : 0;
+  std::size_t end = driveLength;  // one past the last separator
+  for (std::size_t i = driveLength; i < length; ++i) {
+    if (IsSeparator(path[i], windowsRules)) end = i + 1;
+  }
+  if (driveLength >= kDriveCapacity || end - driveLength >= kDirectoryCapacity) return false;
+  std::memcpy(folder.path, path, end);
+  folder.path[end] = '\0';
+  folder.driveLength = driveLength;
+  return true;
+}
+
+}  // namespace detail
+
+bool EnsureParentFolders(const char* path) {
+  detail::ParentFolder folder;
+  if (!detail::ParentFolderWithRules(path, folder, kWindowsRules)) {
+    SetError(RecoveryError::Unknown);
+    return false;
+  }
+  // No separator in the folder part ("name" or "C:name"): nothing to create.
+  if (folder.path[folder.driveLength] == '\0') return true;
+  if (platform::PathExists(folder.path)) return true;
+
+  // Walk the separators left to right: the root first, then each deeper folder.
+  char prefix[sizeof folder.path];
+  for (std::size_t i = folder.driveLength; folder.path[i] != '\0'; ++i) {
+    if (!IsSeparator(folder.path[i], kWindowsRules)) continue;
+    std::memcpy(prefix, folder.path, i + 1);
+    prefix[i + 1] = '\0';
+    if (!EnsureFolder(prefix)) {
+      SetError(RecoveryError::Unknown);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ReadWholeFile(const char* path, HeapBuffer& buffer, std::uint32_t& size) {
+  size = 0;
+  switch (platform::ReadFileBytes(path, buffer)) {
+    case platform::ReadStatus::kOk:
+      // The platform refuses files over 32 bits, so the size fits.
+      size = static_cast<std::uint32_t>(buffer.size());
+      return true;
+    case platform::ReadStatus::kOpenFailed:
+      SetError(RecoveryError::NotExistFile);
+      break;
+    case platform::ReadStatus::kNoMemory:
+      SetError(RecoveryError::MemoryAllocation);
+      break;
+    case platform::ReadStatus::kReadFailed:
+      SetError(RecoveryError::Unknown);
+      break;
+  }
+  buffer.Reset();
+  return false;
+}
+
+bool WriteWholeFile(const char* path, const std::uint8_t* data, std::uint32_t length) {
+  if (!EnsureParentFolders(path)) return false;
+  if (!platform::WriteFileBytes(path, data, length)) {
+    SetError(RecoveryError::Unknown);
+    return false;
+  }
+  return true;
+}
+
+bool FileExists(const char* path) { return platform::PathExists(path); }
+
+bool DeleteFileRetry(const char* path) {
+  if (!platform::PathExists(path)) return false;
+  for (int attempt = 0; platform::PathExists(path); ++attempt) {
+    if (platform::DeleteFileOnce(path)) return true;
+    if (attempt == kLastRetry) return false;
+    platform::SleepMs(kRetryPauseMs);
+  }
+  return true;  // gone by itself between attempts
+}
+
+bool MoveFileRetry(const char* source, const char* target) {
+  if (!platform::PathExists(source)) return false;
+  if (!EnsureParentFolders(target)) return false;
+  if (platform::PathExists(target) && !DeleteFileRetry(target)) return false;
+  for (int attempt = 0; !platform::PathExists(target); ++attempt) {
+    if (platform::MoveFileOnce(source, target)) return true;
+    if (attempt == kLastRetry) return false;
+    platform::SleepMs(kRetryPauseMs);
+  }
+  return true;  // the target appeared between attempts
+}
+
+}  // namespace repair

@@ -1,0 +1,58 @@
+// The engine's operations on local files: whole-file reading and writing, existence, folder
+// creation, and deletion and moving with retries. Paths are narrow strings in the system's own
+// form (see platform/path_split.h for the separator), at most 259 characters. Folder creation,
+// deletion and moving are retried 100 ms apart, because another program (a virus scanner, the
+// game's own launcher) may hold a file or folder for a moment.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/heap_buffer.h"
+
+namespace repair {
+
+// Creates every missing folder of the path of a file, from the root down, with up to 10
+// attempts per folder 100 ms apart. True when every folder exists; a path without a folder
+// part needs none. On failure, and for a path whose folder part does not fit (drive over 2 or
+// directory over 255 characters), sets error 1 (ERR_UNKNOWN) and returns false.
+bool EnsureParentFolders(const char* path);
+
+// Reads the whole file into `buffer` and its size into `size`. On failure sets error 6 (cannot
+// open), 4 (no memory) or 1 (read failed), leaves `buffer` empty and `size` 0.
+bool ReadWholeFile(const char* path, HeapBuffer& buffer, std::uint32_t& size);
+
+// Creates the file's folders, then creates or truncates the file and writes `length` bytes. A
+// read-only file is replaced. True when the file holds exactly the data; otherwise error 1.
+bool WriteWholeFile(const char* path, const std::uint8_t* data, std::uint32_t length);
+
+// True when the path names an existing file or folder. Sets no error.
+bool FileExists(const char* path);
+
+// Deletes the file (read-only or not) with up to 11 attempts 100 ms apart. False when there
+// was nothing to delete or it could not be deleted. Sets no error: the caller chooses one.
+bool DeleteFileRetry(const char* path);
+
+// Moves source to target: creates the target's folders, removes an existing target, then moves
+// with up to 11 attempts 100 ms apart. True when the target exists afterwards; false with the
+// target untouched when the source is missing. Sets no error of its own (1 when the target's
+// folders cannot be created).
+bool MoveFileRetry(const char* source, const char* target);
+
+namespace detail {
+
+// The folder part of a path: drive and directory, at most 2 + 255 characters.
+constexpr std::size_t kDriveCapacity = 3;
+constexpr std::size_t kDirectoryCapacity = 256;
+struct ParentFolder {
+  char path[kDriveCapacity - 1 + kDirectoryCapacity];  // drive + directory, NUL-terminated
+  std::size_t driveLength;
+};
+
+// Splits off the folder part of `path` (up to and including its last separator). Windows rules
+// take a drive ("C:") and both slash kinds; the others take only '/'. False, with an empty
+// result, when the drive or the directory does not fit its area.
+bool ParentFolderWithRules(const char* path, ParentFolder& folder, bool windowsRules);
+
+}  // namespace detail
+}  // namespace repair

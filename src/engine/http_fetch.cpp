@@ -1,0 +1,81 @@
+#include "engine/http_fetch.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/recovery_state.h"
+#include "platform/http_client.h"
+
+namespace repair {
+namespace {
+
+using platform::HttpResult;
+
+// Copies the body into a buffer of exactly the declared length, counting as it goes.
+class BufferSink final : public platform::HttpSink {
+ public:
+  BufferSink(HeapBuffer& buffer, std::atomic<std::uint32_t>* counter)
+      : buffer_(buffer), counter_(counter) {}
+
+  bool Begin(std::uint32_t contentLength) override {
+    received_ = 0;
+    return contentLength != 0 && buffer_.Allocate(contentLength);
+  }
+
+  void Data(const std::uint8_t* bytes, std::uint32_t count) override {
+    // The client promises never to exceed the declared length; the buffer's bound holds anyway.
+    std::size_t take = std::min<std::size_t>(count, buffer_.size() - received_);
+    if (take == 0) return;
+    std::memcpy(buffer_.data() + received_, bytes, take);
+    received_ += take;
+    // A display value for the UI thread: no ordering with other memory is needed.
+    if (counter_ != nullptr) {
+      counter_->fetch_add(static_cast<std::uint32_t>(take), std::memory_order_relaxed);
+    }
+  }
+
+  bool Complete() const { return !buffer_.empty() && received_ == buffer_.size(); }
+
+ private:
+  HeapBuffer& buffer_;
+  std::atomic<std::uint32_t>* counter_;
+  std::size_t received_ = 0;
+};
+
+RecoveryError ErrorFor(HttpResult result) {
+  switch (result) {
+    case HttpResult::kNoNetwork: return RecoveryError::NetworkDisconnected;
+    case HttpResult::kSessionFailed: return RecoveryError::FailNetworkConnection;
+    case HttpResult::kOpenFailed:
+    case HttpResult::kBadStatus:
+    case HttpResult::kNoLength: return RecoveryError::NotExistFile;
+    case HttpResult::kNoMemory: return RecoveryError::MemoryAllocation;
+    case HttpResult::kQueryFailed: return RecoveryError::Unknown;
+    // A body short of its declared length is a failure: its missing bytes were never sent.
+    case HttpResult::kReadFailed:
+    case HttpResult::kShortBody: return RecoveryError::InvalidData;
+    case HttpResult::kOk: break;
+  }
+  return RecoveryError::Unknown;
+}
+
+}  // namespace
+
+bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
+              std::atomic<std::uint32_t>* counter) {
+  if (counter != nullptr) counter->store(0, std::memory_order_relaxed);
+  buffer.Reset();
+  size = 0;
+  BufferSink sink(buffer, counter);
+  HttpResult result = platform::HttpGet(url, sink);
+  if (result == HttpResult::kOk && !sink.Complete()) result = HttpResult::kShortBody;
+  if (result != HttpResult::kOk) {
+    buffer.Reset();
+    SetError(ErrorFor(result));
+    return false;
+  }
+  size = static_cast<std::uint32_t>(buffer.size());
+  return true;
+}
+
+}  // namespace repair

@@ -1,0 +1,25 @@
+// Downloading one whole HTTP resource into memory.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "common/heap_buffer.h"
+
+namespace repair {
+
+// GETs `url` once and returns its body in `buffer`, which is allocated here with exactly the
+// response's Content-Length and released by the caller. The response must be a 200 with a
+// non-zero Content-Length, and the body must deliver that many bytes; extra bytes are cut.
+// `counter` (optional) is set to 0 first and raised by every piece as it arrives; another
+// thread may read it meanwhile.
+// Returns true with `size` = Content-Length. On failure returns false with `buffer` empty,
+// `size` 0 and the error code set: NetworkDisconnected (no connection), FailNetworkConnection
+// (the HTTP client did not open), NotExistFile (no connection to the server, a status other
+// than 200, redirects included, or no usable Content-Length), MemoryAllocation, Unknown (the
+// available byte count could not be queried) or InvalidData (a read failed, the connection
+// dropped, the server stalled, or the body ended short). `counter` keeps what it counted.
+bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
+              std::atomic<std::uint32_t>* counter);
+
+}  // namespace repair

@@ -1,0 +1,228 @@
+#include "engine/manifest.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "codec/builtin_key.h"
+#include "codec/codec.h"
+#include "common/format.h"
+#include "engine/http_fetch.h"
+
+namespace repair {
+namespace {
+
+constexpr std::uint32_t kSealedSizeField = 4;
+// The opened plaintext is 61 bytes shorter than the blob; the margin is kept all the same.
+constexpr std::uint64_t kPlaintextMargin = 1024;
+
+std::uint32_t ReadU32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+std::int16_t ReadI16(const std::uint8_t* bytes) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8));
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A component that is only dots and spaces, with two dots or more, may name the parent:
+// Windows drops trailing dots and spaces from path components.
+bool IsParentLike(const std::string& name, std::size_t begin, std::size_t end) {
+  std::size_t dots = 0;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (name[i] == '.') {
+      ++dots;
+    } else if (name[i] != ' ') {
+      return false;
+    }
+  }
+  return dots >= 2;
+}
+
+// The file name and extension of the URL's last component. URLs use '/', but a template may
+// carry backslashes, and either kind ends a folder whatever the platform.
+std::string LastComponent(const char* url) {
+  const char* start = url;
+  for (const char* p = url; *p != '\0'; ++p) {
+    if (IsSeparator(*p)) start = p + 1;
+  }
+  return start;
+}
+
+bool FitsPathBuffer(const char* text) {
+  for (std::size_t i = 0; i < kPathBufferSize; ++i) {
+    if (text[i] == '\0') return true;
+  }
+  return false;
+}
+
+// Appends under the list lock: the UI thread may count the entries while the list grows.
+void AppendLocked(FileList& files, std::unique_ptr<FileEntry> entry) {
+  std::lock_guard<std::mutex> lock(GlobalRecoveryState().filesMutex);
+  files.Append(std::move(entry));
+}
+
+// The entry that keeps the client's own copy of the manifest current; false when the URL
+// names no usable file. A body that cannot be digested gets no entry, which is no failure.
+bool AppendOwnEntry(const char* url, const std::uint8_t* body, std::uint32_t length,
+                    FileList& files) {
+  const std::string name = LastComponent(url);
+  if (!IsSafeRelativeName(name)) return false;
+  std::uint8_t digest[kMd5Size];
+  if (DigestMd5(body, length, digest, nullptr) != kCodecOk) return true;
+  AppendLocked(files, std::make_unique<FileEntry>(name.c_str(), length, digest));
+  return true;
+}
+
+bool ParseRecordsOrThrow(const std::uint8_t* plaintext, std::uint32_t length, FileList& files) {
+  if (plaintext == nullptr && length != 0) {
+    SetError(RecoveryError::InvalidData);
+    return false;
+  }
+  // Collected first, so that a refused manifest adds no record at all.
+  std::vector<std::unique_ptr<FileEntry>> entries;
+  std::uint32_t consumed = 0;
+  while (consumed < length) {
+    const std::uint32_t left = length - consumed;
+    const std::uint8_t* record = plaintext + consumed;
+    if (left < 2) {
+      SetError(RecoveryError::InvalidData);
+      return false;
+    }
+    const std::int32_t nameLength = ReadI16(record);
+    if (nameLength < 0 || nameLength > kMaxManifestNameLength ||
+        left < static_cast<std::uint32_t>(nameLength) + kManifestRecordOverhead) {
+      SetError(RecoveryError::InvalidData);
+      return false;
+    }
+    // The name ends at its first zero byte, if it holds one.
+    const char* nameBytes = reinterpret_cast<const char*>(record + 2);
+    const void* zero = std::memchr(nameBytes, '\0', static_cast<std::size_t>(nameLength));
+    const std::string name(nameBytes, zero ? static_cast<const char*>(zero) - nameBytes
+                                           : static_cast<std::ptrdiff_t>(nameLength));
+    if (!IsSafeRelativeName(name)) {
+      SetError(RecoveryError::InvalidData);
+      return false;
+    }
+    const std::uint8_t* tail = record + 2 + nameLength;
+    entries.push_back(std::make_unique<FileEntry>(name.c_str(), ReadU32(tail), tail + 4));
+    consumed += static_cast<std::uint32_t>(nameLength) + kManifestRecordOverhead;
+  }
+
+  std::lock_guard<std::mutex> lock(GlobalRecoveryState().filesMutex);
+  for (auto& entry : entries) files.Append(std::move(entry));
+  return true;
+}
+
+bool ParseManifestOrThrow(const char* url, FileList& files) {
+  if (url == nullptr || !FitsPathBuffer(url)) {
+    SetError(RecoveryError::Unknown);
+    return false;
+  }
+
+  HeapBuffer body;
+  std::uint32_t bodyLength = 0;
+  if (!FetchUrl(url, body, bodyLength, nullptr)) {
+    if (GetError() == static_cast<std::int32_t>(RecoveryError::NotExistFile)) {
+      SetError(RecoveryError::NotExistHashFile);
+    }
+    return false;
+  }
+  if (bodyLength > body.size()) {
+    SetError(RecoveryError::InvalidData);
+    return false;
+  }
+  if (!AppendOwnEntry(url, body.data(), bodyLength, files)) {
+    SetError(RecoveryError::InvalidData);
+    return false;
+  }
+
+  HeapBuffer plaintext;
+  std::uint32_t plaintextLength = 0;
+  if (!OpenManifestBody(body.data(), bodyLength, plaintext, plaintextLength)) return false;
+  body.Reset();
+  return ParseRecordsOrThrow(plaintext.data(), plaintextLength, files);
+}
+
+}  // namespace
+
+bool IsSafeRelativeName(const std::string& name) {
+  if (name.empty() || IsSeparator(name.front()) || IsSeparator(name.back())) return false;
+  if (name.find(':') != std::string::npos) return false;
+  std::size_t begin = 0;
+  while (begin <= name.size()) {
+    std::size_t end = begin;
+    while (end < name.size() && !IsSeparator(name[end])) ++end;
+    if (IsParentLike(name, begin, end)) return false;
+    begin = end + 1;
+  }
+  return true;
+}
+
+bool OpenManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer& plaintext,
+                      std::uint32_t& plaintextLength) {
+  plaintext.Reset();
+  plaintextLength = 0;
+  if (body == nullptr || length < kSealedSizeField) {
+    SetError(RecoveryError::InvalidData);
+    return false;
+  }
+
+  // The declared unpacked length is only a capacity: the stream may end earlier at its end
+  // marker, and never writes past it.
+  std::uint32_t unpackedLength = ReadU32(body);
+  HeapBuffer unpacked;
+  if (!unpacked.Allocate(unpackedLength)) {
+    SetError(RecoveryError::MemoryAllocation);
+    return false;
+  }
+  // A body of exactly four bytes has no LZMA data: the codec refuses a zero-length source.
+  if (UnpackLzma(body + kSealedSizeField, length - kSealedSizeField, unpacked.data(),
+                 &unpackedLength, 0) != kCodecOk) {
+    SetError(RecoveryError::InvalidData);
+    return false;
+  }
+
+  const std::uint64_t capacity = static_cast<std::uint64_t>(unpackedLength) + kPlaintextMargin;
+  HeapBuffer opened;
+  if (capacity > SIZE_MAX || !opened.Allocate(static_cast<std::size_t>(capacity))) {
+    SetError(RecoveryError::MemoryAllocation);
+    return false;
+  }
+  std::uint32_t openedLength = 0;
+  if (DecryptSealed(BuiltinKey(), BuiltinKeyLength(), unpacked.data(), unpackedLength,
+                    opened.data(), &openedLength) != kCodecOk ||
+      openedLength > unpackedLength) {
+    SetError(RecoveryError::InvalidData);
+    return false;
+  }
+  plaintext = std::move(opened);
+  plaintextLength = openedLength;
+  return true;
+}
+
+// Running out of memory for a name or an entry is reported like any other allocation failure.
+bool ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t length, FileList& files) {
+  try {
+    return ParseRecordsOrThrow(plaintext, length, files);
+  } catch (const std::bad_alloc&) {
+    SetError(RecoveryError::MemoryAllocation);
+    return false;
+  }
+}
+
+bool ParseManifest(const char* url, FileList& files) {
+  try {
+    return ParseManifestOrThrow(url, files);
+  } catch (const std::bad_alloc&) {
+    SetError(RecoveryError::MemoryAllocation);
+    return false;
+  }
+}
+
+}  // namespace repair

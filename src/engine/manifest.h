@@ -1,0 +1,49 @@
+// The manifest: the remote list of every client file with its size and MD5 digest. As served
+// it is a 32-bit little-endian unpacked length followed by a raw LZMA stream (fixed properties)
+// of one sealed blob, whose plaintext is a run of records:
+//   name length n (signed 16-bit LE, 0..259) | n name bytes | size (u32 LE) | md5 (16 bytes)
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/heap_buffer.h"
+#include "engine/recovery_state.h"
+
+namespace repair {
+
+constexpr std::int32_t kMaxManifestNameLength = 259;
+constexpr std::uint32_t kManifestRecordOverhead = 2 + 4 + 16;  // length field, size, md5
+
+// Downloads the manifest at `url` (at most 259 characters) and appends to `files` an entry
+// for the manifest itself (named by the URL's last component, sized and digested from the
+// body), then one entry per record. True when the whole manifest was parsed. On false the
+// run's error code is set: 8 when the manifest was not found, 4 when no buffer could be had,
+// 5 for content that does not unpack, open or parse and for a URL whose last component is no
+// safe file name, 1 for a URL over 259 characters, otherwise the download's code. The
+// manifest's own entry may already be in the list, but no record's entry is. Appends under
+// the recovery state's list lock, so the caller must not hold it.
+bool ParseManifest(const char* url, FileList& files);
+
+// Unpacks and opens a manifest body of `length` bytes into `plaintext`, whose first
+// `plaintextLength` bytes are then the records. On false the run's error code is set: 5
+// (ERR_INVALIDDATA) for a body under 4 bytes, LZMA data that does not end within the declared
+// length, or a blob that does not open; 4 (ERR_MEMORYALLOCATION) when a buffer cannot be had.
+bool OpenManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer& plaintext,
+                      std::uint32_t& plaintextLength);
+
+// Appends one entry per record of the `length` bytes of `plaintext` to `files`, all or nothing.
+// Refuses, with error 5 and nothing appended, a record that does not lie wholly inside the
+// plaintext, a name length outside 0..259, and a name (cut at its first zero byte) that
+// IsSafeRelativeName rejects. An empty plaintext holds no records and succeeds.
+bool ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t length, FileList& files);
+
+// True when `name` can only name a file inside the client folder. The manifest travels over
+// plain HTTP and its seal opens with a key every copy of the tool carries, so its names are
+// untrusted while the tool runs elevated. Rejected: an empty name (it names the client folder
+// itself); a leading or trailing separator ('\\' or '/'); any colon (drives, alternate data
+// streams); and any component of only dots and spaces with two dots or more: "..", and forms
+// such as "..." or ".. " that Windows may read as ".." once it drops trailing dots and spaces.
+bool IsSafeRelativeName(const std::string& name);
+
+}  // namespace repair

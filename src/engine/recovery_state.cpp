@@ -1,0 +1,172 @@
+#include "engine/recovery_state.h"
+
+#include <cstring>
+
+#include "platform/file_system.h"
+
+namespace repair {
+namespace {
+
+constexpr std::uint32_t kPhasePollMs = 500;
+
+struct ErrorRow {
+  const char* key;
+  const char* text;
+};
+
+// Indexed by code; row 0 stands for None, which shows no box, and is never returned.
+// The two spaces after each inner full stop belong to the texts.
+constexpr ErrorRow kErrorRows[] = {
+    {"", ""},
+    {"ERR_UNKNOWN", "Unknown error has occurred.  Please restart the game."},
+    {"ERR_NETWORKDISCONNECTED",
+     "There is no network connection.  Please check your network connection."},
+    {"ERR_FAILNETWORKCONNECTION",
+     "Network Connection failed.  Please check your network connection."},
+    {"ERR_MEMORYALLOCATION",
+     "There is not enough free memory.  Exit the programs that are not in use to free more "
+     "memory space."},
+    {"ERR_INVALIDDATA", "Invalid data has been processed.  Exit the program and try again."},
+    {"ERR_NOTEXISTFILE", "File cannot be found.  Exit the program and try again."},
+    {"ERR_NOTEXISTVERSIONFILE",
+     "Version information cannot be verified.  Please reinstall the client."},
+    {"ERR_NOTEXISTHASHFILE",
+     "Recovery information cannot be verified.  Exit the program and try again."},
+};
+
+const ErrorRow& RowFor(std::int32_t code) {
+  constexpr std::int32_t kLast = static_cast<std::int32_t>(RecoveryError::NotExistHashFile);
+  if (code < 1 || code > kLast) code = static_cast<std::int32_t>(RecoveryError::Unknown);
+  return kErrorRows[code];
+}
+
+// Reads one field of the entry at `index` under the list lock, so that the entry cannot be
+// destroyed while it is read; `absent` past the end.
+template <typename Read, typename Result>
+Result ReadEntry(std::uint32_t index, Read read, Result absent) {
+  RecoveryState& state = GlobalRecoveryState();
+  std::lock_guard<std::mutex> lock(state.filesMutex);
+  const FileEntry* entry = state.files.At(index);
+  return entry ? read(*entry) : absent;
+}
+
+}  // namespace
+
+const char* ErrorMessageKey(std::int32_t code) { return RowFor(code).key; }
+const char* ErrorDefaultText(std::int32_t code) { return RowFor(code).text; }
+
+FileEntry::FileEntry(const char* entryName, std::uint32_t entrySize, const std::uint8_t* digest)
+    : name(entryName), size(entrySize) {
+  if (digest != nullptr) {
+    std::memcpy(md5, digest, kMd5Length);
+  } else {
+    std::memset(md5, 0, kMd5Length);
+  }
+}
+
+RecoveryState& GlobalRecoveryState() {
+  // Constructed on first use, so that no other static's initialisation can meet it unbuilt.
+  static RecoveryState state;
+  return state;
+}
+
+void SetError(RecoveryError code) {
+  GlobalRecoveryState().error.store(static_cast<std::int32_t>(code), std::memory_order_relaxed);
+}
+
+RecoveryPhase GetPhase() {
+  return static_cast<RecoveryPhase>(GlobalRecoveryState().phase.load(std::memory_order_acquire));
+}
+
+std::uint8_t IsPhaseChanged() {
+  // Acquire: a raised flag brings with it the phase and everything the worker wrote before.
+  return GlobalRecoveryState().phaseChanged.load(std::memory_order_acquire);
+}
+
+void AcknowledgePhase() {
+  // Release: the UI's work for the phase is complete before the worker goes on.
+  GlobalRecoveryState().phaseChanged.store(0, std::memory_order_release);
+}
+
+bool IsFinished() { return GetPhase() == RecoveryPhase::Finished; }
+
+std::int32_t GetError() { return GlobalRecoveryState().error.load(std::memory_order_relaxed); }
+
+void SetPhaseAndWait(RecoveryPhase phase) {
+  RecoveryState& state = GlobalRecoveryState();
+  state.phase.store(static_cast<std::int32_t>(phase), std::memory_order_relaxed);
+  // Release: publishes the phase and the file list to whoever sees the raised flag.
+  state.phaseChanged.store(1, std::memory_order_release);
+  // The worker always rests one full period, even when the UI answers at once.
+  do {
+    platform::SleepMs(kPhasePollMs);
+  } while (state.phaseChanged.load(std::memory_order_acquire) != 0);
+}
+
+bool ResetRecoveryState() {
+  RecoveryState& state = GlobalRecoveryState();
+  if (state.running.load(std::memory_order_acquire) != 0) return false;
+  {
+    std::lock_guard<std::mutex> lock(state.filesMutex);
+    state.files.Clear();
+  }
+  state.phase.store(static_cast<std::int32_t>(RecoveryPhase::Ready), std::memory_order_relaxed);
+  state.phaseChanged.store(0, std::memory_order_release);
+  state.error.store(static_cast<std::int32_t>(RecoveryError::None), std::memory_order_relaxed);
+  return true;
+}
+
+std::uint32_t CountFiles(std::uint32_t mask) {
+  RecoveryState& state = GlobalRecoveryState();
+  std::lock_guard<std::mutex> lock(state.filesMutex);
+  if (mask == 0) return static_cast<std::uint32_t>(state.files.size());
+  std::uint32_t count = 0;
+  for (const auto& entry : state.files) {
+    if ((entry->state.load(std::memory_order_relaxed) & mask) != 0) ++count;
+  }
+  return count;
+}
+
+std::string FileNameAt(std::uint32_t index) {
+  return ReadEntry(index, [](const FileEntry& e) { return e.name; }, std::string());
+}
+
+std::uint32_t FileStateAt(std::uint32_t index) {
+  return ReadEntry(
+      index, [](const FileEntry& e) { return e.state.load(std::memory_order_relaxed); },
+      std::uint32_t{0});
+}
+
+std::uint32_t FileSizeAt(std::uint32_t index) {
+  return ReadEntry(index, [](const FileEntry& e) { return e.size; }, std::uint32_t{0});
+}
+
+std::uint32_t FileDoneAt(std::uint32_t index) {
+  return ReadEntry(
+      index, [](const FileEntry& e) { return e.done.load(std::memory_order_relaxed); },
+      std::uint32_t{0});
+}
+
+bool SumTransfer(std::uint32_t& total, std::uint32_t& done) {
+  total = 0;
+  done = 0;
+  RecoveryState& state = GlobalRecoveryState();
+  std::lock_guard<std::mutex> lock(state.filesMutex);
+  for (const auto& entry : state.files) {
+    switch (entry->state.load(std::memory_order_relaxed)) {
+      case Invalid:
+      case Downloading:
+      case Downloaded:
+      case Recovered:
+        // Unsigned arithmetic: the sums wrap modulo 2^32 as the display expects.
+        total += entry->size;
+        done += entry->done.load(std::memory_order_relaxed);
+        break;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+}  // namespace repair

@@ -1,0 +1,117 @@
+#include "platform/file_system.h"
+
+#include <io.h>
+#include <windows.h>
+
+#include <cstring>
+
+namespace repair::platform {
+namespace {
+
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  // Closes now and reports whether the close succeeded.
+  bool Close() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return CloseHandle(handle) != FALSE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE handle) : handle_(handle) {}
+  ~FindHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+bool IsSlash(char c) { return c == '\\' || c == '/'; }
+
+// Clears the read-only attribute of an existing file, keeping its other attributes.
+void ClearReadOnly(const char* path, DWORD attributes) {
+  DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA(path, cleared != 0 ? cleared : FILE_ATTRIBUTE_NORMAL);
+}
+
+}  // namespace
+
+bool PathExists(const char* path) {
+  // FindFirstFileA refuses a name that ends with a separator, which is how the folder walk
+  // names folders: search for the name without it, and then accept only a folder.
+  char name[MAX_PATH];
+  std::size_t length = std::strlen(path);
+  if (length >= sizeof name) return false;
+  std::memcpy(name, path, length + 1);
+  bool folderOnly = false;
+  while (length > 0 && IsSlash(name[length - 1])) {
+    name[--length] = '\0';
+    folderOnly = true;
+  }
+  // A drive root ("C:\", "\") has no directory entry to find; the run-time's test knows it.
+  if (length == 0 || (length == 2 && name[1] == ':')) return _access(path, 0) == 0;
+  WIN32_FIND_DATAA found;
+  FindHandle search(FindFirstFileA(name, &found));
+  if (!search.valid()) return false;
+  return !folderOnly || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
+
+bool DeleteFileOnce(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    ClearReadOnly(path, attributes);
+  }
+  return DeleteFileA(path) != FALSE;
+}
+
+bool MoveFileOnce(const char* source, const char* target) {
+  // MoveFileA (not MoveFileExA with MOVEFILE_REPLACE_EXISTING) fails while the target exists.
+  return MoveFileA(source, target) != FALSE;
+}
+
+bool WriteFileBytes(const char* path, const std::uint8_t* data, std::uint32_t length) {
+  DWORD createAttributes = FILE_ATTRIBUTE_NORMAL;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    // CREATE_ALWAYS is refused on a read-only file, and on a hidden or system one unless those
+    // attributes are asked for again.
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) ClearReadOnly(path, attributes);
+    DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (kept != 0) createAttributes = kept;
+  }
+  FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              createAttributes, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return false;
+  // One WriteFile may take less than offered; keep writing until all of it is in.
+  std::uint32_t written = 0;
+  while (written < length) {
+    DWORD put = 0;
+    if (!WriteFile(file.get(), data + written, length - written, &put, nullptr) || put == 0) {
+      return false;
+    }
+    written += put;
+  }
+  return file.Close();
+}
+
+void SleepMs(std::uint32_t milliseconds) { Sleep(milliseconds); }
+
+}  // namespace repair::platform

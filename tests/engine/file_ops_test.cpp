@@ -1,0 +1,358 @@
+#include "engine/file_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/recovery_state.h"
+#include "platform/file_system.h"
+#include "platform/path_split.h"
+#include "support/test_support.h"
+
+#if defined(_WIN32)
+// Only to hold a file open the way another program would: no std:: call opens without
+// delete sharing.
+#include <windows.h>
+#endif
+
+namespace repair {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using test::TempDir;
+
+long long MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Joins with the platform's separator, as the engine's callers build paths.
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder + platform::kPathSeparator + name;
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& text) {
+  return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+std::string ReadText(const std::string& path) {
+  std::vector<std::uint8_t> bytes = test::ReadAll(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+void MakeReadOnly(const std::string& path) {
+  // On Windows this sets the read-only attribute.
+  fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  ASSERT_EQ(fs::status(path).permissions() & fs::perms::owner_write, fs::perms::none);
+}
+
+class FileOpsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetError(RecoveryError::None); }
+  void TearDown() override { SetError(RecoveryError::None); }
+  TempDir dir_;
+};
+
+// --- EnsureParentFolders ---------------------------------------------------------------------
+
+TEST_F(FileOpsTest, EnsureParentFoldersCreatesTheMissingFoldersInTurn) {
+  std::string first = Join(dir_.path(), "one");
+  ASSERT_TRUE(fs::create_directory(first));
+  std::string file = Join(Join(Join(first, "two"), "three"), "file.bin");
+  EXPECT_TRUE(EnsureParentFolders(file.c_str()));
+  EXPECT_TRUE(fs::is_directory(Join(first, "two")));
+  EXPECT_TRUE(fs::is_directory(Join(Join(first, "two"), "three")));
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(GetError(), 0);
+  // Everything there already: true at once.
+  EXPECT_TRUE(EnsureParentFolders(file.c_str()));
+}
+
+TEST_F(FileOpsTest, EnsureParentFoldersNeedsNothingWithoutAFolderPart) {
+  EXPECT_TRUE(EnsureParentFolders("file.bin"));
+  EXPECT_EQ(GetError(), 0);
+}
+
+#if defined(_WIN32)
+TEST_F(FileOpsTest, EnsureParentFoldersTakesForwardSlashesOnWindows) {
+  std::string file = dir_.path() + "\\a/b\\c.bin";
+  EXPECT_TRUE(EnsureParentFolders(file.c_str()));
+  EXPECT_TRUE(fs::is_directory(dir_.path() + "\\a\\b"));
+}
+#endif
+
+TEST_F(FileOpsTest, EnsureParentFoldersGivesUpAfterTenAttemptsWithError1) {
+  // A regular file stands where a folder should be created.
+  std::string blocker = Join(dir_.path(), "blocker");
+  test::WriteAll(blocker, "not a folder");
+  std::string file = Join(Join(blocker, "sub"), "file.bin");
+  Clock::time_point start = Clock::now();
+  EXPECT_FALSE(EnsureParentFolders(file.c_str()));
+  long long elapsed = MillisecondsSince(start);
+  EXPECT_EQ(GetError(), 1);
+  EXPECT_GE(elapsed, 900);  // ten pauses of 100 ms
+  EXPECT_TRUE(fs::is_regular_file(blocker));
+}
+
+TEST_F(FileOpsTest, EnsureParentFoldersRefusesAnOverlongFolderPart) {
+  std::string longFolder = Join(dir_.path(), std::string(300, 'd'));
+  std::string file = Join(longFolder, "f.bin");
+  Clock::time_point start = Clock::now();
+  EXPECT_FALSE(EnsureParentFolders(file.c_str()));
+  EXPECT_LT(MillisecondsSince(start), 900);  // refused, not retried
+  EXPECT_EQ(GetError(), 1);
+  SetError(RecoveryError::None);
+  std::vector<std::uint8_t> data = Bytes("x");
+  EXPECT_FALSE(WriteWholeFile(file.c_str(), data.data(), 1));
+  EXPECT_EQ(GetError(), 1);
+}
+
+TEST(ParentFolder, WindowsRules) {
+  detail::ParentFolder folder;
+  ASSERT_TRUE(detail::ParentFolderWithRules("C:\\Games\\Client\\data\\x.pak", folder, true));
+  EXPECT_STREQ(folder.path, "C:\\Games\\Client\\data\\");
+  EXPECT_EQ(folder.driveLength, 2u);
+  ASSERT_TRUE(detail::ParentFolderWithRules("C:\\Games/Client\\x.pak", folder, true));
+  EXPECT_STREQ(folder.path, "C:\\Games/Client\\");
+  ASSERT_TRUE(detail::ParentFolderWithRules("x.pak", folder, true));
+  EXPECT_STREQ(folder.path, "");
+  ASSERT_TRUE(detail::ParentFolderWithRules("C:x.pak", folder, true));
+  EXPECT_STREQ(folder.path, "C:");
+  EXPECT_EQ(folder.driveLength, 2u);
+}
+
+TEST(ParentFolder, LinuxRulesTakeOnlySlashes) {
+  detail::ParentFolder folder;
+  ASSERT_TRUE(detail::ParentFolderWithRules("/opt/game/odd\\name.bin", folder, false));
+  EXPECT_STREQ(folder.path, "/opt/game/");
+  EXPECT_EQ(folder.driveLength, 0u);
+  ASSERT_TRUE(detail::ParentFolderWithRules("C:/x", folder, false));
+  EXPECT_STREQ(folder.path, "C:/");
+  EXPECT_EQ(folder.driveLength, 0u);
+}
+
+TEST(ParentFolder, DirectoryOfAtMost255Characters) {
+  detail::ParentFolder folder;
+  std::string fits = "C:" + std::string(254, 'a') + "\\name";  // directory of 255
+  ASSERT_TRUE(detail::ParentFolderWithRules(fits.c_str(), folder, true));
+  EXPECT_EQ(std::strlen(folder.path), 257u);
+  std::string tooLong = "C:" + std::string(255, 'a') + "\\name";  // directory of 256
+  EXPECT_FALSE(detail::ParentFolderWithRules(tooLong.c_str(), folder, true));
+  EXPECT_STREQ(folder.path, "");
+  std::string linuxFits = std::string(254, 'a') + "/n";
+  EXPECT_TRUE(detail::ParentFolderWithRules(linuxFits.c_str(), folder, false));
+  std::string linuxTooLong = "/" + std::string(255, 'a') + "/n";
+  EXPECT_FALSE(detail::ParentFolderWithRules(linuxTooLong.c_str(), folder, false));
+  // A long name after the last separator is no concern of the folder walk.
+  std::string longName = "/opt/" + std::string(300, 'n');
+  EXPECT_TRUE(detail::ParentFolderWithRules(longName.c_str(), folder, false));
+  EXPECT_STREQ(folder.path, "/opt/");
+}
+
+// --- ReadWholeFile / WriteWholeFile ----------------------------------------------------------
+
+TEST_F(FileOpsTest, ReadWholeFileOfAMissingFileGivesError6AndNothing) {
+  HeapBuffer buffer;
+  ASSERT_TRUE(buffer.Allocate(16));
+  std::uint32_t size = 77;
+  EXPECT_FALSE(ReadWholeFile(Join(dir_.path(), "missing.tvf").c_str(), buffer, size));
+  EXPECT_EQ(GetError(), 6);
+  EXPECT_EQ(buffer.data(), nullptr);
+  EXPECT_EQ(size, 0u);
+  SetError(RecoveryError::None);
+  EXPECT_FALSE(ReadWholeFile(dir_.path().c_str(), buffer, size));  // a folder is no file
+  EXPECT_EQ(GetError(), 6);
+}
+
+TEST_F(FileOpsTest, ReadWholeFileOfEmptyAndFullFiles) {
+  std::string empty = Join(dir_.path(), "empty");
+  test::WriteAll(empty, "");
+  HeapBuffer buffer;
+  std::uint32_t size = 77;
+  EXPECT_TRUE(ReadWholeFile(empty.c_str(), buffer, size));
+  EXPECT_EQ(size, 0u);
+
+  std::string full = Join(dir_.path(), "full");
+  std::vector<std::uint8_t> bytes(70000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+  test::WriteAll(full, bytes);
+  EXPECT_TRUE(ReadWholeFile(full.c_str(), buffer, size));
+  ASSERT_EQ(size, bytes.size());
+  EXPECT_EQ(std::memcmp(buffer.data(), bytes.data(), size), 0);
+  EXPECT_EQ(GetError(), 0);
+}
+
+TEST_F(FileOpsTest, WriteWholeFileTruncatesALongerFileAndCreatesFolders) {
+  std::string path = Join(Join(Join(dir_.path(), "recovery"), "data"), "x.bin.recovery");
+  std::vector<std::uint8_t> longer(5000, 0xAB);
+  ASSERT_TRUE(WriteWholeFile(path.c_str(), longer.data(), 5000));
+  EXPECT_EQ(fs::file_size(path), 5000u);
+  std::vector<std::uint8_t> shorter = Bytes("short");
+  ASSERT_TRUE(WriteWholeFile(path.c_str(), shorter.data(), 5));
+  EXPECT_EQ(ReadText(path), "short");
+  ASSERT_TRUE(WriteWholeFile(path.c_str(), nullptr, 0));
+  EXPECT_EQ(fs::file_size(path), 0u);
+  EXPECT_EQ(GetError(), 0);
+}
+
+TEST_F(FileOpsTest, WriteWholeFileOntoAFolderFailsWithError1) {
+  std::string folder = Join(dir_.path(), "folder");
+  ASSERT_TRUE(fs::create_directory(folder));
+  std::vector<std::uint8_t> data = Bytes("x");
+  EXPECT_FALSE(WriteWholeFile(folder.c_str(), data.data(), 1));
+  EXPECT_EQ(GetError(), 1);
+}
+
+TEST_F(FileOpsTest, ReadOnlyFileIsReplacedByWriteAndRemovedByDelete) {
+  std::string path = Join(dir_.path(), "cached.recovery");
+  test::WriteAll(path, "old content, longer");
+  MakeReadOnly(path);
+  std::vector<std::uint8_t> data = Bytes("new");
+  EXPECT_TRUE(WriteWholeFile(path.c_str(), data.data(), 3));
+  EXPECT_EQ(ReadText(path), "new");
+  MakeReadOnly(path);
+  EXPECT_TRUE(DeleteFileRetry(path.c_str()));
+  EXPECT_FALSE(fs::exists(path));
+}
+
+// --- FileExists / DeleteFileRetry ------------------------------------------------------------
+
+TEST_F(FileOpsTest, FileExistsForFilesAndFolders) {
+  std::string file = Join(dir_.path(), "file");
+  test::WriteAll(file, "x");
+  EXPECT_TRUE(FileExists(file.c_str()));
+  EXPECT_TRUE(FileExists(dir_.path().c_str()));
+  EXPECT_FALSE(FileExists(Join(dir_.path(), "missing").c_str()));
+  EXPECT_FALSE(FileExists(Join(file, "child").c_str()));
+  // A trailing separator names a folder: a file of that name does not count.
+  EXPECT_TRUE(platform::PathExists((dir_.path() + platform::kPathSeparator).c_str()));
+  EXPECT_FALSE(platform::PathExists((file + platform::kPathSeparator).c_str()));
+}
+
+TEST_F(FileOpsTest, DeleteFileRetryOfAMissingPathIsFalseAtOnce) {
+  Clock::time_point start = Clock::now();
+  EXPECT_FALSE(DeleteFileRetry(Join(dir_.path(), "missing").c_str()));
+  EXPECT_LT(MillisecondsSince(start), 500);
+  EXPECT_EQ(GetError(), 0);
+}
+
+TEST_F(FileOpsTest, DeleteFileRetryGivesUpOnAFolderAfterAboutASecond) {
+  std::string folder = Join(dir_.path(), "folder");
+  ASSERT_TRUE(fs::create_directory(folder));
+  Clock::time_point start = Clock::now();
+  EXPECT_FALSE(DeleteFileRetry(folder.c_str()));
+  EXPECT_GE(MillisecondsSince(start), 900);
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_EQ(GetError(), 0);
+}
+
+// --- MoveFileRetry ---------------------------------------------------------------------------
+
+TEST_F(FileOpsTest, MoveFileRetryWithAMissingSourceLeavesTheTargetAlone) {
+  std::string target = Join(dir_.path(), "client.dat");
+  test::WriteAll(target, "client");
+  EXPECT_FALSE(MoveFileRetry(Join(dir_.path(), "missing.recovery").c_str(), target.c_str()));
+  EXPECT_EQ(ReadText(target), "client");
+}
+
+TEST_F(FileOpsTest, MoveFileRetryReplacesAnExistingTarget) {
+  std::string source = Join(dir_.path(), "client.dat.recovery");
+  std::string target = Join(dir_.path(), "client.dat");
+  test::WriteAll(source, "fresh");
+  test::WriteAll(target, "damaged and longer");
+  MakeReadOnly(target);
+  EXPECT_TRUE(MoveFileRetry(source.c_str(), target.c_str()));
+  EXPECT_EQ(ReadText(target), "fresh");
+  EXPECT_FALSE(fs::exists(source));
+  EXPECT_EQ(GetError(), 0);
+}
+
+TEST_F(FileOpsTest, MoveFileRetryCreatesTheTargetsFolders) {
+  std::string source = Join(dir_.path(), "x.recovery");
+  std::string target = Join(Join(Join(dir_.path(), "data"), "maps"), "x.map");
+  test::WriteAll(source, "map");
+  EXPECT_TRUE(MoveFileRetry(source.c_str(), target.c_str()));
+  EXPECT_EQ(ReadText(target), "map");
+  EXPECT_FALSE(fs::exists(source));
+}
+
+TEST_F(FileOpsTest, MoveFileRetryFailsWithError1WhenTheFoldersCannotBeMade) {
+  std::string source = Join(dir_.path(), "x.recovery");
+  std::string blocker = Join(dir_.path(), "blocker");
+  test::WriteAll(source, "data");
+  test::WriteAll(blocker, "file");
+  EXPECT_FALSE(MoveFileRetry(source.c_str(), Join(Join(blocker, "sub"), "x").c_str()));
+  EXPECT_EQ(GetError(), 1);
+  EXPECT_EQ(ReadText(source), "data");
+}
+
+#if defined(_WIN32)
+// Another program holds the file open without delete sharing, as a virus scanner might.
+class Holder {
+ public:
+  explicit Holder(const std::string& path)
+      : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  ~Holder() { Release(); }
+  bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void Release() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+TEST_F(FileOpsTest, DeleteFileRetryOfAHeldFileFailsAfterAboutASecond) {
+  std::string path = Join(dir_.path(), "held.dat");
+  test::WriteAll(path, "held");
+  Holder holder(path);
+  ASSERT_TRUE(holder.held());
+  Clock::time_point start = Clock::now();
+  EXPECT_FALSE(DeleteFileRetry(path.c_str()));
+  EXPECT_GE(MillisecondsSince(start), 900);
+  EXPECT_TRUE(fs::exists(path));
+  holder.Release();
+  EXPECT_TRUE(DeleteFileRetry(path.c_str()));
+}
+
+TEST_F(FileOpsTest, DeleteAndMoveSucceedOnceAHolderLetsGo) {
+  std::string path = Join(dir_.path(), "busy.dat");
+  test::WriteAll(path, "busy");
+  Holder holder(path);
+  ASSERT_TRUE(holder.held());
+  std::thread other([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    holder.Release();
+  });
+  Clock::time_point start = Clock::now();
+  EXPECT_TRUE(DeleteFileRetry(path.c_str()));
+  EXPECT_GE(MillisecondsSince(start), 200);
+  other.join();
+  EXPECT_FALSE(fs::exists(path));
+
+  std::string source = Join(dir_.path(), "busy.recovery");
+  std::string target = Join(dir_.path(), "moved.dat");
+  test::WriteAll(source, "moved");
+  Holder sourceHolder(source);
+  ASSERT_TRUE(sourceHolder.held());
+  std::thread mover([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sourceHolder.Release();
+  });
+  EXPECT_TRUE(MoveFileRetry(source.c_str(), target.c_str()));
+  mover.join();
+  EXPECT_EQ(ReadText(target), "moved");
+  EXPECT_FALSE(fs::exists(source));
+}
+#endif
+
+}  // namespace
+}  // namespace repair

@@ -1,0 +1,263 @@
+// The recovery run against the in-process HTTP server: the places where the run must be
+// safer than a plain download-and-replace.
+#include "engine/recovery_run.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codec/builtin_key.h"
+#include "codec/codec.h"
+#include "engine/recovery_state.h"
+#include "publish/manifest_builder.h"
+#include "publish/sealer.h"
+#include "support/test_http_server.h"
+#include "support/test_support.h"
+
+namespace repair {
+namespace {
+
+namespace fs = std::filesystem;
+using publish::Bytes;
+using test::Response;
+
+Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+publish::ManifestRecord Record(const std::string& name, const std::string& content) {
+  publish::ManifestRecord record;
+  record.name = name;
+  record.size = static_cast<std::uint32_t>(content.size());
+  Bytes bytes = ToBytes(content);
+  std::uint8_t digest[16];
+  if (!content.empty()) {
+    EXPECT_EQ(DigestMd5(bytes.data(), record.size, digest, nullptr), 0);
+  } else {
+    const std::uint8_t empty[16] = {0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04,
+                                    0xe9, 0x80, 0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e};
+    std::copy(empty, empty + 16, digest);
+  }
+  std::copy(digest, digest + 16, record.md5.begin());
+  return record;
+}
+
+// A client folder, a release on the test server, and a run driven as the window would drive
+// it with /quiet: every phase acknowledged as soon as it is seen.
+class RecoveryRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.ok());
+    base_ = (fs::path(dir_.path()) / "client").string() + kSep;
+    fs::create_directories(base_);
+  }
+  void TearDown() override { ResetRecoveryState(); }
+
+  static constexpr char kSep =
+#if defined(_WIN32)
+      '\\';
+#else
+      '/';
+#endif
+
+  std::string Local(const std::string& name) const {
+    std::string path = base_ + name;
+    for (char& c : path) {
+      if (c == '\\' || c == '/') c = kSep;
+    }
+    return path;
+  }
+  void WriteLocal(const std::string& name, const std::string& content) {
+    fs::create_directories(fs::path(Local(name)).parent_path());
+    test::WriteAll(Local(name), content);
+  }
+  std::string ReadLocal(const std::string& name) const {
+    Bytes bytes = test::ReadAll(Local(name));
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  // Publishes `records` as build 1.0 and serves each file's content unless told otherwise.
+  void Publish(const std::vector<publish::ManifestRecord>& records) {
+    Bytes publicKey = publish::PublicKeyFromPrivate(
+        Bytes(BuiltinKey(), BuiltinKey() + BuiltinKeyLength()));
+    Bytes manifest;
+    std::string error;
+    ASSERT_TRUE(publish::BuildManifest(records, publicKey, manifest, error)) << error;
+    server_.ServeFile("/1.0/filehash.tsf", manifest);
+  }
+  void ServeContent(const std::string& urlPath, const std::string& content) {
+    server_.ServeFile("/1.0/" + urlPath, content);
+  }
+
+  // Runs the engine; returns whether it finished.
+  bool Run(const char* ownName = "repair.exe") {
+    std::string remote = server_.BaseUrl() + "/$MAJORVER$.$MINORVER$";
+    VersionChoice version;
+    version.versionMode = VersionMode::Explicit;
+    version.major = 1;
+    version.minor = 0;
+    std::atomic<bool> done{false};
+    bool finished = false;
+    std::thread worker([&] {
+      finished = RunRecovery(base_.c_str(), remote.c_str(), "buildver.tvf", "filehash.tsf",
+                             ownName, &version);
+      done.store(true);
+    });
+    while (!done.load()) {
+      if (IsPhaseChanged()) AcknowledgePhase();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    worker.join();
+    return finished;
+  }
+
+  std::vector<std::string> RequestedTargets() const {
+    std::vector<std::string> targets;
+    for (const auto& request : server_.Requests()) targets.push_back(request.target);
+    return targets;
+  }
+
+  test::TempDir dir_;
+  test::TestHttpServer server_;
+  std::string base_;
+};
+
+TEST_F(RecoveryRunTest, BytesThatDifferFromTheManifestNeverReachTheCacheOrTheClient) {
+  Publish({Record("data\\a.dat", "the right bytes")});
+  ServeContent("data/a.dat", "the WRONG bytes");
+  WriteLocal("data\\a.dat", "damaged");
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData));
+  EXPECT_EQ(GetPhase(), RecoveryPhase::DownloadFiles);
+  EXPECT_EQ(ReadLocal("data\\a.dat"), "damaged");
+  EXPECT_FALSE(fs::exists(Local("recovery\\a.dat.recovery")));
+}
+
+TEST_F(RecoveryRunTest, EntriesSharingACacheNameEachGetTheirOwnBytes) {
+  Publish({Record("data\\ui\\font.dat", "ui font"), Record("data\\maps\\font.dat", "map font"),
+           Record("font.dat", "top font")});
+  ServeContent("data/ui/font.dat", "ui font");
+  ServeContent("data/maps/font.dat", "map font");
+  ServeContent("font.dat", "top font");
+  WriteLocal("data\\ui\\font.dat", "x");
+  WriteLocal("recovery\\font.dat.recovery", "a stale cache file longer than any content");
+  // data\maps\font.dat and font.dat are missing altogether.
+  ASSERT_TRUE(Run()) << GetError();
+  EXPECT_EQ(ReadLocal("data\\ui\\font.dat"), "ui font");
+  EXPECT_EQ(ReadLocal("data\\maps\\font.dat"), "map font");
+  EXPECT_EQ(ReadLocal("font.dat"), "top font");
+  EXPECT_EQ(CountFiles(Recovered), 4u);  // the three and the manifest, which had no local copy
+}
+
+TEST_F(RecoveryRunTest, EmptyFilesAreComparedLikeAnyOtherContent) {
+  Publish({Record("empty-by-design.txt", ""), Record("truncated.txt", "some content"),
+           Record("cached.txt", "cached content")});
+  ServeContent("truncated.txt", "some content");
+  ServeContent("cached.txt", "cached content");
+  WriteLocal("empty-by-design.txt", "");
+  WriteLocal("truncated.txt", "");  // what a crash in the middle of a write leaves
+  WriteLocal("recovery\\cached.txt.recovery", "");  // an empty cache file is stale
+  ASSERT_TRUE(Run()) << GetError();
+  EXPECT_EQ(ReadLocal("empty-by-design.txt"), "");
+  EXPECT_EQ(ReadLocal("truncated.txt"), "some content");
+  EXPECT_EQ(ReadLocal("cached.txt"), "cached content");
+  EXPECT_EQ(CountFiles(Intact), 1u);     // the empty file
+  EXPECT_EQ(CountFiles(Recovered), 3u);  // the two and the manifest, which had no local copy
+}
+
+TEST_F(RecoveryRunTest, OnlyTheToolsOwnTopLevelNameIsLeftAlone) {
+  Publish({Record("repair.exe", "published tool"), Record("repair.exe", "listed twice"),
+           Record("bin\\repair.exe", "a file of the game"), Record("Repair.exe", "other case")});
+  ServeContent("bin/repair.exe", "a file of the game");
+  ServeContent("Repair.exe", "other case");
+  WriteLocal("repair.exe", "the running tool");
+  ASSERT_TRUE(Run("repair.exe")) << GetError();
+  EXPECT_EQ(ReadLocal("bin\\repair.exe"), "a file of the game");
+  for (const std::string& target : RequestedTargets()) EXPECT_NE(target, "/1.0/repair.exe");
+#if defined(_WIN32)
+  // Letter case does not tell Windows files apart: "Repair.exe" is the running tool too.
+  EXPECT_EQ(ReadLocal("repair.exe"), "the running tool");
+  EXPECT_EQ(CountFiles(0), 2u);  // the manifest and bin\repair.exe
+#else
+  EXPECT_EQ(ReadLocal("repair.exe"), "the running tool");
+  EXPECT_EQ(ReadLocal("Repair.exe"), "other case");  // another file here
+  EXPECT_EQ(CountFiles(0), 3u);  // the manifest, bin\repair.exe and Repair.exe
+#endif
+}
+
+TEST_F(RecoveryRunTest, NamesThatLeaveTheClientFolderEndTheRunBeforeAnythingIsTouched) {
+  for (const char* unsafe : {"..\\outside.txt", "data\\..\\..\\outside.txt", "\\outside.txt",
+                             "C:\\outside.txt", "/outside.txt"}) {
+    SCOPED_TRACE(unsafe);
+    Publish({Record("a.txt", "fine"), Record(unsafe, "evil")});
+    ServeContent("a.txt", "fine");
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData));
+    EXPECT_EQ(GetPhase(), RecoveryPhase::DownloadManifest);
+    EXPECT_FALSE(fs::exists(Local("a.txt")));
+    EXPECT_FALSE(fs::exists(fs::path(dir_.path()) / "outside.txt"));
+  }
+}
+
+TEST_F(RecoveryRunTest, PathsTooLongForTheToolsBuffersEndTheRunWithUnknown) {
+  std::string longName(300 - base_.size(), 'n');
+  Publish({Record(longName, "x")});
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::Unknown));
+  EXPECT_EQ(GetPhase(), RecoveryPhase::CheckFiles);
+}
+
+TEST_F(RecoveryRunTest, ASecondRunWhileOneIsActiveChangesNothing) {
+  Publish({Record("a.txt", "content")});
+  ServeContent("a.txt", "content");
+  std::string remote = server_.BaseUrl() + "/$MAJORVER$.$MINORVER$";
+  VersionChoice version;
+  version.versionMode = VersionMode::Explicit;
+  version.major = 1;
+  std::thread worker([&] {
+    RunRecovery(base_.c_str(), remote.c_str(), "v", "filehash.tsf", "repair.exe", &version);
+  });
+  // The run now waits for its first phase to be acknowledged.
+  while (!IsPhaseChanged()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_FALSE(RunRecovery(base_.c_str(), remote.c_str(), "v", "filehash.tsf", "repair.exe",
+                           &version));
+  EXPECT_EQ(GetPhase(), RecoveryPhase::DownloadManifest);
+  EXPECT_EQ(IsPhaseChanged(), 1);
+  while (GetPhase() != RecoveryPhase::Finished && GlobalRecoveryState().running.load()) {
+    if (IsPhaseChanged()) AcknowledgePhase();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  worker.join();
+  EXPECT_EQ(ReadLocal("a.txt"), "content");
+}
+
+TEST(CachePaths, DropFoldersAndNumberCollisions) {
+  char out[260];
+#if defined(_WIN32)
+  const char* base = "C:\\Games\\Client\\";
+  ASSERT_TRUE(BuildCachePath(out, base, "data\\ui\\font.dat", 0));
+  EXPECT_STREQ(out, "C:\\Games\\Client\\recovery\\font.dat.recovery");
+  ASSERT_TRUE(BuildCachePath(out, base, "data\\ui\\font.dat", 2));
+  EXPECT_STREQ(out, "C:\\Games\\Client\\recovery\\font.dat.2.recovery");
+  ASSERT_TRUE(BuildLocalPath(out, base, "data\\ui\\font.dat"));
+  EXPECT_STREQ(out, "C:\\Games\\Client\\data\\ui\\font.dat");
+#else
+  const char* base = "/opt/client/";
+  ASSERT_TRUE(BuildCachePath(out, base, "data\\ui\\font.dat", 0));
+  EXPECT_STREQ(out, "/opt/client/recovery/font.dat.recovery");
+  ASSERT_TRUE(BuildCachePath(out, base, "data\\ui\\font.dat", 2));
+  EXPECT_STREQ(out, "/opt/client/recovery/font.dat.2.recovery");
+  ASSERT_TRUE(BuildLocalPath(out, base, "data\\ui\\font.dat"));
+  EXPECT_STREQ(out, "/opt/client/data/ui/font.dat");
+#endif
+  std::string longName(260, 'x');
+  EXPECT_FALSE(BuildLocalPath(out, base, longName.c_str()));
+  EXPECT_STREQ(out, "");
+  EXPECT_FALSE(BuildCachePath(out, base, longName.c_str(), 0));
+}
+
+}  // namespace
+}  // namespace repair

@@ -1,0 +1,109 @@
+// An HTTP/1.1 server inside the test process, on 127.0.0.1 at a port the system picks, that
+// answers each path with a scripted response and can misbehave on purpose: wrong or missing
+// lengths, dropped connections, slow or stalled bodies. It records every request it reads.
+// Works with BSD sockets natively and with Winsock in the Windows build (tests under Wine).
+//
+//   TestHttpServer server;
+//   server.ServeFile("/data/a.dat", bytes);
+//   server.Serve("/gone", Response::Status(404));
+//   FetchUrl(server.Url("/data/a.dat").c_str(), ...);
+//   server.Requests()[0].Header("User-Agent");
+//
+// A path that has no response gets 404. Connections stay open between requests (keep-alive)
+// unless the response ends them. At most kMaxConnections are served at once; further ones
+// are closed at once. The destructor stops the server, ending stalls and pauses at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace repair::test {
+
+// What the server sends for one request, and what it does afterwards.
+struct Response {
+  enum class Ending {
+    kKeepAlive,  // wait for the next request on the same connection
+    kClose,      // close the connection normally (FIN)
+    kReset,      // abort the connection (RST)
+    kStall,      // keep the connection open and send nothing more until the server stops
+  };
+
+  std::string bytes;  // status line, headers, blank line and body, sent as they are
+  Ending ending = Ending::kKeepAlive;
+  // Slow delivery: after the head, the body goes out `pieceSize` bytes at a time with
+  // `pauseMs` between pieces (0: all at once).
+  std::size_t pieceSize = 0;
+  int pauseMs = 0;
+
+  // 200 with a correct Content-Length.
+  static Response Ok(std::string body);
+  // Any status with a short text body and a correct Content-Length (404, 500, ...).
+  static Response Status(int code);
+  // 301 or 302 to `location`.
+  static Response Redirect(int code, const std::string& location);
+  // 200 with Transfer-Encoding: chunked and no Content-Length.
+  static Response Chunked(const std::string& body);
+  // 200 that declares `declared` bytes but sends `body`, then ends as `ending`: a short body
+  // (fewer bytes, kClose), a connection dropped mid-body (kReset), a longer body than
+  // declared (kClose), a stall mid-body (kStall), or Content-Length 0.
+  static Response Declaring(std::uint64_t declared, std::string body, Ending ending);
+  // 200 with a correct Content-Length whose body arrives in pieces with pauses.
+  static Response Slow(std::string body, std::size_t pieceSize, int pauseMs);
+  // Reads the request and never answers.
+  static Response Silent();
+};
+
+struct RecordedRequest {
+  std::string method;
+  std::string target;   // exactly as sent, without decoding
+  std::string version;
+  std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
+  std::size_t connection = 0;  // 1-based number of the connection it came on
+
+  // The first header of that name (case-insensitive); empty when absent.
+  std::string Header(const std::string& name) const;
+  bool HasHeader(const std::string& name) const;
+};
+
+// True when the test program runs under Wine, whose WinINet differs from Windows' in ways a
+// test must allow for; always false outside the Windows build.
+bool RunningUnderWine();
+
+class TestHttpServer {
+ public:
+  static constexpr std::size_t kMaxConnections = 16;
+
+  // Starts listening; ok() tells whether that worked.
+  TestHttpServer();
+  ~TestHttpServer();
+  TestHttpServer(const TestHttpServer&) = delete;
+  TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+  bool ok() const;
+  std::uint16_t port() const;
+  // "http://127.0.0.1:<port>" with no trailing slash.
+  std::string BaseUrl() const;
+  // BaseUrl() + path; path starts with '/'.
+  std::string Url(const std::string& path) const;
+
+  // Sets the response for a request target (compared byte for byte with the request line's).
+  void Serve(const std::string& target, Response response);
+  void ServeFile(const std::string& target, const std::vector<std::uint8_t>& bytes);
+  void ServeFile(const std::string& target, const std::string& bytes);
+
+  std::vector<RecordedRequest> Requests() const;
+  std::size_t ConnectionsAccepted() const;
+
+  // Stops accepting, ends every connection and joins the threads. Idempotent.
+  void Stop();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace repair::test
