@@ -1,42 +1,121 @@
 #!/usr/bin/env bash
-# The built-in demo: installs what it needs, builds, and walks through the operator's side
-# with the project's demo key: a string file (repair.dat) and a version file are sealed,
-# opened again and read back the way the tool reads them.
+# The built-in demo: installs what it needs, builds, makes a sample client of a few hundred
+# files, publishes it with repair-publish, serves the release on 127.0.0.1 with nginx, damages
+# the client (corrupted, truncated, emptied and deleted files, a deleted folder), runs the
+# repair tool on it and shows that every file matches the manifest again.
+#   scripts/demo.sh          the Linux tool: interactive in a terminal, /quiet otherwise
+#   scripts/demo.sh --wine   the Windows program, repair.exe, under Wine (on a virtual display)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+root="$PWD"
+
+wine=0
+for arg in "$@"; do
+  case "$arg" in
+    --wine) wine=1 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    *) echo "demo.sh: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+
+if [ "$wine" = 1 ]; then scripts/setup.sh --windows; else scripts/setup.sh; fi
+echo "== building"
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/native -j"$(nproc)" --target repair-publish >/dev/null
-publish="$PWD/build/native/tools/repair-publish"
+cmake --build build/native -j"$(nproc)" --target repair repair-publish >/dev/null
+publish="$root/build/native/tools/repair-publish"
+if [ "$wine" = 1 ]; then
+  scripts/build-windows.sh build/windows >/dev/null
+fi
 
-demo="build/demo"
-rm -rf "$demo" && mkdir -p "$demo" && cd "$demo"
-cat > strings.txt <<'TEXT'
-; Texts and settings of the repair tool. Keys are case-sensitive; nothing is trimmed.
+demo="$root/build/demo"
+rm -rf "$demo" && mkdir -p "$demo"
+cd "$demo"
+
+echo "== making a sample client"
+python3 - <<'PY'
+import os, random
+random.seed(7)
+root = "sample"
+folders = ["data", "data/ui", "data/ui/fonts", "data/maps", "data/maps/north", "data/maps/south",
+           "data/sound", "data/sound/music", "bin", "config", "docs"]
+count = 0
+for folder in folders:
+    os.makedirs(os.path.join(root, folder), exist_ok=True)
+    for i in range(random.randint(15, 40)):
+        # A long tail of small files and a few larger ones.
+        size = random.choice([random.randint(10, 2000)] * 8 + [random.randint(20000, 400000)])
+        name = os.path.join(root, folder, "%s_%03d.%s" % (os.path.basename(folder), i,
+                                                          random.choice(["dat", "cfg", "bin", "txt"])))
+        with open(name, "wb") as f:
+            f.write(random.randbytes(size))
+        count += 1
+with open(os.path.join(root, "data", "read me.txt"), "w") as f:
+    f.write("A file with a space in its name.\n")
+print("sample client: %d files" % (count + 1))
+PY
+du -sh sample | cut -f1 | sed 's/^/sample client size: /'
+
+echo "== publishing build 1.0"
+"$publish" publish sample 1 0 release
+nginx_log="$demo/nginx"
+source "$root/tests/e2e/nginx.sh"
+trap 'nginx_stop' EXIT
+nginx_start "$demo/release/remote"
+echo "serving the release at $NGINX_URL"
+
+echo "== installing the client with the tool"
+cp -r sample client
+cp release/client-files/buildver.tvf client/
+cat > strings.txt <<TEXT
 SYS_WINDOWTITLE=Demo Client Repair
-SYS_REMOTEPATH=http://127.0.0.1:8080/demo/$MAJORVER$.$MINORVER$
-SYS_LOCALVERFNAME=buildver.tvf
-SYS_FILEHASHFNAME=filehash.tsf
-STR_CONFIRM_RECOVERY=Damaged client files will be repaired.\nWould you like to proceed?
+SYS_REMOTEPATH=$NGINX_URL/\$MAJORVER\$.\$MINORVER\$
 TEXT
+if [ "$wine" = 1 ]; then
+  cp "$root/build/windows/src/repair.exe" client/
+  "$publish" strings strings.txt client/repair.dat >/dev/null
+else
+  cp "$root/build/native/src/repair" client/
+  "$publish" strings strings.txt client/repair.dat >/dev/null
+fi
 
-echo "== sealing the string file"
-"$publish" strings strings.txt repair.dat
-echo "repair.dat: $(stat -c %s repair.dat) bytes (the text is $(stat -c %s strings.txt) bytes; 61 bytes of seal)"
-echo
-echo "== the entries as the tool reads them"
-"$publish" show-strings repair.dat
-echo
-echo "== opening it again"
-"$publish" open repair.dat - | head -n 3
-echo "..."
-echo
-echo "== a version file for build 3.7"
-"$publish" version 3 7 buildver.tvf
-echo "buildver.tvf: $(stat -c %s buildver.tvf) bytes; plaintext: $("$publish" open buildver.tvf - | od -An -tx1 | tr -s ' ')"
-echo
-echo "== a damaged file is refused"
-printf 'X' | dd of=repair.dat bs=1 seek=50 conv=notrunc status=none
-if "$publish" open repair.dat - >/dev/null; then echo "unexpected: damaged file opened"; exit 1; fi
-echo
-echo "demo finished: files in $PWD"
+echo "== damaging it"
+first() { find "$1" -maxdepth 1 -type f | sort | sed -n "${2:-1}p"; }
+printf 'corrupted' | dd of="$(first client/data/ui)" bs=1 seek=3 conv=notrunc status=none
+truncate -s 5 "$(first client/data/maps)"
+: > "$(first client/config)"
+rm -f "$(first client/bin)" "$(first client/bin 2)" client/data/read\ me.txt
+rm -rf client/data/sound/music
+echo "corrupted, truncated, emptied and deleted files, and the folder data/sound/music"
+
+verify() {  # prints the files that differ from the manifest; returns 1 when any does
+  local bad=0 md5 size name path
+  while read -r md5 size name; do
+    path="client/${name//\\//}"
+    if [ ! -f "$path" ] || [ "$(md5sum < "$path" | cut -c1-32)" != "$md5" ]; then
+      echo "  differs: $name"; bad=1
+    fi
+  done < <("$publish" inspect release/remote/1.0/filehash.tsf 2>/dev/null)
+  return $bad
+}
+echo "before the repair, these differ from the manifest:"
+verify | sed -n '1,8p;9s/.*/  .../p' || true
+
+echo "== running the repair tool"
+cd client
+if [ "$wine" = 1 ]; then
+  echo "(repair.exe /quiet under Wine on a virtual display)"
+  "$root/scripts/wine-env.sh" timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" \
+    wine repair.exe /quiet
+elif [ -t 0 ] && [ -t 1 ]; then
+  ./repair
+else
+  ./repair /quiet
+fi
+cd ..
+
+echo "== after the repair"
+if verify; then
+  echo "every file matches the manifest again"
+else
+  echo "the client still differs from the manifest"; exit 1
+fi

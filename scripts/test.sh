@@ -48,7 +48,8 @@ fi
 
 if [ "$windows" = 1 ]; then
   section "windows build"
-  scripts/build-windows.sh "$BUILD_ROOT/windows"
+  scripts/build-windows.sh "$BUILD_ROOT/windows" \
+    -DREPAIR_NATIVE_PUBLISH="$(readlink -f "$BUILD_ROOT/native/tools/repair-publish")"
   section "windows tests (wine)"
   scripts/wine-env.sh ctest --test-dir "$BUILD_ROOT/windows" --output-on-failure -j"$jobs"
 fi

@@ -6,14 +6,14 @@
 
 namespace repair {
 
-bool FillRunContext(platform::WindowHandle window, const CommandLineOptions& options,
+bool FillRunContext(WindowControls* window, const CommandLineOptions& options,
                     RecoveryContext& context) {
   char executablePath[kPathBufferSize] = {};
   if (!platform::GetExecutablePath(executablePath, sizeof(executablePath))) return false;
   return FillRunContextFromPath(window, options, executablePath, context);
 }
 
-bool FillRunContextFromPath(platform::WindowHandle window, const CommandLineOptions& options,
+bool FillRunContextFromPath(WindowControls* window, const CommandLineOptions& options,
                             const char* executablePath, RecoveryContext& context) {
   context = RecoveryContext{};
   context.window = window;

@@ -6,12 +6,12 @@
 #include "app/command_line.h"
 #include "common/format.h"
 #include "engine/version_mode.h"
-#include "platform/window_handle.h"
+#include "ui/window_controls.h"
 
 namespace repair {
 
 struct RecoveryContext {
-  platform::WindowHandle window = nullptr;
+  WindowControls* window = nullptr;             // the main window
   char baseFolder[kPathBufferSize] = {};        // the executable's folder, with its separator
   char remotePath[kPathBufferSize] = {};        // "SYS_REMOTEPATH"
   char versionFileName[kPathBufferSize] = {};   // "SYS_LOCALVERFNAME"
@@ -25,11 +25,11 @@ struct RecoveryContext {
 
 // Fills `context` from the running executable's path, the loaded string table and `options`.
 // Returns false when the executable's path cannot be read or split into the fields.
-bool FillRunContext(platform::WindowHandle window, const CommandLineOptions& options,
+bool FillRunContext(WindowControls* window, const CommandLineOptions& options,
                     RecoveryContext& context);
 
 // The part of FillRunContext that does not ask the system: `executablePath` is given.
-bool FillRunContextFromPath(platform::WindowHandle window, const CommandLineOptions& options,
+bool FillRunContextFromPath(WindowControls* window, const CommandLineOptions& options,
                             const char* executablePath, RecoveryContext& context);
 
 }  // namespace repair

@@ -34,10 +34,10 @@ class RunContextTest : public ::testing::Test {
 TEST_F(RunContextTest, EmptyTableGivesDefaults) {
   CommandLineOptions options;
   RecoveryContext context;
-  int windowTag = 0;
-  ASSERT_TRUE(FillRunContextFromPath(&windowTag, options, kExecutable, context));
+  auto* window = reinterpret_cast<WindowControls*>(0x1234);  // only stored, never used
+  ASSERT_TRUE(FillRunContextFromPath(window, options, kExecutable, context));
 
-  EXPECT_EQ(context.window, &windowTag);
+  EXPECT_EQ(context.window, window);
   EXPECT_STREQ(context.baseFolder, kFolder);
   EXPECT_STREQ(context.ownFileName, kName);
   EXPECT_STREQ(context.versionFileName, "buildver.tvf");

@@ -89,6 +89,10 @@ int main(int argc, char** argv) {
     }
   }
 
+  const auto start = std::chrono::steady_clock::now();
+  auto elapsed = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
   std::atomic<bool> done{false};
   bool finished = false;
   std::thread worker([&] {
@@ -98,7 +102,7 @@ int main(int argc, char** argv) {
   });
   while (!done.load()) {
     if (repair::IsPhaseChanged()) {
-      std::printf("phase %s\n", PhaseName(repair::GetPhase()));
+      std::printf("phase %s at %.3f s\n", PhaseName(repair::GetPhase()), elapsed());
       std::fflush(stdout);
       repair::AcknowledgePhase();
     }
@@ -114,6 +118,7 @@ int main(int argc, char** argv) {
     }
   }
   worker.join();
+  std::printf("end at %.3f s\n", elapsed());
   std::printf("outcome phase=%s error=%d files=%u intact=%u recovered=%u\n",
               PhaseName(repair::GetPhase()), repair::GetError(), repair::CountFiles(0),
               repair::CountFiles(repair::Intact), repair::CountFiles(repair::Recovered));

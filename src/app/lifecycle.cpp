@@ -1,0 +1,90 @@
+#include "app/lifecycle.h"
+
+#include "app/end_of_run.h"
+#include "app/run_context.h"
+#include "app/worker.h"
+#include "common/format.h"
+#include "engine/recovery_state.h"
+#include "platform/path_split.h"
+#include "platform/process_info.h"
+#include "strings/string_table.h"
+#include "ui/refresh.h"
+
+namespace repair {
+namespace {
+
+constexpr char kInstanceName[] = "tovak_recovery";
+constexpr std::uint32_t kStartWorkerDelayMs = 2000;
+constexpr std::uint32_t kExitDelayMs = 500;
+
+// The string file lies beside the executable and has its base name: repair.dat for
+// repair.exe on Windows, for repair on Linux. False when the path cannot be built.
+bool BuildStringFilePath(char* path) {
+  char executable[kPathBufferSize] = {};
+  platform::PathParts parts{};
+  return platform::GetExecutablePath(executable, sizeof(executable)) &&
+         platform::SplitPath(executable, parts) &&
+         FormatPath(path, "%s%s%s.dat", parts.drive, parts.folder, parts.name);
+}
+
+// The arguments as tokens: the raw text split by the tool's own rules, or the tokens the
+// system split already. False for an unmatched quote.
+bool GatherTokens(const ProgramArguments& arguments, TokenList& tokens, std::uint32_t& count) {
+  if (arguments.text != nullptr) return SplitCommandLine(arguments.text, tokens, count);
+  tokens.clear();
+  if (arguments.tokens != nullptr) tokens = *arguments.tokens;
+  count = static_cast<std::uint32_t>(tokens.size());
+  return true;
+}
+
+}  // namespace
+
+// Early returns leave the instance marker and the shell to the process exit, which releases
+// them; only a run that reached the message loop cleans up itself.
+int RunApplication(AppHost& host, const ProgramArguments& arguments) {
+  if (!host.AcquireInstance(kInstanceName)) return 0;
+  host.InitializeShell();
+
+  TokenList tokens;
+  std::uint32_t count = 0;
+  if (!GatherTokens(arguments, tokens, count)) return 1;
+  const CommandLineOptions options = ParseSwitches(tokens, count);
+
+  char stringFilePath[kPathBufferSize] = {};
+  if (!BuildStringFilePath(stringFilePath) || !LoadStringTable(stringFilePath)) return 1;
+
+  WindowControls* window = host.CreateMainWindow();
+  if (window == nullptr) return 0;
+  window->Activate();
+  window->SetTimer(kStartWorkerTimer, kStartWorkerDelayMs);
+  window->SetTimer(kRefreshTimer, 0);
+
+  // Lives in this frame until the process ends: the worker reads it and is never joined.
+  // The timers cannot fire before the loop runs, so it is complete before either handler.
+  RecoveryContext context;
+  // It fails only when the executable's own path cannot be read again; a run must not then
+  // start with an empty base folder, which would repair relative to the current folder.
+  if (!FillRunContext(window, options, context)) return 1;
+
+  RefreshState refresh;
+  const bool windowClosed = host.RunMessageLoop([&](int timerId) {
+    if (timerId == kStartWorkerTimer) {
+      StartWorker(host, *window, context);
+    } else if (timerId == kRefreshTimer) {
+      RefreshProgress(*window, refresh, context.quiet != 0);
+    }
+  });
+
+  ReportOutcome(*window, options.quiet, windowClosed);
+  LaunchChained(host, options.execPath, options.passThrough);
+
+  // Does nothing while a worker is still running (a declined confirmation, a closed window).
+  ResetRecoveryState();
+  host.CloseStreams();
+  host.ShutdownShell();
+  host.ReleaseInstance();
+  host.Sleep(kExitDelayMs);
+  return 0;
+}
+
+}  // namespace repair

@@ -1,0 +1,37 @@
+#include "app/worker.h"
+
+#include <string>
+
+#include "engine/recovery_run.h"
+#include "strings/string_table.h"
+
+namespace repair {
+
+void RunWorker(void* parameter) {
+  const auto* context = static_cast<const RecoveryContext*>(parameter);
+  VersionChoice version;
+  version.versionMode = context->versionMode;
+  version.major = context->major;
+  version.minor = context->minor;
+  // The outcome travels through the recovery state; the end of run reads it there.
+  RunRecovery(context->baseFolder, context->remotePath, context->versionFileName,
+              context->manifestFileName, context->ownFileName, &version);
+  if (context->window != nullptr) context->window->EndRun();
+}
+
+void StartWorker(AppHost& host, WindowControls& window, RecoveryContext& context) {
+  window.KillTimer(kStartWorkerTimer);
+  if (host.StartThread(RunWorker, &context)) return;
+
+  // Failures inside the run show this key with a longer default; a worker that never
+  // started has its own short one.
+  std::string text;
+  std::string caption;
+  LookupText("ERR_UNKNOWN", text, "Unknown error");
+  LookupText("STR_ERROR", caption, "Error");
+  window.Activate();
+  window.ShowMessageBox(text.c_str(), caption.c_str(), MessageBoxKind::kOkError);
+  window.EndRun();
+}
+
+}  // namespace repair

@@ -1,0 +1,199 @@
+#include "platform/posix/app_host_posix.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "app/command_line.h"
+
+extern char** environ;
+
+namespace repair {
+namespace {
+
+// A name fit for a file name: no folder separators, never empty.
+std::string LockFileStem(const char* name) {
+  std::string stem = (name && *name) ? name : "instance";
+  for (char& c : stem) {
+    if (c == '/') c = '_';
+  }
+  return stem;
+}
+
+// 1: locked by us; 0: held by another process; -1: this path cannot serve as the marker.
+int TryLock(const std::string& path, int& fd) {
+  fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return -1;
+  struct stat info {};
+  // A file that someone else planted could be held by them to keep us from running.
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+    ::close(fd);
+    fd = -1;
+    return -1;
+  }
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    ::close(fd);
+    fd = -1;
+    return error == EWOULDBLOCK ? 0 : -1;
+  }
+  return 1;
+}
+
+// Signals that the chained program must get with their default action, whatever this
+// process did with them.
+constexpr int kResetForChild[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGPIPE, SIGCHLD};
+
+}  // namespace
+
+PosixAppHost::PosixAppHost(const TerminalOptions& options) : options_(options) {}
+
+PosixAppHost::~PosixAppHost() {
+  window_.reset();
+  ReleaseInstance();
+}
+
+std::string PosixAppHost::RuntimeLockPath(const char* name) {
+  const char* folder = std::getenv("XDG_RUNTIME_DIR");
+  if (folder == nullptr || folder[0] != '/') return std::string();
+  return std::string(folder) + "/" + LockFileStem(name) + ".lock";
+}
+
+std::string PosixAppHost::FallbackLockPath(const char* name) {
+  return "/tmp/" + LockFileStem(name) + "-" + std::to_string(::geteuid()) + ".lock";
+}
+
+bool PosixAppHost::AcquireInstance(const char* name) {
+  if (lockFd_ >= 0) return true;
+  for (const std::string& path : {RuntimeLockPath(name), FallbackLockPath(name)}) {
+    if (path.empty()) continue;
+    switch (TryLock(path, lockFd_)) {
+      case 1: return true;
+      case 0: return false;
+      default: break;  // try the next place
+    }
+  }
+  return true;  // no marker can be made: run rather than refuse
+}
+
+void PosixAppHost::ReleaseInstance() {
+  // The file stays: removing it could let a third copy lock a new file while a second one
+  // holds the old.
+  if (lockFd_ >= 0) ::close(lockFd_);
+  lockFd_ = -1;
+}
+
+WindowControls* PosixAppHost::CreateMainWindow() {
+  if (!window_) window_ = TerminalWindow::Create(options_);
+  return window_.get();
+}
+
+bool PosixAppHost::RunMessageLoop(const std::function<void(int)>& onTimer) {
+  if (!window_) return true;
+  TerminalWindow& window = *window_;
+  window.SetLoopRunning(true);
+  bool closed = false;
+  for (;;) {
+    if (window.TakeEndRequest()) break;
+    if (window.CloseRequested()) {
+      closed = true;
+      break;
+    }
+    pollfd fds[3] = {{window.WakeFd(), POLLIN, 0}, {window.SignalFd(), POLLIN, 0},
+                     {window.KeyboardFd(), POLLIN, 0}};
+    const nfds_t count = window.KeyboardFd() >= 0 ? 3 : 2;
+    const int timeout = window.MillisecondsUntilNextTimer(TerminalWindow::Clock::now());
+    if (::poll(fds, count, timeout) < 0 && errno != EINTR) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));  // never spin
+    }
+    if (fds[1].revents & POLLIN) window.HandleSignals();
+    if (count == 3 && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) window.HandleKeyboard();
+    if (window.CloseRequested()) continue;
+    // One timer per turn, so that input and the end of the run are seen between them.
+    int id = 0;
+    if (window.PopDueTimer(TerminalWindow::Clock::now(), id)) onTimer(id);
+  }
+  window.SetLoopRunning(false);
+  return closed;
+}
+
+bool PosixAppHost::StartThread(void (*entry)(void*), void* parameter) {
+  if (entry == nullptr) return false;
+  // The UI thread takes the signals that close or resize the window.
+  sigset_t blocked;
+  sigset_t previous;
+  ::sigemptyset(&blocked);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH}) ::sigaddset(&blocked, signal);
+  ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  bool started = true;
+  try {
+    std::thread(entry, parameter).detach();
+  } catch (const std::system_error&) {
+    started = false;
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return started;
+}
+
+std::vector<std::string> PosixAppHost::SplitParameters(const char* parameters) {
+  const char* text = parameters ? parameters : "";
+  TokenList tokens;
+  std::uint32_t count = 0;
+  if (SplitCommandLine(text, tokens, count)) {
+    tokens.resize(count);
+    return tokens;
+  }
+  // The quote that has no partner is the last one in the text.
+  const char* lastQuote = std::strrchr(text, '"');
+  if (lastQuote != nullptr) tokens.emplace_back(lastQuote + 1);
+  return tokens;
+}
+
+void PosixAppHost::LaunchProgram(const char* path, const char* parameters) {
+  if (path == nullptr || path[0] == '\0') return;
+  const std::vector<std::string> arguments = SplitParameters(parameters);
+  if (window_) window_->ReleaseTerminal();
+
+  std::string program = path;
+  if (std::strchr(path, '/') == nullptr && ::access(path, X_OK) == 0) program = "./" + program;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(path));
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawnattr_t attributes;
+  if (::posix_spawnattr_init(&attributes) != 0) return;
+  sigset_t defaults;
+  sigset_t none;
+  ::sigemptyset(&defaults);
+  ::sigemptyset(&none);
+  for (int signal : kResetForChild) ::sigaddset(&defaults, signal);
+  ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+  ::posix_spawnattr_setsigmask(&attributes, &none);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  pid_t child = 0;
+  ::posix_spawnp(&child, program.c_str(), nullptr, &attributes, argv.data(), environ);
+  ::posix_spawnattr_destroy(&attributes);
+}
+
+void PosixAppHost::CloseStreams() { std::fflush(nullptr); }
+
+void PosixAppHost::Sleep(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace repair

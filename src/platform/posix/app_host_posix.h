@@ -1,0 +1,56 @@
+// The Linux program's host: a lock file as the single-instance marker, the terminal window,
+// a message loop on poll(), detached threads and posix_spawn for the chained program.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/app_host.h"
+#include "platform/posix/terminal_window.h"
+
+namespace repair {
+
+class PosixAppHost final : public AppHost {
+ public:
+  explicit PosixAppHost(const TerminalOptions& options = TerminalOptions::ForStandardStreams());
+  ~PosixAppHost() override;
+  PosixAppHost(const PosixAppHost&) = delete;
+  PosixAppHost& operator=(const PosixAppHost&) = delete;
+
+  // The marker is an flock()ed file "NAME.lock" in $XDG_RUNTIME_DIR, or "NAME-UID.lock" in
+  // /tmp when that is not set or not usable; it is held until ReleaseInstance or exit. Only
+  // a lock held by another process answers false.
+  bool AcquireInstance(const char* name) override;
+  void ReleaseInstance() override;
+  void InitializeShell() override {}
+  void ShutdownShell() override {}
+  WindowControls* CreateMainWindow() override;
+  // Waits on the window's timers, its EndRun wake-up, the keyboard (q or Ctrl-C closes the
+  // window) and SIGINT, SIGTERM, SIGHUP (close it too).
+  bool RunMessageLoop(const std::function<void(int)>& onTimer) override;
+  bool StartThread(void (*entry)(void*), void* parameter) override;
+  // The parameters are split by the tool's own quoting rules, so "\"three four\"" arrives as
+  // one argument. A name without a slash is looked for in the current folder first, then
+  // on PATH. The terminal is given back to the program first. Nobody waits for it.
+  void LaunchProgram(const char* path, const char* parameters) override;
+  // Flushes every C stream. Nothing is closed: standard output still carries the last
+  // lines, and there is no portable way to close only the streams the program opened.
+  void CloseStreams() override;
+  void Sleep(std::uint32_t milliseconds) override;
+
+  // The lock file's path; an empty text when there is no such folder.
+  static std::string RuntimeLockPath(const char* name);
+  static std::string FallbackLockPath(const char* name);
+
+  // Splits the chained program's parameters into its arguments. An unmatched quote, which
+  // the tool's rules refuse, keeps the arguments before it and makes the rest one argument:
+  // a leading "/recoverfail" must reach the program whatever follows it.
+  static std::vector<std::string> SplitParameters(const char* parameters);
+
+ private:
+  TerminalOptions options_;
+  std::unique_ptr<TerminalWindow> window_;
+  int lockFd_ = -1;
+};
+
+}  // namespace repair

@@ -1,0 +1,224 @@
+// Start-up, the end of run and a whole run through the fake host: a real string file beside
+// this test program and a real recovery run on a worker thread.
+#include "app/lifecycle.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/end_of_run.h"
+#include "codec/builtin_key.h"
+#include "engine/recovery_state.h"
+#include "platform/http_client.h"
+#include "platform/process_info.h"
+#include "publish/sealer.h"
+#include "strings/string_table.h"
+#include "support/fake_window.h"
+#include "support/test_support.h"
+
+namespace repair {
+namespace {
+
+namespace fs = std::filesystem;
+using Calls = std::vector<std::string>;
+
+const char kHashFileText[] =
+    "Recovery information cannot be verified.  Exit the program and try again.";
+
+class EndOfRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GlobalStringTable().Clear();
+    ResetRecoveryState();
+  }
+  void TearDown() override { SetUp(); }
+
+  // The state a run left behind: its phase, its error and `recovered` Recovered entries.
+  static void Outcome(RecoveryPhase phase, std::int32_t error, int recovered = 0) {
+    RecoveryState& state = GlobalRecoveryState();
+    state.phase = static_cast<std::int32_t>(phase);
+    state.error = error;
+    std::lock_guard<std::mutex> lock(state.filesMutex);
+    state.files.Append(std::make_unique<FileEntry>("intact.dat", 1, nullptr));
+    for (int i = 0; i < recovered; ++i) {
+      auto entry = std::make_unique<FileEntry>("fixed.dat", 1, nullptr);
+      entry->state = Recovered;
+      state.files.Append(std::move(entry));
+    }
+  }
+  // Reports and launches as the end of run does; returns the chained program's parameters.
+  std::string End(bool quiet, bool windowClosed = false) {
+    ReportOutcome(window_, quiet, windowClosed);
+    LaunchChained(host_, "next.exe", "\"x\"");
+    EXPECT_EQ(host_.launches.size(), 1u);
+    return host_.launches.empty() ? "" : host_.launches.back().second;
+  }
+
+  test::FakeWindow window_;
+  test::FakeHost host_{&window_};
+};
+
+TEST_F(EndOfRunTest, FinishedRunsShowCompletionUnlessQuiet) {
+  Outcome(RecoveryPhase::Finished, 0, 2);
+  EXPECT_EQ(End(false), "\"x\"");
+  ASSERT_EQ(window_.boxes.size(), 1u);
+  EXPECT_EQ(window_.boxes[0].text, "File recovery is finished.");
+  EXPECT_EQ(window_.boxes[0].caption, "Confirm");
+  EXPECT_EQ(window_.boxes[0].kind, MessageBoxKind::kOkInformation);
+
+  ResetRecoveryState();
+  Outcome(RecoveryPhase::Finished, 0);
+  ReportOutcome(window_, false, false);
+  EXPECT_EQ(window_.boxes.back().text, "There is no corrupted file.");
+
+  window_.boxes.clear();
+  ReportOutcome(window_, true, false);
+  EXPECT_TRUE(window_.boxes.empty());
+}
+
+TEST_F(EndOfRunTest, FailedRunsShowTheirErrorAndTellTheChainedProgram) {
+  Outcome(RecoveryPhase::DownloadFiles, 3);
+  EXPECT_EQ(End(true), "/recoverfail \"x\"");
+  ASSERT_EQ(window_.boxes.size(), 1u);
+  EXPECT_EQ(window_.boxes[0].text,
+            "Network Connection failed.  Please check your network connection.");
+  EXPECT_EQ(window_.boxes[0].caption, "Error");
+  EXPECT_EQ(window_.boxes[0].kind, MessageBoxKind::kOkError);
+  EXPECT_EQ(window_.calls, (Calls{"Activate", "Activate", "Box Error"}));
+
+  // Codes outside 1..8 take the ERR_UNKNOWN row; the string table's texts win.
+  GlobalStringTable().Insert("STR_ERROR", "Oops");
+  for (std::int32_t code : {1, 42, -5}) {
+    GlobalRecoveryState().error = code;
+    ReportOutcome(window_, false, false);
+    EXPECT_EQ(window_.boxes.back().text,
+              "Unknown error has occurred.  Please restart the game.") << code;
+    EXPECT_EQ(window_.boxes.back().caption, "Oops");
+  }
+}
+
+TEST_F(EndOfRunTest, RunsEndedWithoutAnErrorStillReportTheFailureToTheChainedProgram) {
+  Outcome(RecoveryPhase::DownloadManifest, 0);  // declined, closed or never started
+  EXPECT_EQ(End(false), "/recoverfail \"x\"");
+  EXPECT_TRUE(window_.boxes.empty());
+
+  EXPECT_EQ(BuildChainedParameters(false, 0, ""), "/recoverfail");
+  EXPECT_EQ(BuildChainedParameters(true, 5, ""), "/recoverfail");
+  EXPECT_EQ(BuildChainedParameters(true, 0, ""), "");
+  LaunchChained(host_, "", "\"x\"");
+  EXPECT_EQ(host_.launches.size(), 1u);  // no program named: nothing launched
+}
+
+TEST_F(EndOfRunTest, AClosedWindowIsNotActivatedButTheOutcomeIsStillShown) {
+  Outcome(RecoveryPhase::CheckFiles, 5);
+  ReportOutcome(window_, false, /*windowClosed=*/true);
+  EXPECT_EQ(window_.calls, (Calls{"Box Error"}));
+}
+
+// RunApplication reads the string file beside the running program: for this test program,
+// app_lifecycle_test.dat. Each test writes it if it needs it and removes it afterwards.
+class LifecycleTest : public EndOfRunTest {
+ protected:
+  void SetUp() override {
+    EndOfRunTest::SetUp();
+    char executable[260] = {};
+    ASSERT_TRUE(platform::GetExecutablePath(executable, sizeof(executable)));
+    stringFile_ = fs::path(executable).replace_extension(".dat").string();
+    fs::remove(stringFile_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove(stringFile_, ignored);
+    platform::ForceNetworkState(-1);
+    EndOfRunTest::TearDown();
+  }
+  void WriteStringFile(const std::string& text) {
+    using publish::Bytes;
+    const Bytes key =
+        publish::PublicKeyFromPrivate(Bytes(BuiltinKey(), BuiltinKey() + BuiltinKeyLength()));
+    test::WriteAll(stringFile_, publish::Seal(key, Bytes(text.begin(), text.end())));
+  }
+  int Run(const char* text) {
+    ProgramArguments arguments;
+    arguments.text = text;
+    return RunApplication(host_, arguments);
+  }
+
+  std::string stringFile_;
+};
+
+TEST_F(LifecycleTest, StartUpFailuresEndWithTheirExitCodes) {
+  host_.anotherCopyRuns = true;
+  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(host_.calls, (Calls{"AcquireInstance tovak_recovery"}));
+
+  host_.anotherCopyRuns = false;
+  host_.calls.clear();
+  EXPECT_EQ(Run("\"/quiet"), 1);  // unmatched quote
+  EXPECT_EQ(host_.calls, (Calls{"AcquireInstance tovak_recovery", "InitializeShell"}));
+
+  host_.calls.clear();
+  EXPECT_EQ(Run(""), 1);  // no string file
+  EXPECT_EQ(host_.calls.size(), 2u);
+
+  WriteStringFile("SYS_WINDOWTITLE=Repair\n");
+  host_.createWindowFails = true;
+  host_.calls.clear();
+  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(host_.calls.back(), "CreateMainWindow");
+  EXPECT_TRUE(window_.calls.empty());
+}
+
+TEST_F(LifecycleTest, AWorkerThatCannotStartEndsTheRunWithAnError) {
+  WriteStringFile("STR_ERROR=Failure\n");
+  host_.threadFails = true;
+  EXPECT_EQ(Run("/quiet /exec:next.exe"), 0);
+  EXPECT_EQ(host_.firedTimers, (std::vector<int>{101, 100}));
+  ASSERT_EQ(window_.boxes.size(), 1u);
+  EXPECT_EQ(window_.boxes[0].text, "Unknown error");
+  EXPECT_EQ(window_.boxes[0].caption, "Failure");
+  EXPECT_EQ(window_.boxes[0].kind, MessageBoxKind::kOkError);
+  EXPECT_EQ(window_.EndRuns(), 1);
+  ASSERT_EQ(host_.launches.size(), 1u);
+  EXPECT_EQ(host_.launches[0].second, "/recoverfail");
+}
+
+TEST_F(LifecycleTest, AWholeRunAgainstAMissingManifestReportsItsError) {
+  // No remote folder: the manifest URL cannot be opened, whatever network the machine has.
+  WriteStringFile("SYS_REMOTEPATH=\nSTR_ERROR=Failure\n");
+  platform::ForceNetworkState(1);
+  const TokenList tokens = {"/version:1_0", "/exec:next.exe", "extra"};
+  ProgramArguments arguments;
+  arguments.tokens = &tokens;
+  EXPECT_EQ(RunApplication(host_, arguments), 0);
+
+  // Start-up armed both timers; the refresh ran first and kept re-arming itself.
+  const Calls& calls = window_.calls;
+  ASSERT_GE(calls.size(), 4u);
+  EXPECT_EQ((Calls{calls.begin(), calls.begin() + 4}),
+            (Calls{"Activate", "SetTimer 100 2000", "SetTimer 101 0", "KillTimer 101"}));
+  ASSERT_GE(host_.firedTimers.size(), 3u);
+  EXPECT_EQ(host_.firedTimers[0], 101);
+  EXPECT_EQ(host_.firedTimers[1], 100);
+  EXPECT_EQ(window_.statusTexts.front(), "Ready");
+
+  ASSERT_EQ(window_.boxes.size(), 2u);
+  EXPECT_EQ(window_.boxes[0].kind, MessageBoxKind::kYesNoQuestion);
+  EXPECT_EQ(window_.boxes[1].text, kHashFileText);
+  EXPECT_EQ(window_.boxes[1].caption, "Failure");
+  ASSERT_EQ(host_.launches.size(), 1u);
+  EXPECT_EQ(host_.launches[0].first, "next.exe");
+  EXPECT_EQ(host_.launches[0].second, "/recoverfail \"extra\"");
+
+  const Calls tail(host_.calls.end() - 5, host_.calls.end());
+  EXPECT_EQ(tail, (Calls{"LaunchProgram", "CloseStreams", "ShutdownShell", "ReleaseInstance",
+                         "Sleep 500"}));
+  EXPECT_EQ(GetError(), 0);  // the worker had ended, so the cleanup reset the state
+}
+
+}  // namespace
+}  // namespace repair

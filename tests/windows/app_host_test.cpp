@@ -1,0 +1,166 @@
+// The Win32 host under Wine: the instance mutex, the message loop and its timers, the worker
+// thread and the chained launch.
+#include "platform/win32/app_host_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "strings/string_table.h"
+#include "windows/win32_test_util.h"
+
+namespace repair::platform {
+namespace {
+
+using test::DrainMessages;
+using test::WinePath;
+
+std::string UniqueName(const char* base) {
+  return std::string(base) + "_" + std::to_string(GetCurrentProcessId());
+}
+
+TEST(Win32AppHostTest, OnlyOneHolderOfTheInstanceNameAtATime) {
+  const std::string name = UniqueName("repair_instance_test");
+  Win32AppHost first(GetModuleHandleA(nullptr));
+  Win32AppHost second(GetModuleHandleA(nullptr));
+  EXPECT_TRUE(first.AcquireInstance(name.c_str()));
+  EXPECT_FALSE(second.AcquireInstance(name.c_str()));
+  EXPECT_FALSE(second.AcquireInstance(name.c_str()));  // a refused copy holds nothing
+  first.ReleaseInstance();
+  EXPECT_TRUE(second.AcquireInstance(name.c_str()));
+  EXPECT_FALSE(first.AcquireInstance(name.c_str()));
+}
+
+class MessageLoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GlobalStringTable().Clear();
+    window_ = host_->CreateMainWindow();
+    ASSERT_NE(window_, nullptr);
+    main_ = host_->window()->window();
+  }
+  void TearDown() override {
+    if (IsWindow(main_)) DestroyWindow(main_);
+    host_.reset();
+    DrainMessages();  // the destroyed window's quit request
+  }
+
+  std::unique_ptr<Win32AppHost> host_ = std::make_unique<Win32AppHost>(GetModuleHandleA(nullptr));
+  WindowControls* window_ = nullptr;
+  HWND main_ = nullptr;
+};
+
+TEST_F(MessageLoopTest, TimersReachTheHandlerUntilTheRunEnds) {
+  std::vector<int> fired;
+  window_->SetTimer(kStartWorkerTimer, 50);
+  window_->SetTimer(kRefreshTimer, 0);
+  const bool closed = host_->RunMessageLoop([&](int id) {
+    fired.push_back(id);
+    window_->KillTimer(id);
+    if (id == kRefreshTimer && fired.size() < 20) window_->SetTimer(kRefreshTimer, 10);
+    if (std::count(fired.begin(), fired.end(), kStartWorkerTimer) == 1 &&
+        std::count(fired.begin(), fired.end(), kRefreshTimer) >= 3) {
+      window_->EndRun();
+    }
+  });
+  EXPECT_FALSE(closed);
+  EXPECT_TRUE(IsWindow(main_));
+  EXPECT_EQ(std::count(fired.begin(), fired.end(), kStartWorkerTimer), 1);
+  EXPECT_GE(std::count(fired.begin(), fired.end(), kRefreshTimer), 3);
+  EXPECT_EQ(fired.front(), kRefreshTimer);  // 0 ms: the first refresh comes at once
+}
+
+TEST_F(MessageLoopTest, AWorkersEndRunEndsTheLoop) {
+  window_->SetTimer(kStartWorkerTimer, 0);
+  const bool closed = host_->RunMessageLoop([&](int id) {
+    window_->KillTimer(id);
+    ASSERT_TRUE(host_->StartThread(
+        [](void* window) { static_cast<WindowControls*>(window)->EndRun(); }, window_));
+  });
+  EXPECT_FALSE(closed);
+  EXPECT_TRUE(IsWindow(main_));
+}
+
+TEST_F(MessageLoopTest, ClosingTheWindowEndsTheLoopAndIsReported) {
+  window_->SetTimer(kRefreshTimer, 0);
+  const bool closed = host_->RunMessageLoop([&](int id) {
+    window_->KillTimer(id);
+    PostMessageA(main_, WM_CLOSE, 0, 0);
+  });
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(IsWindow(main_));
+}
+
+// Counts the timer messages of a plain window and, on the third, arms the main window's
+// refresh timer: by then the loop has seen timers that are not the main window's.
+struct OtherWindow {
+  static int ticks;
+  static WNDPROC original;
+  static WindowControls* main;
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_TIMER && wParam == 7 && ++ticks == 3) main->SetTimer(kRefreshTimer, 0);
+    return CallWindowProcA(original, window, message, wParam, lParam);
+  }
+};
+int OtherWindow::ticks = 0;
+WNDPROC OtherWindow::original = nullptr;
+WindowControls* OtherWindow::main = nullptr;
+
+TEST_F(MessageLoopTest, TimersOfOtherWindowsAreNotHandedOn) {
+  HWND other = CreateWindowExA(0, "Static", "other", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(other, nullptr);
+  OtherWindow::main = window_;
+  OtherWindow::original = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(other, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OtherWindow::Proc)));
+  ::SetTimer(other, 7, 0, nullptr);
+  std::vector<int> fired;
+  const bool closed = host_->RunMessageLoop([&](int id) {
+    fired.push_back(id);
+    window_->EndRun();
+  });
+  KillTimer(other, 7);
+  DestroyWindow(other);
+  EXPECT_FALSE(closed);
+  EXPECT_GE(OtherWindow::ticks, 3);
+  EXPECT_EQ(fired, std::vector<int>{kRefreshTimer});
+}
+
+TEST(Win32LaunchTest, ChainedProgramGetsTheParametersAsSeparateArguments) {
+  const std::string program = WinePath(REPAIR_RECORD_ARGS_EXE);
+  const std::string record = program + ".args";
+  Win32AppHost host(GetModuleHandleA(nullptr));
+  auto launchAndRead = [&](const char* parameters) {
+    DeleteFileA(record.c_str());
+    host.LaunchProgram(program.c_str(), parameters);
+    // The launch does not wait for the program; its record is complete with the end line.
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 30000) {
+      std::ifstream in(record, std::ios::binary);
+      std::stringstream text;
+      text << in.rdbuf();
+      const std::string content = text.str();
+      const std::string end = "--end--\n";
+      if (content.size() >= end.size() &&
+          content.compare(content.size() - end.size(), end.size(), end) == 0) {
+        return content.substr(0, content.size() - end.size());
+      }
+      Sleep(50);
+    }
+    return std::string("<not started>");
+  };
+  EXPECT_EQ(launchAndRead("/recoverfail \"one\" \"three four\""),
+            "/recoverfail\none\nthree four\n");
+  EXPECT_EQ(launchAndRead(""), "");
+  EXPECT_EQ(launchAndRead(nullptr), "");
+  DeleteFileA(record.c_str());
+}
+
+}  // namespace
+}  // namespace repair::platform
