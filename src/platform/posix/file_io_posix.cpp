@@ -1,5 +1,7 @@
 #include "platform/file_io.h"
 
+#include "platform/posix/file_descriptor.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,23 +10,6 @@
 #include <cstdint>
 
 namespace repair::platform {
-namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-}  // namespace
 
 ReadStatus ReadFileBytes(const char* path, HeapBuffer& out) {
   out.Reset();

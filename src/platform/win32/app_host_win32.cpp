@@ -60,7 +60,7 @@ WindowControls* Win32AppHost::CreateMainWindow() {
 }
 
 bool Win32AppHost::RunMessageLoop(const std::function<void(int)>& onTimer) {
-  if (window_ == nullptr) return true;
+  if (window_ == nullptr) return true;  // no window, no loop: as if it had been closed
   HWND main = window_->window();
   MSG message{};
   for (;;) {

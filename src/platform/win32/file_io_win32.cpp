@@ -1,27 +1,12 @@
 #include "platform/file_io.h"
 
+#include "platform/win32/file_handle.h"
+
 #include <windows.h>
 
 #include <cstdint>
 
 namespace repair::platform {
-namespace {
-
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-}  // namespace
 
 ReadStatus ReadFileBytes(const char* path, HeapBuffer& out) {
   out.Reset();

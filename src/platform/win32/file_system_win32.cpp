@@ -1,5 +1,7 @@
 #include "platform/file_system.h"
 
+#include "platform/win32/file_handle.h"
+
 #include <io.h>
 #include <windows.h>
 
@@ -7,26 +9,6 @@
 
 namespace repair::platform {
 namespace {
-
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const { return handle_; }
-  // Closes now and reports whether the close succeeded.
-  bool Close() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return CloseHandle(handle) != FALSE;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 class FindHandle {
  public:

@@ -26,16 +26,17 @@ constexpr int CentredEdge(int screen, int size) {
   return difference >= 0 ? difference / 2 : -((1 - difference) / 2);
 }
 
-// Registers the class, creates the main window and its controls, shows and paints it.
-// Returns null when the main window itself cannot be created; a child control that cannot be
-// created leaves its handle null.
 struct MainWindowHandles {
   HWND window = nullptr;
-  HWND list = nullptr;
-  HWND status = nullptr;
+  HWND list = nullptr;    // the list view
+  HWND status = nullptr;  // the status line
   HWND progress = nullptr;
-  HFONT font = nullptr;
+  HFONT font = nullptr;   // of the list and the status line
 };
+
+// Registers the class, creates the main window and its controls, shows and paints it. The
+// window is null when it cannot be created, and then nothing else is; a child control that
+// cannot be created leaves its handle null.
 MainWindowHandles CreateMainWindow(HINSTANCE instance);
 
 // Brings the window to the user's attention before a message box: restores it when minimised,
