@@ -104,8 +104,9 @@ echo "== running the repair tool"
 cd client
 if [ "$wine" = 1 ]; then
   echo "(repair.exe /quiet under Wine on a virtual display)"
+  # (Wine notes the virtual display going away at the end; that line is dropped.)
   "$root/scripts/wine-env.sh" timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" \
-    wine repair.exe /quiet
+    wine repair.exe /quiet 2> >(grep -v '^X connection to' >&2)
 elif [ -t 0 ] && [ -t 1 ]; then
   ./repair
 else
