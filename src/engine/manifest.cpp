@@ -44,16 +44,6 @@ bool IsParentLike(const std::string& name, std::size_t begin, std::size_t end) {
   return dots >= 2;
 }
 
-// The file name and extension of the URL's last component. URLs use '/', but a template may
-// carry backslashes, and either kind ends a folder whatever the platform.
-std::string LastComponent(const char* url) {
-  const char* start = url;
-  for (const char* p = url; *p != '\0'; ++p) {
-    if (IsSeparator(*p)) start = p + 1;
-  }
-  return start;
-}
-
 bool FitsPathBuffer(const char* text) {
   for (std::size_t i = 0; i < kPathBufferSize; ++i) {
     if (text[i] == '\0') return true;
@@ -223,6 +213,14 @@ bool ParseManifest(const char* url, FileList& files) {
     SetError(RecoveryError::MemoryAllocation);
     return false;
   }
+}
+
+std::string LastComponent(const char* path) {
+  const char* start = path;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (IsSeparator(*p)) start = p + 1;
+  }
+  return start;
 }
 
 }  // namespace repair

@@ -46,4 +46,8 @@ bool ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t length, F
 // such as "..." or ".. " that Windows may read as ".." once it drops trailing dots and spaces.
 bool IsSafeRelativeName(const std::string& name);
 
+// The last component of a URL or manifest name: its file name and extension. Both slash kinds
+// end a folder, whatever the platform: URLs use '/', manifest names '\\'.
+std::string LastComponent(const char* path);
+
 }  // namespace repair

@@ -34,15 +34,6 @@ bool DigestContent(const HeapBuffer& content, std::uint32_t size, std::uint8_t* 
   return DigestMd5(content.data(), size, digest, nullptr) == kCodecOk;
 }
 
-// The file name and extension of a manifest name, whatever slash kind separates its folders.
-std::string BareFileName(const char* name) {
-  const char* start = name;
-  for (const char* p = name; *p != '\0'; ++p) {
-    if (*p == '\\' || *p == '/') start = p + 1;
-  }
-  return start;
-}
-
 // The key under which the file system tells names apart: case-insensitive on Windows.
 std::string FileSystemKey(const std::string& name) {
   std::string key = name;
@@ -216,7 +207,7 @@ bool BuildLocalPath(char* out, const char* baseFolder, const char* name) {
 }
 
 bool BuildCachePath(char* out, const char* baseFolder, const char* name, std::uint32_t collision) {
-  const std::string bare = BareFileName(name);
+  const std::string bare = LastComponent(name);
   const char sep = platform::kPathSeparator;
   if (collision == 0) {
     return FormatPath(out, "%srecovery%c%s.recovery", baseFolder, sep, bare.c_str());

@@ -66,8 +66,9 @@ bool MoveFileOnce(const char* source, const char* target) {
     ::unlink(target);
     return false;
   }
-  // EPERM: no hard links on this file system (or not allowed for this file); ENOTSUP/ENOSYS:
-  // not implemented. Everything else (EEXIST, ENOENT, EXDEV, EACCES ...) is a real failure.
+  // EPERM, ENOTSUP, ENOSYS: this file system has no hard links (or refuses one for this file),
+  // so the move goes through a rename instead. Everything else (EEXIST, ENOENT, EXDEV,
+  // EACCES ...) is a real failure.
   bool noLinks = errno == EPERM || errno == ENOTSUP || errno == ENOSYS;
 #if EOPNOTSUPP != ENOTSUP
   noLinks = noLinks || errno == EOPNOTSUPP;
