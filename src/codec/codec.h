@@ -2,7 +2,9 @@
 // Each function returns 0 on success, 1 on failure, 2 when a required argument is missing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace repair {
@@ -29,6 +31,26 @@ int DecryptSealed(const std::uint8_t* key, std::uint32_t keyLength, const std::u
 // A zero length counts as a missing argument: 2, and nothing is written.
 int DigestMd5(const std::uint8_t* data, std::uint32_t length, std::uint8_t* digest,
               std::uint32_t* digestLength);
+
+// An MD5 digest over data that arrives piece by piece: a file read block by block, or a body
+// as it comes off the network. No piece is too small or too large; no pieces at all give the
+// digest of zero bytes.
+class Md5Stream {
+ public:
+  Md5Stream();
+  ~Md5Stream();
+  Md5Stream(const Md5Stream&) = delete;
+  Md5Stream& operator=(const Md5Stream&) = delete;
+
+  void Update(const std::uint8_t* data, std::size_t length);
+  // Writes the 16-byte digest of everything since construction or the last Final, and starts
+  // over.
+  void Final(std::uint8_t* digest);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Unpacks a raw LZMA stream. *destinationLength is the capacity on entry and the bytes produced
 // on return (0 on failure). propertiesFlag 1: the first five source bytes are the properties;

@@ -39,4 +39,18 @@ int DigestMd5(const std::uint8_t* data, std::uint32_t length, std::uint8_t* dige
   return kCodecOk;
 }
 
+// MD5 in Crypto++ only hashes: it throws nothing for any input.
+struct Md5Stream::State {
+  CryptoPP::Weak1::MD5 hash;
+};
+
+Md5Stream::Md5Stream() : state_(std::make_unique<State>()) {}
+Md5Stream::~Md5Stream() = default;
+
+void Md5Stream::Update(const std::uint8_t* data, std::size_t length) {
+  if (length != 0) state_->hash.Update(data, length);
+}
+
+void Md5Stream::Final(std::uint8_t* digest) { state_->hash.Final(digest); }
+
 }  // namespace repair

@@ -1,5 +1,8 @@
-// Reading whole files through the operating system's own file calls.
+// Reading and writing files through the operating system's own file calls: whole small files,
+// and large ones piece by piece, so that no client file is ever held whole in memory.
 #pragma once
+
+#include <cstdint>
 
 #include "common/heap_buffer.h"
 
@@ -8,12 +11,67 @@ namespace repair::platform {
 enum class ReadStatus {
   kOk,
   kOpenFailed,  // missing, a folder, no permission, or any other reason it cannot be opened
-  kNoMemory,    // the file is larger than a buffer this process can obtain
+  kNoMemory,    // the file is larger than a buffer this process can obtain (or than 32 bits)
   kReadFailed,  // opened, but the read did not deliver the whole file
 };
 
 // Reads the whole file at `path` into `out` (allocated here, released by the caller).
-// Opens for reading with read sharing; on anything but kOk, `out` is left empty.
+// Opens for reading with read sharing; on anything but kOk, `out` is left empty. For small
+// files only (the version file, the string file).
 ReadStatus ReadFileBytes(const char* path, HeapBuffer& out);
+
+// The native handle behind a reader or writer: a file descriptor, or a Win32 HANDLE.
+using NativeFile = std::intptr_t;
+
+// A regular file opened for reading from its start, with read sharing, the system told that
+// it will be read once from start to end.
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // kOk, kOpenFailed (missing, a folder, no permission) or kNoMemory (4 GiB or more: no
+  // 32-bit size describes it).
+  ReadStatus Open(const char* path);
+  std::uint32_t size() const { return size_; }
+  // Reads up to `capacity` bytes at the current position; `got` 0 means the end. False when
+  // the read failed.
+  bool Read(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got);
+
+ private:
+  NativeFile file_ = -1;
+  std::uint32_t size_ = 0;
+};
+
+// A file opened for writing at its end. A read-only file is made writable first.
+class FileWriter {
+ public:
+  FileWriter() = default;
+  ~FileWriter();
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+
+  // Opens `path`, creating it when missing, keeps its first `keep` bytes and drops the rest
+  // (0: an empty file), and positions at the end. False when it cannot be opened or cut, or
+  // is shorter than `keep`.
+  bool Open(const char* path, std::uint32_t keep);
+  // Writes all `count` bytes. False when the disk refused any of them.
+  bool Write(const std::uint8_t* bytes, std::uint32_t count);
+  // Forces what was written onto the disk, so that a power loss cannot leave a complete-
+  // looking file with holes; then closes. False when either failed.
+  bool SyncAndClose();
+
+ private:
+  NativeFile file_ = -1;
+};
+
+// The length of the regular file at `path`; false when there is none or it is 4 GiB or more.
+bool RegularFileSize(const char* path, std::uint32_t& size);
+
+// Renames `source` to `target` in one step, replacing an existing `target` (read-only or
+// not). False when nothing was renamed.
+bool RenameOver(const char* source, const char* target);
 
 }  // namespace repair::platform

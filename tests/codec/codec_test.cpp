@@ -459,6 +459,37 @@ TEST(DigestMd5, MissingArgumentsGiveTwoAndWriteNothing) {
                           [](std::uint8_t b) { return b == kUntouched; }));
 }
 
+TEST(Md5Stream, AnySplitOfTheInputGivesTheWholeDigest) {
+  Bytes data(3 * 1024 * 1024 + 17);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 31 + i / 509);
+  std::uint8_t whole[kMd5Size];
+  ASSERT_EQ(kCodecOk,
+            DigestMd5(data.data(), static_cast<std::uint32_t>(data.size()), whole, nullptr));
+  // Pieces of one byte, of odd sizes across MD5's 64-byte blocks, of a megabyte, and empty ones.
+  for (std::size_t piece : {std::size_t{1}, std::size_t{63}, std::size_t{65537},
+                            std::size_t{1} << 20, data.size()}) {
+    Md5Stream md5;
+    for (std::size_t at = 0; at < data.size(); at += piece) {
+      md5.Update(data.data() + at, std::min(piece, data.size() - at));
+      md5.Update(data.data(), 0);
+    }
+    std::uint8_t digest[kMd5Size];
+    md5.Final(digest);
+    EXPECT_EQ(Hex(whole, kMd5Size), Hex(digest, kMd5Size)) << "pieces of " << piece;
+  }
+}
+
+TEST(Md5Stream, NothingGivesTheDigestOfNoBytesAndFinalStartsOver) {
+  Md5Stream md5;
+  std::uint8_t digest[kMd5Size];
+  md5.Final(digest);
+  EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", Hex(digest, kMd5Size));
+  const std::uint8_t abc[3] = {'a', 'b', 'c'};
+  md5.Update(abc, 3);
+  md5.Final(digest);
+  EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", Hex(digest, kMd5Size));
+}
+
 // ---------------------------------------------------------------------------------------------
 // The last error text
 

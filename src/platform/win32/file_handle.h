@@ -14,6 +14,12 @@ class FileHandle {
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
   HANDLE get() const { return handle_; }
+  // Gives up ownership: the caller closes the handle.
+  HANDLE Release() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
   // Closes now and reports whether the close succeeded.
   bool Close() {
     HANDLE handle = handle_;

@@ -33,3 +33,117 @@ ReadStatus ReadFileBytes(const char* path, HeapBuffer& out) {
 }
 
 }  // namespace repair::platform
+
+namespace repair::platform {
+namespace {
+
+HANDLE Handle(NativeFile file) { return reinterpret_cast<HANDLE>(file); }
+NativeFile Native(HANDLE handle) { return reinterpret_cast<NativeFile>(handle); }
+// INVALID_HANDLE_VALUE, which is also the -1 a reader or writer starts with.
+const NativeFile kNoFile = Native(INVALID_HANDLE_VALUE);
+
+void CloseNative(NativeFile& file) {
+  if (file != kNoFile) CloseHandle(Handle(file));
+  file = kNoFile;
+}
+
+// A read-only file cannot be opened for writing or replaced; a damaged file is not less
+// damaged for being read-only. Hidden and system attributes stay.
+void ClearReadOnly(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+      !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+}
+
+}  // namespace
+
+FileReader::~FileReader() { CloseNative(file_); }
+
+ReadStatus FileReader::Open(const char* path) {
+  CloseNative(file_);
+  size_ = 0;
+  FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return ReadStatus::kOpenFailed;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size)) return ReadStatus::kReadFailed;
+  if (size.QuadPart < 0 || static_cast<ULONGLONG>(size.QuadPart) > 0xFFFFFFFFull) {
+    return ReadStatus::kNoMemory;
+  }
+  size_ = static_cast<std::uint32_t>(size.QuadPart);
+  file_ = Native(file.Release());
+  return ReadStatus::kOk;
+}
+
+bool FileReader::Read(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got) {
+  got = 0;
+  if (file_ == kNoFile) return false;
+  DWORD read = 0;
+  if (!ReadFile(Handle(file_), buffer, capacity, &read, nullptr)) return false;
+  got = read;
+  return true;
+}
+
+FileWriter::~FileWriter() { CloseNative(file_); }
+
+bool FileWriter::Open(const char* path, std::uint32_t keep) {
+  CloseNative(file_);
+  ClearReadOnly(path);
+  FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < static_cast<LONGLONG>(keep)) {
+    return false;
+  }
+  LARGE_INTEGER position{};
+  position.QuadPart = keep;
+  if (!SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+    return false;
+  }
+  file_ = Native(file.Release());
+  return true;
+}
+
+bool FileWriter::Write(const std::uint8_t* bytes, std::uint32_t count) {
+  if (file_ == kNoFile) return false;
+  std::uint32_t written = 0;
+  while (written < count) {
+    DWORD put = 0;
+    if (!WriteFile(Handle(file_), bytes + written, count - written, &put, nullptr) || put == 0) {
+      return false;
+    }
+    written += put;
+  }
+  return true;
+}
+
+bool FileWriter::SyncAndClose() {
+  if (file_ == kNoFile) return false;
+  FileHandle file(Handle(file_));
+  file_ = kNoFile;
+  bool flushed = FlushFileBuffers(file.get()) != FALSE;
+  return file.Close() && flushed;
+}
+
+bool RegularFileSize(const char* path, std::uint32_t& size) {
+  size = 0;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || data.nFileSizeHigh != 0) {
+    return false;
+  }
+  size = data.nFileSizeLow;
+  return true;
+}
+
+bool RenameOver(const char* source, const char* target) {
+  constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (MoveFileExA(source, target, kFlags)) return true;
+  ClearReadOnly(target);
+  return MoveFileExA(source, target, kFlags) != FALSE;
+}
+
+}  // namespace repair::platform
