@@ -16,8 +16,17 @@ namespace repair {
 namespace {
 
 constexpr std::uint32_t kSealedSizeField = 4;
-// The opened plaintext is 61 bytes shorter than the blob; the margin is kept all the same.
-constexpr std::uint64_t kPlaintextMargin = 1024;
+// The packed data is a sealed blob: an ephemeral point, a body XORed with a key stream, and a
+// tag, all of it indistinguishable from random bytes, which LZMA cannot shrink (each literal
+// costs its 8 bits and a little more). So a real manifest's sealed size is at most its packed
+// length and a few bytes. Twice the packed length and 64 KiB leave room for any encoder while
+// bounding what a hostile size field can make the tool allocate before a single byte is
+// unpacked: at most about twice what the server actually sent.
+constexpr std::uint64_t kSealedSizeSlack = 64 * 1024;
+
+std::uint64_t MaxSealedSize(std::uint32_t packedLength) {
+  return static_cast<std::uint64_t>(packedLength) * 2 + kSealedSizeSlack;
+}
 
 std::uint32_t ReadU32(const std::uint8_t* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
@@ -30,18 +39,12 @@ std::int16_t ReadI16(const std::uint8_t* bytes) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// A component that is only dots and spaces, with two dots or more, may name the parent:
-// Windows drops trailing dots and spaces from path components.
-bool IsParentLike(const std::string& name, std::size_t begin, std::size_t end) {
-  std::size_t dots = 0;
-  for (std::size_t i = begin; i < end; ++i) {
-    if (name[i] == '.') {
-      ++dots;
-    } else if (name[i] != ' ') {
-      return false;
-    }
-  }
-  return dots >= 2;
+// A component that Windows would not take as it is: empty (a doubled separator), or ending with
+// a dot or a space, which Windows drops. That covers ".", "..", and forms such as "..." or ".. "
+// that Windows reads as "..", and every other spelling of a name that is not the name itself
+// ("repair.exe." and "repair.exe " are "repair.exe").
+bool IsRewrittenComponent(const std::string& name, std::size_t begin, std::size_t end) {
+  return begin == end || name[end - 1] == '.' || name[end - 1] == ' ';
 }
 
 bool FitsPathBuffer(const char* text) {
@@ -148,7 +151,7 @@ bool IsSafeRelativeName(const std::string& name) {
   while (begin <= name.size()) {
     std::size_t end = begin;
     while (end < name.size() && !IsSeparator(name[end])) ++end;
-    if (IsParentLike(name, begin, end)) return false;
+    if (IsRewrittenComponent(name, begin, end)) return false;
     begin = end + 1;
   }
   return true;
@@ -166,28 +169,34 @@ bool OpenManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer
   // The declared unpacked length is only a capacity: the stream may end earlier at its end
   // marker, and never writes past it.
   std::uint32_t unpackedLength = ReadU32(body);
+  const std::uint32_t packedLength = length - kSealedSizeField;
+  if (unpackedLength > MaxSealedSize(packedLength)) {
+    SetError(RecoveryError::InvalidData);
+    return false;
+  }
   HeapBuffer unpacked;
   if (!unpacked.Allocate(unpackedLength)) {
     SetError(RecoveryError::MemoryAllocation);
     return false;
   }
   // A body of exactly four bytes has no LZMA data: the codec refuses a zero-length source.
-  if (UnpackLzma(body + kSealedSizeField, length - kSealedSizeField, unpacked.data(),
-                 &unpackedLength, 0) != kCodecOk) {
+  if (UnpackLzma(body + kSealedSizeField, packedLength, unpacked.data(), &unpackedLength, 0) !=
+          kCodecOk ||
+      unpackedLength < kSealedOverhead) {
     SetError(RecoveryError::InvalidData);
     return false;
   }
 
-  const std::uint64_t capacity = static_cast<std::uint64_t>(unpackedLength) + kPlaintextMargin;
+  // The plaintext is exactly the blob less its overhead: never more than was unpacked.
   HeapBuffer opened;
-  if (capacity > SIZE_MAX || !opened.Allocate(static_cast<std::size_t>(capacity))) {
+  if (!opened.Allocate(unpackedLength - kSealedOverhead)) {
     SetError(RecoveryError::MemoryAllocation);
     return false;
   }
   std::uint32_t openedLength = 0;
   if (DecryptSealed(BuiltinKey(), BuiltinKeyLength(), unpacked.data(), unpackedLength,
                     opened.data(), &openedLength) != kCodecOk ||
-      openedLength > unpackedLength) {
+      openedLength != unpackedLength - kSealedOverhead) {
     SetError(RecoveryError::InvalidData);
     return false;
   }

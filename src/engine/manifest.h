@@ -27,8 +27,11 @@ bool ParseManifest(const char* url, FileList& files);
 
 // Unpacks and opens a manifest body of `length` bytes into `plaintext`, whose first
 // `plaintextLength` bytes are then the records. On false the run's error code is set: 5
-// (ERR_INVALIDDATA) for a body under 4 bytes, LZMA data that does not end within the declared
-// length, or a blob that does not open; 4 (ERR_MEMORYALLOCATION) when a buffer cannot be had.
+// (ERR_INVALIDDATA) for a body under 4 bytes, a declared length over twice the packed length
+// and 64 KiB (refused before anything is allocated: packed ciphertext does not shrink), LZMA
+// data that does not end within the declared length, or a blob that does not open; 4
+// (ERR_MEMORYALLOCATION) when a buffer cannot be had. Memory stays within the declared length
+// for the unpacked blob and the unpacked length less 61 for the plaintext.
 bool OpenManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer& plaintext,
                       std::uint32_t& plaintextLength);
 
@@ -38,12 +41,14 @@ bool OpenManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer
 // IsSafeRelativeName rejects. An empty plaintext holds no records and succeeds.
 bool ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t length, FileList& files);
 
-// True when `name` can only name a file inside the client folder. The manifest travels over
-// plain HTTP and its seal opens with a key every copy of the tool carries, so its names are
-// untrusted while the tool runs elevated. Rejected: an empty name (it names the client folder
-// itself); a leading or trailing separator ('\\' or '/'); any colon (drives, alternate data
-// streams); and any component of only dots and spaces with two dots or more: "..", and forms
-// such as "..." or ".. " that Windows may read as ".." once it drops trailing dots and spaces.
+// True when `name` can only name a file inside the client folder, and only by its one spelling.
+// The manifest travels over plain HTTP and its seal opens with a key every copy of the tool
+// carries, so its names are untrusted while the tool runs elevated. Rejected: an empty name (it
+// names the client folder itself); a leading or trailing separator ('\\' or '/'); any colon
+// (drives, alternate data streams); and any component that Windows rewrites before it reaches
+// the file system: an empty one (a doubled separator) and one that ends with a dot or a space,
+// "." and ".." among them, and "..." or ".. ", which Windows may read as "..". Each of these
+// would let a name reach a file other entries, or the tool's own executable, name otherwise.
 bool IsSafeRelativeName(const std::string& name);
 
 // The last component of a URL or manifest name: its file name and extension. Both slash kinds

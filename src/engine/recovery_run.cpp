@@ -1,20 +1,20 @@
 #include "engine/recovery_run.h"
 
 #include <cstring>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "codec/codec.h"
 #include "common/format.h"
 #include "common/heap_buffer.h"
+#include "engine/cache_plan.h"
 #include "engine/file_ops.h"
 #include "engine/http_fetch.h"
 #include "engine/manifest.h"
+#include "engine/own_file.h"
 #include "engine/recovery_state.h"
 #include "engine/url.h"
 #include "engine/version.h"
-#include "platform/file_system.h"
 #include "platform/path_split.h"
 
 namespace repair {
@@ -34,17 +34,6 @@ bool DigestContent(const HeapBuffer& content, std::uint32_t size, std::uint8_t* 
   return DigestMd5(content.data(), size, digest, nullptr) == kCodecOk;
 }
 
-// The key under which the file system tells names apart: case-insensitive on Windows.
-std::string FileSystemKey(const std::string& name) {
-  std::string key = name;
-  if (platform::kFileNamesIgnoreCase) {
-    for (char& c : key) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return key;
-}
-
 bool Fail() {
   RecoveryState& state = GlobalRecoveryState();
   if (state.error.load() == static_cast<std::int32_t>(RecoveryError::None)) {
@@ -59,17 +48,21 @@ bool FailWith(RecoveryError code) {
   return Fail();
 }
 
-// Moves the parsed entries into the shared list, dropping every entry that names the tool's
-// own executable (top level only), under the list's lock so that the refresh never reads an
-// entry while the list changes shape. Where the file system ignores letter case, so does the
-// comparison: "Repair.exe" there is the running tool, which must not be replaced.
-void PublishEntries(FileList& parsed, const char* ownFileName) {
+// Moves the parsed entries into the shared list, dropping every entry that reaches the tool's
+// own executable, under the list's lock so that the refresh never reads an entry while the
+// list changes shape. Where the file system ignores letter case, so does the comparison:
+// "Repair.exe" there is the running tool, which must not be replaced; so is any other name that
+// resolves to it.
+void PublishEntries(FileList& parsed, const char* baseFolder, const char* ownFileName) {
   RecoveryState& state = GlobalRecoveryState();
-  const std::string ownKey = FileSystemKey(ownFileName);
+  // Decided before the lock is taken: a name may need a look at the file system.
+  const OwnFileMatcher ownFile(baseFolder, ownFileName);
+  std::vector<bool> dropped(parsed.size());
+  for (std::size_t i = 0; i < parsed.size(); ++i) dropped[i] = ownFile.Matches(parsed.At(i)->name);
   std::lock_guard<std::mutex> lock(state.filesMutex);
+  std::size_t index = 0;
   for (auto it = parsed.begin(); it != parsed.end(); ++it) {
-    if (FileSystemKey((*it)->name) == ownKey) continue;
-    state.files.Append(std::move(*it));
+    if (!dropped[index++]) state.files.Append(std::move(*it));
   }
   parsed.Clear();
 }
@@ -124,17 +117,21 @@ bool CacheFileMatches(const char* cachePath, const FileEntry& entry, bool& faile
   return std::memcmp(digest, entry.md5, kMd5Size) == 0;
 }
 
-// Downloads every Invalid entry into the cache; `cachePaths` receives each entry's cache
-// path (by list index) for the recover phase. False ends the run.
-bool DownloadFiles(const char* baseFolder, const std::string& remote,
-                   std::vector<std::string>& cachePaths) {
+// An entry for an empty file needs no download (a server sends one with Content-Length 0,
+// which is no download at all): its cache file is written empty, to be moved like any other.
+// True when the entry was such an entry; `failed` is set when the cache file cannot be written.
+bool WriteEmptyCacheFile(const char* cachePath, const FileEntry& entry, bool& failed) {
+  failed = false;
+  if (entry.size != 0 || std::memcmp(entry.md5, kEmptyMd5, kMd5Size) != 0) return false;
+  failed = !WriteWholeFile(cachePath, nullptr, 0);
+  return !failed;
+}
+
+// Downloads every Invalid entry into the cache path planned for it (by list index). False ends
+// the run.
+bool DownloadFiles(const std::string& remote, const std::vector<std::string>& cachePaths) {
   FileList& files = GlobalRecoveryState().files;
-  cachePaths.assign(files.size(), std::string());
-  // Entries in different folders with one file name would share a cache path; each gets its
-  // own, so that one entry's bytes can never be moved over another entry's file.
-  std::set<std::string> usedCachePaths;
   char url[kPathBufferSize];
-  char cachePath[kPathBufferSize];
   std::size_t index = 0;
   for (auto& entry : files) {
     const std::size_t position = index++;
@@ -143,16 +140,12 @@ bool DownloadFiles(const char* baseFolder, const std::string& remote,
     if (!BuildFileUrl(url, remote.c_str(), entry->name.c_str())) {
       return FailWith(RecoveryError::Unknown);
     }
-    std::uint32_t collision = 0;
-    do {
-      if (!BuildCachePath(cachePath, baseFolder, entry->name.c_str(), collision++)) {
-        return FailWith(RecoveryError::Unknown);
-      }
-    } while (!usedCachePaths.insert(FileSystemKey(cachePath)).second);
-    cachePaths[position] = cachePath;
+    const char* cachePath = cachePaths[position].c_str();
+    if (*cachePath == '\0') return FailWith(RecoveryError::Unknown);  // too long for the buffers
 
     bool failed = false;
-    bool cached = CacheFileMatches(cachePath, *entry, failed);
+    bool cached = WriteEmptyCacheFile(cachePath, *entry, failed);
+    if (!cached && !failed) cached = CacheFileMatches(cachePath, *entry, failed);
     if (failed) return Fail();
     if (!cached) {
       HeapBuffer body;
@@ -172,24 +165,36 @@ bool DownloadFiles(const char* baseFolder, const std::string& remote,
   return true;
 }
 
-// Moves each downloaded cache file over its client file. False ends the run.
-bool RecoverFiles(const char* baseFolder, const std::vector<std::string>& cachePaths) {
-  FileList& files = GlobalRecoveryState().files;
+// Moves one downloaded cache file over its client file. False ends the run.
+bool RecoverEntry(FileEntry& entry, const char* cachePath, const char* baseFolder) {
   char localPath[kPathBufferSize];
-  std::size_t index = 0;
-  for (auto& entry : files) {
-    const std::size_t position = index++;
-    if (entry->state.load() != Downloaded) continue;
-    const char* cachePath = cachePaths[position].c_str();
-    if (!BuildLocalPath(localPath, baseFolder, entry->name.c_str())) {
-      return FailWith(RecoveryError::Unknown);
+  if (!BuildLocalPath(localPath, baseFolder, entry.name.c_str())) {
+    return FailWith(RecoveryError::Unknown);
+  }
+  if (!FileExists(cachePath)) return FailWith(RecoveryError::NotExistFile);
+  if (FileExists(localPath) && !DeleteFileRetry(localPath)) {
+    return FailWith(RecoveryError::Unknown);
+  }
+  if (!MoveFileRetry(cachePath, localPath)) return FailWith(RecoveryError::Unknown);
+  entry.state.store(Recovered);
+  return true;
+}
+
+// Moves each downloaded cache file over its client file, the version file last: until every
+// other file is in place the client still names the build it was, so a run that fails or is
+// killed here is followed by one that aims at the same build (a /rollback repeated does not go
+// one build further back). False ends the run.
+bool RecoverFiles(const char* baseFolder, const char* versionFileName,
+                  const std::vector<std::string>& cachePaths) {
+  FileList& files = GlobalRecoveryState().files;
+  const std::string versionKey = FileNameKey(versionFileName);
+  for (const bool versionPass : {false, true}) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      FileEntry& entry = *files.At(i);
+      if (entry.state.load() != Downloaded) continue;
+      if ((FileNameKey(entry.name) == versionKey) != versionPass) continue;
+      if (!RecoverEntry(entry, cachePaths[i].c_str(), baseFolder)) return false;
     }
-    if (!FileExists(cachePath)) return FailWith(RecoveryError::NotExistFile);
-    if (FileExists(localPath) && !DeleteFileRetry(localPath)) {
-      return FailWith(RecoveryError::Unknown);
-    }
-    if (!MoveFileRetry(cachePath, localPath)) return FailWith(RecoveryError::Unknown);
-    entry->state.store(Recovered);
   }
   return true;
 }
@@ -204,16 +209,6 @@ bool BuildLocalPath(char* out, const char* baseFolder, const char* name) {
     }
   }
   return true;
-}
-
-bool BuildCachePath(char* out, const char* baseFolder, const char* name, std::uint32_t collision) {
-  const std::string bare = LastComponent(name);
-  const char sep = platform::kPathSeparator;
-  if (collision == 0) {
-    return FormatPath(out, "%srecovery%c%s.recovery", baseFolder, sep, bare.c_str());
-  }
-  return FormatPath(out, "%srecovery%c%s.%u.recovery", baseFolder, sep, bare.c_str(),
-                    static_cast<unsigned>(collision));
 }
 
 bool RunRecovery(const char* baseFolder, const char* remotePath, const char* versionFileName,
@@ -238,18 +233,20 @@ bool RunRecovery(const char* baseFolder, const char* remotePath, const char* ver
   }
   FileList parsed;
   const bool manifestOk = ParseManifest(manifestUrl, parsed);
-  PublishEntries(parsed, ownFileName);
+  PublishEntries(parsed, baseFolder, ownFileName);
   if (!manifestOk) return Fail();
+  // Before anything is written: a manifest whose entries would overwrite each other ends here.
+  std::vector<std::string> cachePaths;
+  if (!PlanCachePaths(state.files, baseFolder, cachePaths)) return Fail();
 
   SetPhaseAndWait(RecoveryPhase::CheckFiles);
   if (!CheckFiles(baseFolder)) return false;
 
   SetPhaseAndWait(RecoveryPhase::DownloadFiles);
-  std::vector<std::string> cachePaths;
-  if (!DownloadFiles(baseFolder, remote, cachePaths)) return false;
+  if (!DownloadFiles(remote, cachePaths)) return false;
 
   SetPhaseAndWait(RecoveryPhase::RecoverFiles);
-  if (!RecoverFiles(baseFolder, cachePaths)) return false;
+  if (!RecoverFiles(baseFolder, versionFileName, cachePaths)) return false;
 
   state.phase.store(static_cast<std::int32_t>(RecoveryPhase::Finished));
   state.error.store(static_cast<std::int32_t>(RecoveryError::None));

@@ -25,9 +25,4 @@ bool RunRecovery(const char* baseFolder, const char* remotePath, const char* ver
 // name, whose backslashes become the platform's separator. False when it exceeds 259 chars.
 bool BuildLocalPath(char* out, const char* baseFolder, const char* name);
 
-// The cache path of a manifest name: "<base>recovery<sep><file name><ext>.recovery", the
-// name's folders dropped. A non-zero `collision` makes "<file name><ext>.<collision>.recovery"
-// for a second entry that would otherwise share the path. False when it exceeds 259 chars.
-bool BuildCachePath(char* out, const char* baseFolder, const char* name, std::uint32_t collision);
-
 }  // namespace repair

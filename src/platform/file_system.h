@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace repair::platform {
 
@@ -29,6 +30,13 @@ bool MoveFileOnce(const char* source, const char* target);
 // Creates or truncates the file and writes all `length` bytes; the file may be shared for
 // writing by others. True when the file holds exactly the data.
 bool WriteFileBytes(const char* path, const std::uint8_t* data, std::uint32_t length);
+
+// The path of an existing file or folder as the file system resolves it, so that two spellings
+// of one file compare equal: on Windows the full path with every short (8.3) name expanded to
+// its long form; elsewhere the real path of the folder (its links resolved) joined with the last
+// component as it is, since a move over a link replaces the link, not what it points to.
+// False when the path does not exist or cannot be resolved.
+bool ResolveExistingPath(const char* path, std::string& resolved);
 
 // Pauses the calling thread.
 void SleepMs(std::uint32_t milliseconds);

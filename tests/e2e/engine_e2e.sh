@@ -26,6 +26,7 @@ make_client() {  # DIR BUILD
   printf 'spaced name\n' > "$dir/data/my file.dat"
   printf 'game %s\n' "$build" > "$dir/bin/game.exe"
   printf 'the tool itself, as published\n' > "$dir/repair"
+  : > "$dir/data/empty.log"                                          # empty by design
   mkdir -p "$dir/data/many"   # enough files that a crash can land in the middle of a phase
   for i in $(seq 1 300); do printf 'many %s %s\n' "$i" "$build" > "$dir/data/many/m$i.txt"; done
 }
@@ -67,6 +68,7 @@ rm -r client/data/maps/deep                              # missing, in a missing
 printf 'damaged font\n' > client/data/ui/font.dat        # shares its file name with another
 printf 'damaged too\n' > client/data/maps/font.dat
 printf 'x' > client/data/my\ file.dat
+rm client/data/empty.log                                 # an empty file, missing
 printf 'local build of the tool\n' > client/repair       # the tool's own file: never touched
 mkdir -p client/recovery
 cp src11/data/file4.txt client/recovery/file4.txt.recovery   # a matching cache file
@@ -91,6 +93,14 @@ run client --rollback || fail "rollback: $(cat run.log)"
 verify_client client rel/remote/1.0 || fail "rollback did not give build 1.0: $(cat verify.log)"
 run client --version 1_1 || fail "explicit 1.1: $(cat run.log)"
 verify_client client rel/remote/1.1 || fail "explicit version did not give build 1.1: $(cat verify.log)"
+
+step "a rollback killed in the recover phase, then repeated, ends at the same build"
+# Until the version file goes in, last, the client still says it is build 1.1.
+( "$runner" client/ "$NGINX_URL/\$MAJORVER\$.\$MINORVER\$" --rollback --kill-when recovered:50 >run.log; exit $? ) 2>/dev/null
+[ $? = 137 ] || fail "the rollback was not killed: $(tail -2 run.log)"
+run client --rollback || fail "the repeated rollback: $(cat run.log)"
+verify_client client rel/remote/1.0 || fail "the repeated rollback did not give build 1.0: $(cat verify.log)"
+run client --version 1_1 || fail "back to 1.1: $(cat run.log)"
 run client --version 9_9
 grep -q 'error=8' run.log || fail "a build the server lacks: $(tail -1 run.log)"
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -174,14 +175,17 @@ TEST_F(ManifestTest, MalformedOrUnsafeRecordsRefuseTheWholeManifest) {
 }
 
 TEST(SafeNameTest, KeepsNamesInsideTheClientFolder) {
-  for (const char* name : {"filehash.tsf", "data\\ui\\font.dat", "data/ui/f.dat", "..a", "a..",
-                           ".hidden", "a\\.\\b", ". x"}) {
+  for (const char* name : {"filehash.tsf", "data\\ui\\font.dat", "data/ui/f.dat", "..a",
+                           ".hidden", ". x", "a .b", "REPAIR~1.EXE"}) {
     EXPECT_TRUE(IsSafeRelativeName(name)) << name;
   }
   for (const char* name :
        {"", "\\Windows\\evil.dll", "/etc/passwd", "\\\\server\\share\\x", "C:\\x.dll", "C:x.dll",
         "data\\f.dat:stream", "..", "..\\x", "../x", "data\\..\\..\\x", "data/../../x", "data\\..",
-        "data\\", "data/", "...\\x", ".. \\x", "data\\ . .\\x"}) {
+        "data\\", "data/", "...\\x", ".. \\x", "data\\ . .\\x",
+        // Spellings Windows rewrites into another name: "repair.exe" each time.
+        ".\\repair.exe", "./repair.exe", "repair.exe.", "repair.exe ", "a..", "a\\.\\b",
+        "data\\\\x", "data//x", "data.\\x", "data \\x"}) {
     EXPECT_FALSE(IsSafeRelativeName(name)) << name;
   }
 }
@@ -196,9 +200,45 @@ TEST_F(ManifestTest, BodyOpensToItsRecords) {
   const auto size = static_cast<std::uint32_t>(sealed.size());
   EXPECT_EQ(Open(Body(size + 5000, Compress(sealed))), plaintext);
   EXPECT_EQ(Open(Body(size, Compress(sealed, false))), plaintext);
-  // A hostile size: no 4 GiB buffer in a 32-bit process; elsewhere the end marker ends it.
-  const Bytes hostile = Open(Body(0xFFFFFFFF, Compress(sealed)), RecoveryError::MemoryAllocation);
-  EXPECT_TRUE(hostile == plaintext || hostile == kRefused);
+}
+
+// The largest single request to the C library's allocator while `run` runs, where the test
+// program is linked to count them (natively); 0 elsewhere.
+std::atomic<std::size_t> gLargestRequest{0};
+std::atomic<bool> gCounting{false};
+
+template <typename Run>
+std::size_t LargestAllocation(Run run) {
+  gLargestRequest.store(0);
+  gCounting.store(true);
+  run();
+  gCounting.store(false);
+  return gLargestRequest.load();
+}
+
+TEST_F(ManifestTest, SizeFieldsBeyondWhatThePackedDataCanHoldAreRefusedWithoutAllocating) {
+  // Larger than the decoder's own tables, so that the blob is the largest thing to allocate.
+  Bytes plaintext;
+  for (int i = 0; i < 1000; ++i) {
+    const Bytes record = Record("file" + std::to_string(i), 1, static_cast<std::uint8_t>(i));
+    plaintext.insert(plaintext.end(), record.begin(), record.end());
+  }
+  const Bytes sealed = Seal(plaintext);
+  const Bytes stream = Compress(sealed);
+  // Packed ciphertext does not shrink: twice the packed length and 64 KiB is the most a size
+  // field may claim.
+  const auto limit = static_cast<std::uint32_t>(stream.size() * 2 + 64 * 1024);
+  EXPECT_EQ(Open(Body(limit, stream)), plaintext);
+  for (std::uint32_t claim : {limit + 1, 0x40000000u, 0xFFFFFFFFu}) {
+    std::size_t largest = LargestAllocation(
+        [&] { EXPECT_EQ(Open(Body(claim, stream), RecoveryError::InvalidData), kRefused); });
+    EXPECT_LT(largest, 1u << 20) << claim;
+  }
+  // Neither the unpacked blob nor the plaintext takes more than the blob's own size.
+  const auto exact = static_cast<std::uint32_t>(sealed.size());
+  const std::size_t largest =
+      LargestAllocation([&] { EXPECT_EQ(Open(Body(exact, stream)), plaintext); });
+  EXPECT_LE(largest, exact);
 }
 
 TEST_F(ManifestTest, BodiesThatDoNotOpenAreInvalidData) {
@@ -266,3 +306,17 @@ TEST_F(ManifestDownloadTest, FailuresAndWhatTheyLeave) {
 
 }  // namespace
 }  // namespace repair
+
+#if defined(REPAIR_COUNT_MALLOC)
+// Linked with --wrap=malloc: every call of malloc in the program's own objects and static
+// libraries comes here first.
+extern "C" void* __real_malloc(std::size_t size);
+extern "C" void* __wrap_malloc(std::size_t size) {
+  if (repair::gCounting.load(std::memory_order_relaxed)) {
+    std::size_t seen = repair::gLargestRequest.load(std::memory_order_relaxed);
+    while (size > seen && !repair::gLargestRequest.compare_exchange_weak(seen, size)) {
+    }
+  }
+  return __real_malloc(size);
+}
+#endif

@@ -4,16 +4,24 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "codec/builtin_key.h"
 #include "codec/codec.h"
+#include "engine/cache_plan.h"
 #include "engine/recovery_state.h"
+#include "platform/file_system.h"
 #include "publish/manifest_builder.h"
 #include "publish/sealer.h"
 #include "support/test_http_server.h"
@@ -91,6 +99,25 @@ class RecoveryRunTest : public ::testing::Test {
   void ServeContent(const std::string& urlPath, const std::string& content) {
     server_.ServeFile("/1.0/" + urlPath, content);
   }
+  void FreshClient() {
+    fs::remove_all(base_);
+    fs::create_directories(base_);
+  }
+  // Publishes each (name, content) and serves it under its URL path.
+  void PublishAndServe(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<publish::ManifestRecord> records;
+    for (const auto& [name, content] : files) {
+      records.push_back(Record(name, content));
+      std::string urlPath = name;
+      std::replace(urlPath.begin(), urlPath.end(), '\\', '/');
+      ServeContent(urlPath, content);
+    }
+    Publish(records);
+  }
+  std::size_t FilesInClient() const {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(base_), fs::directory_iterator()));
+  }
 
   // Runs the engine; returns whether it finished.
   bool Run(const char* ownName = "repair.exe") {
@@ -166,6 +193,110 @@ TEST_F(RecoveryRunTest, EmptyFilesAreComparedLikeAnyOtherContent) {
   EXPECT_EQ(ReadLocal("cached.txt"), "cached content");
   EXPECT_EQ(CountFiles(Intact), 1u);     // the empty file
   EXPECT_EQ(CountFiles(Recovered), 3u);  // the two and the manifest, which had no local copy
+}
+
+// One entry's move must never put its bytes where another entry's cache file waits: names in
+// the cache folder, in the file system's letter case, get cache paths of their own.
+TEST_F(RecoveryRunTest, EntriesInTheCacheFolderNeverTakeAnotherEntrysCacheFile) {
+  for (const char* inCache : {"recovery\\font.dat.recovery", "Recovery\\FONT.DAT.recovery"}) {
+    SCOPED_TRACE(inCache);
+    FreshClient();
+    PublishAndServe({{inCache, "a file of the game"}, {"zdata\\font.dat", "the font"}});
+    ASSERT_TRUE(Run()) << GetError();
+    EXPECT_EQ(ReadLocal(inCache), "a file of the game");
+    EXPECT_EQ(ReadLocal("zdata\\font.dat"), "the font");
+  }
+}
+
+TEST_F(RecoveryRunTest, EntriesThatContradictEachOtherEndTheRunBeforeAnythingIsTouched) {
+  struct Refusal {
+    const char* why;
+    std::vector<std::pair<std::string, std::string>> files;
+    bool refusedHere;  // under this file system's rules
+  };
+  const Refusal cases[] = {
+      {"a file where the cache folder goes", {{"recovery", "x"}, {"a.txt", "a"}}, true},
+      {"one file, two contents", {{"a.txt", "one"}, {"a.txt", "two"}}, true},
+      {"a file that is another's folder", {{"a.txt", "a"}, {"a.txt\\b", "b"}}, true},
+      {"one file on Windows", {{"A.txt", "one"}, {"a.txt", "two"}},
+       platform::kFileNamesIgnoreCase},
+  };
+  for (const Refusal& c : cases) {
+    SCOPED_TRACE(c.why);
+    FreshClient();
+    PublishAndServe(c.files);
+    EXPECT_EQ(Run(), !c.refusedHere);
+    if (!c.refusedHere) continue;
+    EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData));
+    EXPECT_EQ(GetPhase(), RecoveryPhase::DownloadManifest);
+    EXPECT_EQ(FilesInClient(), 0u);
+  }
+}
+
+TEST_F(RecoveryRunTest, OtherSpellingsOfTheToolsOwnNameEndTheRunUntouched) {
+  for (const char* spelling : {".\\repair.exe", "./repair.exe", "repair.exe.", "repair.exe ",
+                               "bin\\\\repair.exe", "bin\\.\\..\\repair.exe"}) {
+    SCOPED_TRACE(spelling);
+    FreshClient();
+    PublishAndServe({{spelling, "published tool"}});
+    WriteLocal("repair.exe", "the running tool");
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData));
+    EXPECT_EQ(GetPhase(), RecoveryPhase::DownloadManifest);
+    EXPECT_EQ(ReadLocal("repair.exe"), "the running tool");
+    EXPECT_EQ(FilesInClient(), 1u);
+  }
+}
+
+// Names that the file system itself resolves to the executable are left alone like its own.
+TEST_F(RecoveryRunTest, NamesThatResolveToTheToolsOwnFileAreLeftAlone) {
+  const std::string own = "repair-tool.exe";
+  WriteLocal(own, "the running tool");
+#if defined(_WIN32)
+  char shortPath[MAX_PATH];
+  DWORD length = GetShortPathNameA(Local(own).c_str(), shortPath, sizeof shortPath);
+  ASSERT_GT(length, 0u);
+  const std::string alias = fs::path(shortPath).filename().string();
+  if (alias == own) GTEST_SKIP() << "this file system keeps no short names";
+#else
+  fs::create_directory_symlink(".", Local("bin"));  // a folder that is the client folder
+  const std::string alias = "bin\\" + own;
+#endif
+  PublishAndServe({{alias, "published tool"}});
+  ASSERT_TRUE(Run(own.c_str())) << GetError();
+  EXPECT_EQ(ReadLocal(own), "the running tool");
+  EXPECT_EQ(CountFiles(0), 1u);  // the manifest alone
+}
+
+// The version file goes in last: a run cut short leaves the client naming the build it was.
+TEST_F(RecoveryRunTest, TheVersionFileIsReplacedAfterEveryOtherFile) {
+  for (const char* versionName : {"buildver.tvf", "BuildVer.tvf"}) {
+    SCOPED_TRACE(versionName);
+    const bool isVersionFile =
+        platform::kFileNamesIgnoreCase || std::string(versionName) == "buildver.tvf";
+    FreshClient();
+    WriteLocal(versionName, "build 1.1");
+    WriteLocal("data\\b.dat\\blocker", "a folder where a file goes");
+    PublishAndServe({{versionName, "build 1.0"}, {"data\\a.dat", "a"}, {"data\\b.dat", "b"}});
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(GetPhase(), RecoveryPhase::RecoverFiles);
+    EXPECT_EQ(ReadLocal("data\\a.dat"), "a");
+    EXPECT_EQ(ReadLocal(versionName), isVersionFile ? "build 1.1" : "build 1.0");
+
+    fs::remove_all(Local("data\\b.dat"));
+    ASSERT_TRUE(Run()) << GetError();
+    EXPECT_EQ(ReadLocal(versionName), "build 1.0");
+  }
+}
+
+TEST_F(RecoveryRunTest, EmptyFilesArePutBackWithoutADownload) {
+  Publish({Record("logs\\missing.log", ""), Record("damaged.txt", "")});
+  WriteLocal("damaged.txt", "not empty");
+  ASSERT_TRUE(Run()) << GetError();
+  EXPECT_EQ(ReadLocal("logs\\missing.log"), "");
+  EXPECT_EQ(ReadLocal("damaged.txt"), "");
+  EXPECT_EQ(CountFiles(Recovered), 3u);  // the two and the manifest, which had no local copy
+  for (const std::string& target : RequestedTargets()) EXPECT_EQ(target, "/1.0/filehash.tsf");
 }
 
 TEST_F(RecoveryRunTest, OnlyTheToolsOwnTopLevelNameIsLeftAlone) {
@@ -257,6 +388,43 @@ TEST(CachePaths, DropFoldersAndNumberCollisions) {
   EXPECT_FALSE(BuildLocalPath(out, base, longName.c_str()));
   EXPECT_STREQ(out, "");
   EXPECT_FALSE(BuildCachePath(out, base, longName.c_str(), 0));
+}
+
+// Cache names that stay clear of every entry's file, of the folders they lie in, and of the
+// part files beside each cache file.
+TEST(CachePlan, CachePathsAvoidEveryEntrysFilesAndFolders) {
+  struct Case {
+    std::vector<std::string> names;
+    std::vector<std::string> cacheNames;
+  };
+  const std::string foldedPlain = platform::kFileNamesIgnoreCase ? "font.dat.1.recovery"
+                                                                 : "font.dat.recovery";
+  const Case cases[] = {
+      {{"data\\font.dat"}, {"font.dat.recovery"}},
+      {{"a\\font.dat", "b\\font.dat", "font.dat.1"},
+       {"font.dat.recovery", "font.dat.1.recovery", "font.dat.1.1.recovery"}},
+      {{"recovery\\font.dat.recovery.part", "x\\font.dat"},
+       {"font.dat.recovery.part.recovery", "font.dat.1.recovery"}},
+      {{"recovery\\font.dat.recovery.part.validator", "x\\font.dat"},
+       {"font.dat.recovery.part.validator.recovery", "font.dat.1.recovery"}},
+      {{"recovery\\font.dat.recovery\\inner.txt", "x\\font.dat"},
+       {"inner.txt.recovery", "font.dat.1.recovery"}},
+      {{"Recovery\\FONT.DAT.recovery", "x\\font.dat"}, {"FONT.DAT.recovery.recovery", foldedPlain}},
+  };
+  const std::uint8_t md5[16] = {};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.names.back());
+    FileList files;
+    for (const std::string& name : c.names) {
+      files.Append(std::make_unique<FileEntry>(name.c_str(), 1, md5));
+    }
+    std::vector<std::string> paths;
+    ASSERT_TRUE(PlanCachePaths(files, "base/", paths));
+    ASSERT_EQ(paths.size(), c.cacheNames.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      EXPECT_EQ(fs::path(paths[i]).filename().string(), c.cacheNames[i]);
+    }
+  }
 }
 
 }  // namespace

@@ -19,8 +19,8 @@ Release layout (publish):
     OUT_DIR/client-files/buildver.tvf
 
 The release lists its own version file, leaves out the client folder's filehash.tsf and
-buildver.tvf at the top, and leaves out empty files (an empty file cannot be downloaded: Content-Length 0) unless
---keep-empty is given. Symbolic links are skipped, never followed.
+buildver.tvf at the top, and lists empty files like any other (--keep-empty is accepted and
+changes nothing). Symbolic links are skipped, never followed.
 
 Usage:
     publish_ref.py publish --key KEY.der [--exclude NAME]... [--keep-empty]
@@ -156,7 +156,7 @@ def excluded(name, patterns):
     return any(name == p or name.startswith(p + b"\\") for p in patterns)
 
 
-def scan(root, exclude, ignore, keep_empty):
+def scan(root, exclude, ignore):
     """(name, path, size) of every regular file below root, names as bytes with backslashes."""
     found = []
     pending = [(root, b"")]
@@ -174,8 +174,6 @@ def scan(root, exclude, ignore, keep_empty):
                     pending.append((entry.path, name + b"\\"))
                 elif not stat.S_ISREG(mode):
                     note("skipped %r: not a regular file" % name)
-                elif entry.stat().st_size == 0 and not keep_empty:
-                    note("skipped empty file %r" % name)
                 else:
                     size = entry.stat().st_size
                     if len(name) > MAX_NAME:
@@ -211,7 +209,7 @@ def cmd_publish(args):
     if os.path.exists(remote) and os.listdir(remote):
         raise Failure("%s already holds a release" % remote)
     records = []
-    for name, path, _ in scan(args.client_dir, exclude, ignore, args.keep_empty):
+    for name, path, _ in scan(args.client_dir, exclude, ignore):
         data = read_file(path)
         write_file(os.path.join(remote, *os.fsdecode(name).split("\\")), data)
         records.append((name, len(data), hashlib.md5(data).digest()))

@@ -29,8 +29,6 @@ namespace {
 
 constexpr std::size_t kReadChunk = 1 << 20;
 constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFull;
-// The tool holds each file whole in memory while checking it, in a 32-bit process.
-constexpr std::uint64_t kLargeFileNote = 1ull << 30;
 // Far beyond any real client's list (a million files of long names stay under 300 MB); a size
 // field above it is damage, not a manifest.
 constexpr std::uint32_t kMaxSealedSize = 1u << 30;
@@ -107,24 +105,24 @@ void NoteDoubtfulNames(const std::vector<ClientFile>& files, std::vector<std::st
   bool nonAscii = false;
   for (const ClientFile& f : files) {
     const std::string& name = f.name;
-    bool badChar = false, badEnd = false;
+    bool badChar = false;
     for (std::size_t i = 0; i < name.size(); ++i) {
       unsigned char c = static_cast<unsigned char>(name[i]);
       if (c < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) badChar = true;
-      if ((c == '.' || c == ' ') && (i + 1 == name.size() || name[i + 1] == '\\')) badEnd = true;
       if (c >= 0x80) nonAscii = true;
     }
-    if (badChar || badEnd) {
-      notes.push_back(PrintableName(name) + ": Windows cannot create a file of this name " +
-                      (badChar ? "(it holds one of < > : \" | ? * or a control character)"
-                               : "(a name part ends with a dot or a space)"));
+    if (badChar) {
+      notes.push_back(PrintableName(name) +
+                      ": Windows cannot create a file of this name (it holds one of "
+                      "< > : \" | ? * or a control character)");
     }
     std::string key = name;
     for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     auto [it, fresh] = folded.emplace(key, &name);
     if (!fresh) {
       notes.push_back(PrintableName(*it->second) + " and " + PrintableName(name) +
-                      " differ only in letter case: on Windows they are one file");
+                      " differ only in letter case: on Windows they are one file, and the "
+                      "tool there refuses the manifest unless both hold the same bytes");
     }
   }
 #ifndef _WIN32
@@ -274,6 +272,12 @@ bool ScanClientFolder(const fs::path& root, const ScanOptions& options, ScanResu
                                ": a symbolic link (links are not followed)");
         continue;
       }
+      if (!leafName.empty() && (leafName.back() == '.' || leafName.back() == ' ')) {
+        error = PrintableName(name) +
+                ": the name ends with a dot or a space, which Windows drops; the tool refuses "
+                "a manifest that lists such a name";
+        return false;
+      }
       if (fs::is_directory(status)) {
         pending.push_back({relative, name});
         continue;
@@ -287,13 +291,6 @@ bool ScanClientFolder(const fs::path& root, const ScanOptions& options, ScanResu
         error = DisplayPath(it->path()) + ": " + ec.message();
         return false;
       }
-      if (size == 0 && !options.keepEmpty) {
-        result.notes.push_back("skipped " + PrintableName(name) +
-                               ": an empty file cannot be downloaded (servers send it with "
-                               "Content-Length 0, which the tool refuses), so one that went "
-                               "missing could never be repaired");
-        continue;
-      }
       if (name.size() > kMaxNameLength) {
         error = PrintableName(name) + ": the name is " + std::to_string(name.size()) +
                 " bytes; the tool takes at most " + std::to_string(kMaxNameLength);
@@ -303,11 +300,6 @@ bool ScanClientFolder(const fs::path& root, const ScanOptions& options, ScanResu
         error = PrintableName(name) + ": " + std::to_string(size) +
                 " bytes; the tool's sizes are 32-bit, so a file must be under 4 GiB";
         return false;
-      }
-      if (size >= kLargeFileNote) {
-        result.notes.push_back(PrintableName(name) +
-                               ": over 1 GiB; the tool holds each file whole in memory while "
-                               "checking it, which a 32-bit process may not manage");
       }
       result.files.push_back({it->path(), relative, name, size});
       result.totalBytes += size;

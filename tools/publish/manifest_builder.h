@@ -48,10 +48,6 @@ struct ScanOptions {
   std::vector<std::string> exclude;
   // Left out without a note: the tool's own files that a release provides itself.
   std::vector<std::string> ignore;
-  // Empty files are left out unless this is set: an empty file cannot be downloaded (a server
-  // sends it with Content-Length 0, which the tool refuses), so a listed one that went missing
-  // could never be repaired.
-  bool keepEmpty = false;
 };
 
 struct ScanResult {
@@ -65,8 +61,10 @@ struct ScanResult {
 bool NameExcluded(const std::string& name, const std::vector<std::string>& patterns);
 
 // Walks `root` for regular files. Symbolic links are reported and never followed; other
-// non-regular entries are reported and skipped. Refuses (false, `error`) a folder it cannot
-// read, a name over 259 bytes, a file of 4 GiB or more, and a name the tool could not use.
+// non-regular entries are reported and skipped. Empty files are listed like any other. Refuses
+// (false, `error`) a folder it cannot read, a name over 259 bytes, a file of 4 GiB or more, a
+// name part that ends with a dot or a space (the tool refuses such a manifest), and a name the
+// tool could not use.
 bool ScanClientFolder(const std::filesystem::path& root, const ScanOptions& options,
                       ScanResult& result, std::string& error);
 

@@ -181,7 +181,6 @@ bool PublishRelease(const ReleaseOptions& options, const NoteSink& note, Release
 
   ScanOptions scanOptions;
   scanOptions.exclude = options.exclude;
-  scanOptions.keepEmpty = options.keepEmpty;
   // The release makes both itself: the client's copies may be stale, and the tool adds the
   // manifest to its list on its own.
   scanOptions.ignore = {options.manifestName, options.versionFileName};

@@ -36,7 +36,6 @@ struct ReleaseOptions {
   std::filesystem::path outDir;
   Bytes publicKey;  // X.509 DER; files are sealed for it
   std::vector<std::string> exclude;
-  bool keepEmpty = false;
   std::string manifestName = kDefaultManifestName;
   std::string versionFileName = kDefaultVersionFileName;
   std::string remoteLayout = kDefaultRemoteLayout;

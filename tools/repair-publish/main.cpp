@@ -284,7 +284,8 @@ int RunManifest(const std::vector<std::string>& argsIn) {
   if (!TakeOption(args, "--public", publicPath) || !TakeRepeated(args, "--exclude", scan.exclude)) {
     return kExitUsage;
   }
-  scan.keepEmpty = TakeFlag(args, "--keep-empty");
+  // Empty files are listed like any other; the switch that once asked for that is still taken.
+  TakeFlag(args, "--keep-empty");
   if (HasUnknownOption(args) || args.size() != 2) return kExitUsage;
   Bytes publicKey;
   if (!PublicKeyFor(publicPath, publicKey)) return kExitFailed;
@@ -338,7 +339,7 @@ int RunPublish(const std::vector<std::string>& argsIn) {
       !TakeOption(args, "--base-url", options.baseUrl)) {
     return kExitUsage;
   }
-  options.keepEmpty = TakeFlag(args, "--keep-empty");
+  TakeFlag(args, "--keep-empty");  // as for 'manifest': empty files are always listed
   if (HasUnknownOption(args) || args.size() != 4) return kExitUsage;
   if (!ParseInt32(args[1], options.major) || !ParseInt32(args[2], options.minor)) {
     return Fail("MAJOR and MINOR must be whole numbers in the signed 32-bit range");
@@ -398,13 +399,13 @@ const Command kCommands[] = {
      "Writes a sealed version file: 12 bytes of plaintext (73-byte file), or 16 with FOURTH\n"
      "(77-byte file). THIRD defaults to 0.",
      RunVersion},
-    {"manifest", "manifest [--public KEY.der] [--exclude NAME]... [--keep-empty] DIR OUT",
+    {"manifest", "manifest [--public KEY.der] [--exclude NAME]... DIR OUT",
      "Writes the manifest of the client folder DIR: every regular file below it with its size\n"
      "and MD5, in byte order of the backslash-separated names, sealed and LZMA-packed.\n"
      "--exclude leaves out a file, or a folder with all it holds (repeatable). Symbolic links\n"
-     "are reported and not followed. Empty files are left out, with a note, unless\n"
-     "--keep-empty: an empty file cannot be downloaded (Content-Length 0 is refused),\n"
-     "so a listed one that goes missing could never be repaired.",
+     "are reported and not followed. Empty files are listed like any other: the tool puts a\n"
+     "missing one back without a download. --keep-empty, which once asked for that, is\n"
+     "still accepted and changes nothing.",
      RunManifest},
     {"inspect", "inspect [--private KEY.der] MANIFEST",
      "Opens a manifest with the embedded key (or the private key given), checks every bound of\n"
@@ -420,7 +421,7 @@ const Command kCommands[] = {
      "\n"
      "  --public KEY.der          seal for this public key instead of the embedded key's\n"
      "  --exclude NAME            leave out a file or folder (repeatable), as for 'manifest'\n"
-     "  --keep-empty              list empty files too, as for 'manifest'\n"
+     "  --keep-empty              accepted for old scripts; empty files are always listed\n"
      "  --manifest-name NAME      default filehash.tsf (SYS_FILEHASHFNAME)\n"
      "  --version-file NAME       default buildver.tvf (SYS_LOCALVERFNAME)\n"
      "  --remote-layout TEMPLATE  <folder>, with $MAJORVER$ and $MINORVER$ replaced; default\n"

@@ -8,7 +8,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <memory>
+
+#include "common/heap_buffer.h"
 
 namespace repair::platform {
 namespace {
@@ -88,6 +93,22 @@ bool WriteFileBytes(const char* path, const std::uint8_t* data, std::uint32_t le
     written += static_cast<std::uint32_t>(put);
   }
   return file.Close();
+}
+
+bool ResolveExistingPath(const char* path, std::string& resolved) {
+  struct stat info {};
+  if (::lstat(path, &info) != 0) return false;
+  const char* slash = std::strrchr(path, '/');
+  std::string folder = ".";
+  if (slash != nullptr) {
+    folder.assign(path, slash == path ? 1 : static_cast<std::size_t>(slash - path));
+  }
+  std::unique_ptr<char, FreeDeleter> real(::realpath(folder.c_str(), nullptr));
+  if (!real) return false;
+  resolved = real.get();
+  if (resolved.back() != '/') resolved += '/';
+  resolved += slash == nullptr ? path : slash + 1;
+  return true;
 }
 
 void SleepMs(std::uint32_t milliseconds) {

@@ -94,6 +94,18 @@ bool WriteFileBytes(const char* path, const std::uint8_t* data, std::uint32_t le
   return file.Close();
 }
 
+bool ResolveExistingPath(const char* path, std::string& resolved) {
+  char full[MAX_PATH];
+  DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+  if (length == 0 || length >= sizeof full) return false;
+  // Expands every short name; fails when any component does not exist.
+  char expanded[MAX_PATH];
+  length = GetLongPathNameA(full, expanded, sizeof expanded);
+  if (length == 0 || length >= sizeof expanded) return false;
+  resolved = expanded;
+  return true;
+}
+
 void SleepMs(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
 }  // namespace repair::platform

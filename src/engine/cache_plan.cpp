@@ -1,0 +1,136 @@
+#include "engine/cache_plan.h"
+
+#include <cstring>
+#include <map>
+#include <new>
+#include <set>
+
+#include "common/format.h"
+#include "engine/manifest.h"
+#include "platform/file_system.h"
+#include "platform/path_split.h"
+
+namespace repair {
+namespace {
+
+constexpr char kCacheFolder[] = "recovery";
+constexpr char kCacheExtension[] = ".recovery";
+
+bool Refuse() {
+  SetError(RecoveryError::InvalidData);
+  return false;
+}
+
+bool SameContent(const FileEntry& a, const FileEntry& b) {
+  return a.size == b.size && std::memcmp(a.md5, b.md5, kMd5Length) == 0;
+}
+
+// What the entries occupy in the client folder, by FileNameKey: their files, and the folders
+// those files lie in.
+struct Occupied {
+  std::set<std::string> files;
+  std::set<std::string> folders;
+  bool Holds(const std::string& key) const { return files.count(key) + folders.count(key) != 0; }
+};
+
+// Collects every entry's file and folders; false when the entries contradict each other.
+bool CollectOccupied(const FileList& files, Occupied& occupied) {
+  std::map<std::string, const FileEntry*> owners;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const FileEntry& entry = *files.At(i);
+    const std::string key = FileNameKey(entry.name);
+    // One file listed twice is harmless only when both say the same: otherwise each run would
+    // put back the one the last run took away.
+    auto [it, fresh] = owners.emplace(key, &entry);
+    if (!fresh && !SameContent(*it->second, entry)) return false;
+    occupied.files.insert(key);
+    for (std::size_t slash = key.find('\\'); slash != std::string::npos;
+         slash = key.find('\\', slash + 1)) {
+      occupied.folders.insert(key.substr(0, slash));
+    }
+  }
+  // A file where a folder has to be, the cache folder among them.
+  if (occupied.files.count(FileNameKey(kCacheFolder)) != 0) return false;
+  for (const std::string& folder : occupied.folders) {
+    if (occupied.files.count(folder) != 0) return false;
+  }
+  return true;
+}
+
+// "recovery\<bare>[.<collision>].recovery", the key of a cache path relative to the base folder.
+std::string CacheKey(const std::string& bareKey, std::uint32_t collision) {
+  std::string key = FileNameKey(kCacheFolder) + '\\' + bareKey;
+  if (collision != 0) key += '.' + std::to_string(collision);
+  return key + FileNameKey(kCacheExtension);
+}
+
+bool CacheKeyIsFree(const std::string& key, const Occupied& occupied,
+                    const std::set<std::string>& chosen) {
+  for (const char* suffix : kCacheFileSuffixes) {
+    const std::string file = key + suffix;
+    if (occupied.Holds(file) || chosen.count(file) != 0) return false;
+  }
+  return true;
+}
+
+bool PlanOrThrow(const FileList& files, const char* baseFolder,
+                 std::vector<std::string>& cachePaths) {
+  Occupied occupied;
+  if (!CollectOccupied(files, occupied)) return Refuse();
+
+  std::vector<std::string> planned(files.size());
+  std::set<std::string> chosen;
+  char cachePath[kPathBufferSize];
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const FileEntry& entry = *files.At(i);
+    const std::string bareKey = FileNameKey(LastComponent(entry.name.c_str()));
+    // Each number gives a new key and the sets are finite, so a free one comes.
+    std::uint32_t collision = 0;
+    while (!CacheKeyIsFree(CacheKey(bareKey, collision), occupied, chosen)) ++collision;
+    const std::string key = CacheKey(bareKey, collision);
+    for (const char* suffix : kCacheFileSuffixes) chosen.insert(key + suffix);
+    if (BuildCachePath(cachePath, baseFolder, entry.name.c_str(), collision)) {
+      planned[i] = cachePath;
+    }
+  }
+  cachePaths = std::move(planned);
+  return true;
+}
+
+}  // namespace
+
+std::string FileNameKey(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) {
+    if (c == '/') {
+      c = '\\';
+    } else if (platform::kFileNamesIgnoreCase && c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return key;
+}
+
+bool BuildCachePath(char* out, const char* baseFolder, const char* name, std::uint32_t collision) {
+  const std::string bare = LastComponent(name);
+  const char sep = platform::kPathSeparator;
+  if (collision == 0) {
+    return FormatPath(out, "%s%s%c%s%s", baseFolder, kCacheFolder, sep, bare.c_str(),
+                      kCacheExtension);
+  }
+  return FormatPath(out, "%s%s%c%s.%u%s", baseFolder, kCacheFolder, sep, bare.c_str(),
+                    static_cast<unsigned>(collision), kCacheExtension);
+}
+
+bool PlanCachePaths(const FileList& files, const char* baseFolder,
+                    std::vector<std::string>& cachePaths) {
+  cachePaths.clear();
+  try {
+    return PlanOrThrow(files, baseFolder, cachePaths);
+  } catch (const std::bad_alloc&) {
+    SetError(RecoveryError::MemoryAllocation);
+    return false;
+  }
+}
+
+}  // namespace repair
