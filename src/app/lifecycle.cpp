@@ -41,7 +41,7 @@ bool GatherTokens(const ProgramArguments& arguments, TokenList& tokens, std::uin
 
 // Early returns leave the instance marker and the shell to the process exit, which releases
 // them; only a run that reached the message loop cleans up itself.
-int RunApplication(AppHost& host, const ProgramArguments& arguments) {
+int RunApplication(AppHost& host, const ProgramArguments& arguments, RecoveryContext& context) {
   if (!host.AcquireInstance(kInstanceName)) return 0;
   host.InitializeShell();
 
@@ -59,11 +59,10 @@ int RunApplication(AppHost& host, const ProgramArguments& arguments) {
   window->SetTimer(kStartWorkerTimer, kStartWorkerDelayMs);
   window->SetTimer(kRefreshTimer, 0);
 
-  // Lives in this frame until the process ends: the worker reads it and is never joined.
-  // The timers cannot fire before the loop runs, so it is complete before either handler.
-  RecoveryContext context;
-  // It fails only when the executable's own path cannot be read again; a run must not then
-  // start with an empty base folder, which would repair relative to the current folder.
+  // The timers cannot fire before the loop runs, so the context is complete before either
+  // handler sees it. Filling it fails only when the executable's own path cannot be read
+  // again; a run must not then start with an empty base folder, which would repair relative
+  // to the current folder.
   if (!FillRunContext(window, options, context)) return 1;
 
   RefreshState refresh;

@@ -6,6 +6,7 @@
 
 #include "app/app_host.h"
 #include "app/command_line.h"
+#include "app/run_context.h"
 
 namespace repair {
 
@@ -19,6 +20,11 @@ struct ProgramArguments {
 
 // Runs the whole program; returns its exit code (0 for every run that reached the message
 // loop, whatever its outcome: the outcome goes to the user and the chained program).
-int RunApplication(AppHost& host, const ProgramArguments& arguments);
+//
+// The worker is never joined: after a declined question or a closed window it is still
+// running when this returns, reading `context` and ending its run through the host's window.
+// So `host` and `context` must live until the process exits: the entry point keeps them in
+// its own frame and ends the process without ever leaving it.
+int RunApplication(AppHost& host, const ProgramArguments& arguments, RecoveryContext& context);
 
 }  // namespace repair

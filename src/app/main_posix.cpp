@@ -18,13 +18,14 @@ int main(int argc, char** argv) {
   repair::ProgramArguments arguments;
   arguments.tokens = &tokens;
 
-  int code = 0;
-  {
-    repair::PosixAppHost host;  // its window gives the terminal back when it goes
-    code = repair::RunApplication(host, arguments);
-  }
-  // After a declined question or a closed window the worker may still be running: end the
-  // process without the static destructors, which would free the file list under it.
+  // After a declined question or a closed window the worker may still be running: it reads
+  // the context and ends its run through the host's window. Both therefore live in this
+  // frame, which is never left: the process ends below without unwinding it and without the
+  // static destructors, which would free the file list under the worker.
+  repair::PosixAppHost host;
+  repair::RecoveryContext context;
+  const int code = repair::RunApplication(host, arguments, context);
+  host.ReleaseTerminal();  // the window stays, so a late end of run still finds it
   std::fflush(nullptr);
   std::_Exit(code);
 }

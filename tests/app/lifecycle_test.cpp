@@ -4,21 +4,33 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/end_of_run.h"
 #include "codec/builtin_key.h"
+#include "codec/codec.h"
 #include "engine/recovery_state.h"
 #include "platform/http_client.h"
 #include "platform/process_info.h"
+#include "publish/manifest_builder.h"
 #include "publish/sealer.h"
 #include "strings/string_table.h"
 #include "support/fake_window.h"
+#include "support/test_http_server.h"
 #include "support/test_support.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// A frame that has returned is poisoned at once, so that a thread still reading it is caught
+// wherever it reads.
+extern "C" const char* __asan_default_options() { return "detect_stack_use_after_return=1"; }
+#endif
 
 namespace repair {
 namespace {
@@ -58,6 +70,8 @@ class EndOfRunTest : public ::testing::Test {
     return host_.launches.empty() ? "" : host_.launches.back().second;
   }
 
+  // Declared first, so that it goes last: the host joins the worker that reads it.
+  RecoveryContext context_;
   test::FakeWindow window_;
   test::FakeHost host_{&window_};
 };
@@ -145,7 +159,7 @@ class LifecycleTest : public EndOfRunTest {
   int Run(const char* text) {
     ProgramArguments arguments;
     arguments.text = text;
-    return RunApplication(host_, arguments);
+    return RunApplication(host_, arguments, context_);
   }
 
   std::string stringFile_;
@@ -194,7 +208,7 @@ TEST_F(LifecycleTest, AWholeRunAgainstAMissingManifestReportsItsError) {
   const TokenList tokens = {"/version:1_0", "/exec:next.exe", "extra"};
   ProgramArguments arguments;
   arguments.tokens = &tokens;
-  EXPECT_EQ(RunApplication(host_, arguments), 0);
+  EXPECT_EQ(RunApplication(host_, arguments, context_), 0);
 
   // Start-up armed both timers; the refresh ran first and kept re-arming itself.
   const Calls& calls = window_.calls;
@@ -218,6 +232,112 @@ TEST_F(LifecycleTest, AWholeRunAgainstAMissingManifestReportsItsError) {
   EXPECT_EQ(tail, (Calls{"LaunchProgram", "CloseStreams", "ShutdownShell", "ReleaseInstance",
                          "Sleep 500"}));
   EXPECT_EQ(GetError(), 0);  // the worker had ended, so the cleanup reset the state
+}
+
+// What the entry point's later calls do to the frame of a function that has returned: they
+// write over it.
+__attribute__((noinline)) void ReuseTheStack() {
+  volatile char scratch[64 * 1024];
+  for (std::size_t i = 0; i < sizeof(scratch); ++i) scratch[i] = 'x';
+}
+
+// The window closed while the worker is deep in the run. The run repairs this test program's
+// folder (the base folder is the executable's): its files go into a folder of their own.
+class ClosedWindowTest : public LifecycleTest {
+ protected:
+  static constexpr const char* kNames[] = {"closed_window_client\\a.dat",
+                                           "closed_window_client\\b.dat"};
+
+  void SetUp() override {
+    LifecycleTest::SetUp();
+    ASSERT_TRUE(server_.ok());
+    base_ = fs::path(stringFile_).parent_path();
+    RemoveRunFiles();
+    std::vector<publish::ManifestRecord> records;
+    for (const char* name : kNames) {
+      const std::string content = std::string(3000, 'x') + name;
+      publish::ManifestRecord record;
+      record.name = name;
+      record.size = static_cast<std::uint32_t>(content.size());
+      ASSERT_EQ(DigestMd5(reinterpret_cast<const std::uint8_t*>(content.data()), record.size,
+                          record.md5.data(), nullptr),
+                0);
+      records.push_back(record);
+      contents_.push_back(content);
+      std::string target = std::string("/1.0/") + name;
+      target.replace(target.find('\\'), 1, "/");
+      // A file takes about 300 ms to arrive: the window closes while one is under way.
+      server_.Serve(target, test::Response::Slow(content, 200, 20));
+    }
+    using publish::Bytes;
+    const Bytes key =
+        publish::PublicKeyFromPrivate(Bytes(BuiltinKey(), BuiltinKey() + BuiltinKeyLength()));
+    Bytes manifest;
+    std::string error;
+    ASSERT_TRUE(publish::BuildManifest(records, key, manifest, error)) << error;
+    server_.ServeFile("/1.0/filehash.tsf", manifest);
+    WriteStringFile("SYS_REMOTEPATH=" + server_.BaseUrl() + "/$MAJORVER$.$MINORVER$\n");
+    platform::ForceNetworkState(1);
+  }
+  void TearDown() override {
+    RemoveRunFiles();
+    LifecycleTest::TearDown();
+  }
+  void RemoveRunFiles() {
+    std::error_code ignored;
+    for (const char* name : {"closed_window_client", "recovery", "filehash.tsf"}) {
+      fs::remove_all(base_ / name, ignored);
+    }
+  }
+
+  // Runs the program with /quiet; the user closes the window once `closeWhen` holds. The
+  // program's process would end soon after: here the worker is let go on to its end, as a
+  // slow exit would let it, so that all it still reads comes after RunApplication returned.
+  void RunAndCloseWhen(std::function<bool()> closeWhen) {
+    host_.closeWhen = std::move(closeWhen);
+    const TokenList tokens = {"/quiet", "/version:1_0"};
+    ProgramArguments arguments;
+    arguments.tokens = &tokens;
+    EXPECT_EQ(RunApplication(host_, arguments, context_), 0);
+    EXPECT_EQ(window_.EndRuns(), 0) << "the window was not closed while the worker ran";
+    ReuseTheStack();
+    // Nobody acknowledges phases once the loop has ended; the test does, in its place.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (GlobalRecoveryState().running.load() != 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      if (IsPhaseChanged()) AcknowledgePhase();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // Its end of run reached a window that is still there.
+    for (int i = 0; i < 1000 && window_.EndRuns() == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  // The worker's paths were built from the base folder all along: every file is in place.
+  void ExpectRepaired() {
+    EXPECT_EQ(GetError(), 0);
+    EXPECT_TRUE(IsFinished());
+    EXPECT_EQ(window_.EndRuns(), 1);
+    for (std::size_t i = 0; i < contents_.size(); ++i) {
+      const fs::path local = base_ / "closed_window_client" / (i == 0 ? "a.dat" : "b.dat");
+      const std::vector<std::uint8_t> bytes = test::ReadAll(local.string());
+      EXPECT_EQ(std::string(bytes.begin(), bytes.end()), contents_[i]) << local;
+    }
+  }
+
+  test::TestHttpServer server_;
+  fs::path base_;
+  std::vector<std::string> contents_;
+};
+
+TEST_F(ClosedWindowTest, MidDownloadTheWorkerStillHasItsContext) {
+  RunAndCloseWhen([] { return FileStateAt(1) == Downloading && FileDoneAt(1) > 0; });
+  ExpectRepaired();
+}
+
+TEST_F(ClosedWindowTest, MidRecoverTheWorkerStillHasItsContext) {
+  RunAndCloseWhen([] { return GetPhase() == RecoveryPhase::RecoverFiles && !IsPhaseChanged(); });
+  ExpectRepaired();
 }
 
 }  // namespace

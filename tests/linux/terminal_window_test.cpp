@@ -197,12 +197,29 @@ TEST_F(PlainWindowTest, PrintsEachFileOnceWhenItsCheckOrDownloadIsComplete) {
                                    }));
 }
 
-TEST_F(PlainWindowTest, MessageBoxesAreOneLineAndQuestionsReadOneLineEach) {
-  EXPECT_EQ(window->ShowMessageBox("Done.", "Confirm", MessageBoxKind::kOkInformation),
-            MessageBoxAnswer::kOk);
+TEST_F(PlainWindowTest, MessageBoxTextsArePrintedAsTheyStand) {
+  using Text = std::vector<std::string>;
+  const struct {
+    const char* text;
+    Text lines;
+  } cases[] = {
+      {"Version information cannot be verified.  Please reinstall the client.",
+       {"Error: Version information cannot be verified.  Please reinstall the client."}},
+      {"It begins.\nProceed?", {"Error: It begins.", "       Proceed?"}},
+      {"One\r\n\n  Two \n", {"Error: One", "", "         Two "}},
+      {"", {"Error: "}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(window->ShowMessageBox(c.text, "Error", MessageBoxKind::kOkError),
+              MessageBoxAnswer::kOk);
+    EXPECT_EQ(Lines(output.Drain()), c.lines) << c.text;
+  }
+}
+
+TEST_F(PlainWindowTest, QuestionsSayTheirDefaultAndReadOneLineEach) {
   input.Put("yes please\nn\n\nY");
   input.CloseWrite();
-  const char* question = "It begins. \nProceed?";
+  const char* question = "It begins.\nProceed?";
   std::vector<MessageBoxAnswer> answers;
   for (int i = 0; i < 5; ++i) {
     answers.push_back(window->ShowMessageBox(question, "Confirm", MessageBoxKind::kYesNoQuestion));
@@ -211,9 +228,9 @@ TEST_F(PlainWindowTest, MessageBoxesAreOneLineAndQuestionsReadOneLineEach) {
                                                     MessageBoxAnswer::kNo, MessageBoxAnswer::kYes,
                                                     MessageBoxAnswer::kNo}));  // then end of input
   const std::vector<std::string> lines = Lines(output.Drain());
-  ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[0], "Confirm: Done.");
-  EXPECT_EQ(lines[1], "Confirm: It begins. Proceed?");
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[0], "Confirm: It begins.");
+  EXPECT_EQ(lines[1], "         Proceed? [y/N]");
 }
 
 TEST_F(PlainWindowTest, OutputCarriesNoControlCharacters) {
@@ -290,6 +307,19 @@ TEST_F(ScreenWindowTest, ComposesTheWindowToTheTerminalSize) {
   EXPECT_NE(window->ScreenText()[kRows - 1].find("##] 100 %"), std::string::npos);
   window->SetProgressPosition(-5);
   EXPECT_NE(window->ScreenText()[kRows - 1].find("[.."), std::string::npos);
+}
+
+TEST_F(ScreenWindowTest, RowNumbersAreNeverCut) {
+  window->InsertRow(0, "99999");
+  window->InsertRow(1, "123456");
+  window->SetCell(1, 1, "data\\file.txt");
+  std::vector<std::string> lines = window->ScreenText();
+  EXPECT_EQ(lines[1].substr(0, 7), "#      ");
+  EXPECT_EQ(lines[2].substr(0, 7), "99999  ");
+  EXPECT_EQ(lines[3].substr(0, 21), "123456 data\\file.txt ");
+  EXPECT_EQ(DisplayWidth(lines[3]), static_cast<std::size_t>(kColumns));
+  window->SetCell(0, 0, "12345678901234");  // no 32-bit row number is that long
+  EXPECT_EQ(window->ScreenText()[2].substr(0, 11), "1234567890 ");
 }
 
 TEST_F(ScreenWindowTest, LongNamesKeepTheirEndAndControlsNeverReachTheTerminal) {
@@ -413,7 +443,7 @@ TEST(TinyScreenTest, EverySizeFitsWithABoxOnTop) {
   }
 }
 
-// A pseudo-terminal: raw keys, and the modes given back.
+// A pseudo-terminal: raw keys, the modes given back, and questions of the plain output.
 class KeyboardWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -459,13 +489,23 @@ class KeyboardWindowTest : public ::testing::Test {
     window = TerminalWindow::Create(options);
     ASSERT_NE(window, nullptr);
   }
-  // Types `keys` once the terminal shows `text`.
+  // Types `keys` once the terminal shows `text` (what it showed before is forgotten); fails
+  // the test when it never shows.
   std::thread TypeWhenShown(const std::string& text, const std::string& keys) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      seen.clear();
+    }
     return std::thread([this, text, keys] {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
       for (;;) {
         {
           std::lock_guard<std::mutex> lock(mutex);
           if (seen.find(text) != std::string::npos) break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+          ADD_FAILURE() << "the terminal never showed \"" << text << "\"";
+          return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
@@ -521,7 +561,7 @@ TEST_F(KeyboardWindowTest, TypeAheadDoesNotAnswerAndCtrlCClosesTheWindow) {
   EXPECT_TRUE(window->CloseRequested());
 }
 
-TEST_F(KeyboardWindowTest, QuitKeysInTheLoopAskToClose) {
+TEST_F(KeyboardWindowTest, QAsksBeforeItClosesTheWindowAndCtrlCDoesNot) {
   Open();
   ASSERT_EQ(window->KeyboardFd(), slave);
   const auto typeAndRead = [&](const std::string& keys) {
@@ -538,8 +578,40 @@ TEST_F(KeyboardWindowTest, QuitKeysInTheLoopAskToClose) {
   };
   typeAndRead("a\x1b[Ay ");  // arrows and other keys do nothing
   EXPECT_FALSE(window->CloseRequested());
-  typeAndRead("q");
+
+  for (const char* answer : {"n", "y"}) {
+    std::thread typist = TypeWhenShown("Stop the file recovery now?", answer);
+    typeAndRead("q");
+    typist.join();
+    EXPECT_EQ(window->CloseRequested(), answer[0] == 'y') << answer;
+  }
+
+  Open();
+  typeAndRead("\x03");
   EXPECT_TRUE(window->CloseRequested());
+}
+
+TEST_F(KeyboardWindowTest, PlainOutputAsksOnTheTerminal) {
+  Pipe output;
+  Pipe input;
+  input.CloseWrite();  // an answer read from here would be No
+  TerminalOptions options;
+  options.outputFd = output.write;
+  options.inputFd = input.read;
+  options.catchSignals = false;
+  options.questionTerminal = ::ptsname(master);
+  window = TerminalWindow::Create(options);
+  ASSERT_NE(window, nullptr);
+  ASSERT_EQ(::write(master, "n\n", 2), 2);  // typed before the question: no answer
+  pollfd p{slave, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 5000), 1);
+  std::thread typist = TypeWhenShown("Proceed? [y/N] ", "y\n");
+  EXPECT_EQ(window->ShowMessageBox("It begins.\nProceed?", "Confirm",
+                                   MessageBoxKind::kYesNoQuestion),
+            MessageBoxAnswer::kYes);
+  typist.join();
+  EXPECT_EQ(Lines(output.Drain()),
+            (std::vector<std::string>{"Confirm: It begins.", "         Proceed? [y/N]"}));
 }
 
 }  // namespace

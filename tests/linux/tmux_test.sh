@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Linux program as players and operators meet it: the window in a real terminal (tmux,
-# 100x30) over a damaged client served by nginx. The confirmation answered yes and no,
-# Ctrl-C closing the window, a second copy while the first runs, and runs without a terminal.
+# 100x30) over a damaged client served by nginx. The confirmation answered yes and no, q
+# asking before it stops a run, Ctrl-C closing the window, a second copy while the first
+# runs, runs without a terminal, and output redirected from an interactive shell.
 #   tmux_test.sh REPAIR REPAIR_PUBLISH
 set -uo pipefail
 repair="$(readlink -f "$1")"; publish="$(readlink -f "$2")"
@@ -69,13 +70,16 @@ arguments_are() {  # EXPECTED_LINES...: the chained program ran with exactly the
 }
 
 # Runs the tool in a new tmux session NAME with ARGS, under timeout; afterwards the pane
-# keeps "exit=CODE" and the terminal modes from before and after the run.
+# keeps "exit=CODE" and the terminal modes from before and after the run. With STDOUT set,
+# the tool's standard output goes to that file, as a shell's redirection sends it.
 start_in_tmux() {  # NAME ARGS...
   local name="$1"; shift
   {
     printf 'cd %q\n' "$client"
     printf 'stty -g > %q\n' "$work/$name.modes-before"
-    printf 'timeout --foreground 120 ./repair'; printf ' %q' "$@"; printf '\n'
+    printf 'timeout --foreground 120 ./repair'; printf ' %q' "$@"
+    if [ -n "${STDOUT:-}" ]; then printf ' > %q' "$STDOUT"; fi
+    printf '\n'
     printf 'echo "exit=$?"\n'
     printf 'stty -g > %q\n' "$work/$name.modes-after"
     printf 'sleep 600\n'
@@ -166,6 +170,17 @@ damage
 printf 'damaged map' > "$client/data/maps/world.map"
 start_in_tmux interrupt /quiet "/exec:$launcher" one
 if wait_for interrupt "Downloading files" 60; then
+  # One q does not abandon the run: it asks, and n carries on.
+  tmux_ send-keys -t interrupt q
+  if wait_for interrupt "Stop the file recovery now?" 10; then
+    tmux_ send-keys -t interrupt n
+    sleep 1
+    screen interrupt > screen.txt
+    grep -qF "Stop the file recovery now?" screen.txt && fail "the stop question stayed after n"
+    grep -qF "exit=" screen.txt && fail "the run ended after q and n"
+  else
+    fail "q did not ask before stopping the run"
+  fi
   started=$SECONDS
   timeout 20 "$client/repair" "/exec:$launcher" > second.log 2>&1 < /dev/null
   code=$?
@@ -212,8 +227,13 @@ grep -q 'Confirm' plain.log && fail "a quiet run asked or reported"
 step "without a terminal: answers from standard input"
 damage
 printf 'y\n' | timeout 120 "$client/repair" "/exec:$launcher" > answered.log 2>&1
-grep -qx 'Confirm: Recovery of the corrupted client files will commence. Please shut down all running operations before it begins. Would you like to proceed?' answered.log ||
-  fail "the question is not one plain line: $(head -3 answered.log)"
+question_lines() {  # the question as the plain output prints it
+  printf '%s%s\n' 'Confirm: Recovery of the corrupted client files will commence. Please' \
+    ' shut down all running operations before it begins.'
+  printf '%s\n' '         Would you like to proceed? [y/N]'
+}
+[ "$(grep -cxF -f <(question_lines) answered.log)" = 2 ] ||
+  fail "the question is not the text as it stands: $(head -4 answered.log)"
 grep -qx 'Confirm: File recovery is finished.' answered.log || fail "no completion line"
 repaired || fail "the answered run did not repair"
 arguments_are || fail "chained arguments after yes: $(cat "$arguments_log" 2>&1)"
@@ -222,6 +242,31 @@ timeout 120 "$client/repair" "/exec:$launcher" > eof.log 2>&1 < /dev/null
 [ $? = 0 ] || fail "end of input: exit code"
 damaged || fail "end of input was taken as yes"
 arguments_are /recoverfail || fail "chained arguments after end of input: $(cat "$arguments_log" 2>&1)"
+
+step "without a terminal: error texts as they stand"
+mv "$client/buildver.tvf" version.aside
+timeout 120 "$client/repair" /quiet > missing.log 2>&1 < /dev/null
+mv version.aside "$client/buildver.tvf"
+missing_text='Error: Version information cannot be verified.  Please reinstall the client.'
+grep -qxF "$missing_text" missing.log ||
+  fail "the error text was changed: $(cat missing.log)"
+
+step "output redirected from an interactive shell: the question is asked on the terminal"
+damage
+STDOUT="$work/redirected.log" start_in_tmux redirected "/exec:$launcher"
+if wait_for redirected "Would you like to proceed? [y/N]" 30; then
+  tmux_ send-keys -t redirected y Enter
+  wait_for redirected "exit=0" 90 || fail "the redirected run did not end with 0"
+  repaired || fail "the redirected run did not repair"
+  arguments_are || fail "chained arguments after yes: $(cat "$arguments_log" 2>&1)"
+  [ "$(grep -cxF -f <(question_lines) redirected.log)" = 2 ] ||
+    fail "the question is missing from the redirected output: $(head -4 redirected.log)"
+  grep -qx 'Confirm: File recovery is finished.' redirected.log ||
+    fail "no completion line in the output"
+else
+  fail "the question never reached the terminal: $(head -4 redirected.log 2>&1)"
+fi
+tmux_ kill-session -t redirected 2>/dev/null
 
 if [ "$failures" != 0 ]; then echo "$failures failures"; exit 1; fi
 echo "terminal end to end: all checks passed"

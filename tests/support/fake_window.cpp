@@ -120,6 +120,7 @@ bool FakeHost::RunMessageLoop(const std::function<void(int)>& onTimer) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(refreshPeriodMs));
     fire(kRefreshTimer);
+    if (closeWhen && closeWhen()) return true;
   }
   return false;
 }

@@ -81,6 +81,7 @@ class FakeHost : public AppHost {
   bool createWindowFails = false;
   bool threadFails = false;
   bool userClosesWindow = false;  // the loop ends after the first refresh, as if closed
+  std::function<bool()> closeWhen;  // the loop ends as if closed once this holds after a refresh
   int refreshPeriodMs = 5;        // the loop's stand-in for the 500 ms timer
 
   // Recorded.

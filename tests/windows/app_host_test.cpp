@@ -85,6 +85,8 @@ TEST_F(MessageLoopTest, AWorkersEndRunEndsTheLoop) {
   });
   EXPECT_FALSE(closed);
   EXPECT_TRUE(IsWindow(main_));
+  // From now on a worker's late end of run is dropped.
+  EXPECT_TRUE(host_->window()->LoopEnded());
 }
 
 TEST_F(MessageLoopTest, ClosingTheWindowEndsTheLoopAndIsReported) {

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -315,6 +316,39 @@ TEST_F(MainWindowTest, EndRunFromAnotherThreadPostsTheQuitAndKeepsTheWindow) {
   EXPECT_TRUE(returned);
   EXPECT_TRUE(IsWindow(controls.window()));
   EXPECT_TRUE(IsWindowVisible(controls.window()));
+}
+
+// Pumps this thread's messages until `done` is set; true when a quit request came by.
+bool PumpWhileWaitingFor(const std::atomic<bool>& done) {
+  bool quit = false;
+  MSG message{};
+  const DWORD start = GetTickCount();
+  for (bool last = false; !last;) {
+    last = done.load() || GetTickCount() - start > 10000;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      quit = quit || message.message == WM_QUIT;
+      DispatchMessageA(&message);
+    }
+    Sleep(5);
+  }
+  return quit;
+}
+
+TEST_F(MainWindowTest, OnceTheLoopHasEndedALateEndOfRunPostsNoQuit) {
+  Win32WindowControls& controls = Open();
+  controls.MarkLoopEnded();
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    controls.EndRun();
+    // What a worker that passed EndRun's test just before the loop ended sends.
+    SendMessageA(controls.window(), WM_DESTROY, 0, 0);
+    returned = true;
+  });
+  const bool quit = PumpWhileWaitingFor(returned);
+  worker.join();
+  EXPECT_TRUE(returned);
+  EXPECT_FALSE(quit) << "a quit request would end the outcome box on screen";
+  EXPECT_TRUE(IsWindow(controls.window()));
 }
 
 TEST_F(MainWindowTest, QuestionBoxIsOwnedByTheWindowAndReportsTheAnswer) {

@@ -166,7 +166,7 @@ std::vector<std::string> PosixAppHost::SplitParameters(const char* parameters) {
 void PosixAppHost::LaunchProgram(const char* path, const char* parameters) {
   if (path == nullptr || path[0] == '\0') return;
   const std::vector<std::string> arguments = SplitParameters(parameters);
-  if (window_) window_->ReleaseTerminal();
+  ReleaseTerminal();
 
   std::string program = path;
   if (std::strchr(path, '/') == nullptr && ::access(path, X_OK) == 0) program = "./" + program;
@@ -188,6 +188,10 @@ void PosixAppHost::LaunchProgram(const char* path, const char* parameters) {
   pid_t child = 0;
   ::posix_spawnp(&child, program.c_str(), nullptr, &attributes, argv.data(), environ);
   ::posix_spawnattr_destroy(&attributes);
+}
+
+void PosixAppHost::ReleaseTerminal() {
+  if (window_) window_->ReleaseTerminal();
 }
 
 void PosixAppHost::CloseStreams() { std::fflush(nullptr); }

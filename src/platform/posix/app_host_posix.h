@@ -10,6 +10,9 @@
 
 namespace repair {
 
+// The host and its window must outlive every thread started with StartThread: nobody joins
+// the worker, which ends its run through the window. The program keeps its host until the
+// process ends; tests destroy theirs only once their threads are done.
 class PosixAppHost final : public AppHost {
  public:
   explicit PosixAppHost(const TerminalOptions& options = TerminalOptions::ForStandardStreams());
@@ -25,8 +28,8 @@ class PosixAppHost final : public AppHost {
   void InitializeShell() override {}
   void ShutdownShell() override {}
   WindowControls* CreateMainWindow() override;
-  // Waits on the window's timers, its EndRun wake-up, the keyboard (q or Ctrl-C closes the
-  // window) and SIGINT, SIGTERM, SIGHUP (close it too).
+  // Waits on the window's timers, its EndRun wake-up, the keyboard (Ctrl-C closes the
+  // window, q asks whether to) and SIGINT, SIGTERM, SIGHUP (close it too).
   bool RunMessageLoop(const std::function<void(int)>& onTimer) override;
   bool StartThread(void (*entry)(void*), void* parameter) override;
   // The parameters are split by the tool's own quoting rules, so "\"three four\"" arrives as
@@ -37,6 +40,11 @@ class PosixAppHost final : public AppHost {
   // lines, and there is no portable way to close only the streams the program opened.
   void CloseStreams() override;
   void Sleep(std::uint32_t milliseconds) override;
+
+  // Gives the terminal back (modes, cursor, main screen) and leaves the outcome in its
+  // scroll-back, as destroying the window would, but keeps the window: a worker that ends
+  // its run later still finds it, and its end of run then does nothing. Idempotent.
+  void ReleaseTerminal();
 
   // The lock file's path; an empty text when there is no such folder.
   static std::string RuntimeLockPath(const char* name);

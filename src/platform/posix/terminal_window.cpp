@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/file_descriptor.h"
 #include "strings/string_table.h"
 
 namespace repair {
@@ -132,18 +133,25 @@ std::string WithoutTrailingDots(const std::string& text) {
   return text.substr(0, end);
 }
 
-std::string OneLineBox(const char* caption, const char* text) {
-  std::string line = caption ? caption : "";
-  line += ": ";
-  bool lastSpace = true;  // no space right after ": "
-  for (const char* p = text ? text : ""; *p != '\0'; ++p) {
-    const bool space = (*p == '\n' || *p == '\r' || *p == ' ');
-    if (space && lastSpace) continue;
-    line += space ? ' ' : *p;
-    lastSpace = space;
+std::vector<std::string> PlainBoxLines(const char* caption, const char* text) {
+  const std::string head = std::string(caption ? caption : "") + ": ";
+  const std::string indent(DisplayWidth(Sanitize(head)), ' ');
+  std::vector<std::string> lines;
+  const std::string body = text ? text : "";
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = body.find('\n', start);
+    std::string piece = body.substr(start, end == std::string::npos ? end : end - start);
+    if (!piece.empty() && piece.back() == '\r') piece.pop_back();  // a CR LF line break
+    if (lines.empty()) {
+      lines.push_back(head + piece);
+    } else if (!piece.empty() || end != std::string::npos) {
+      lines.push_back(piece.empty() ? std::string() : indent + piece);
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
   }
-  while (!line.empty() && line.back() == ' ') line.pop_back();
-  return line;
+  return lines;
 }
 
 }  // namespace terminal
@@ -158,7 +166,8 @@ enum Style { kPlain = 0, kTitleBar = 1, kHeader = 2 };
 
 constexpr char kEnterScreen[] = "\x1b[?1049h\x1b[?25l\x1b[?7l\x1b[0m\x1b[2J";
 constexpr char kLeaveScreen[] = "\x1b[0m\x1b[?7h\x1b[?25h\x1b[?1049l";
-constexpr int kNumberWidth = 5;
+constexpr int kNumberWidth = 5;     // "#" and row numbers up to 99999, to start with
+constexpr int kMaxNumberWidth = 10;  // every 32-bit row number
 constexpr int kSizeWidth = 9;
 constexpr int kProgressWidth = 11;  // "checking..."
 constexpr int kFixedLines = 5;      // title, header, frame, status, bar
@@ -286,7 +295,9 @@ std::string TrimRight(std::string text) {
 TerminalOptions TerminalOptions::ForStandardStreams() {
   TerminalOptions options;
   options.screen = ::isatty(options.outputFd) == 1;
-  options.keyboard = options.screen && ::isatty(options.inputFd) == 1;
+  const bool interactive = ::isatty(options.inputFd) == 1;
+  options.keyboard = options.screen && interactive;
+  if (!options.screen && interactive) options.questionTerminal = "/dev/tty";
   return options;
 }
 
@@ -297,7 +308,7 @@ std::unique_ptr<TerminalWindow> TerminalWindow::Create(const TerminalOptions& op
 }
 
 TerminalWindow::TerminalWindow(const TerminalOptions& options)
-    : options_(options), uiThread_(std::this_thread::get_id()) {}
+    : options_(options), uiThread_(std::this_thread::get_id()), numberWidth_(kNumberWidth) {}
 
 bool TerminalWindow::Open() {
   if (!MakePipe(wakeRead_, wakeWrite_) || !MakePipe(signalRead_, signalWrite_)) return false;
@@ -410,6 +421,7 @@ void TerminalWindow::InsertRow(int row, const char* firstCell) {
   const std::size_t at = std::min(static_cast<std::size_t>(row), rows_.size());
   Row inserted;
   inserted.cells[0] = firstCell ? firstCell : "";
+  WidenNumberColumn(inserted.cells[0]);
   rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at), std::move(inserted));
   if (listRedraw_) Draw(); else listDirty_ = true;
 }
@@ -422,6 +434,7 @@ void TerminalWindow::SetCell(int row, int subItem, const char* text) {
   const std::string value = text ? text : "";
   if (cell == value) return;
   cell = value;
+  if (subItem == 0) WidenNumberColumn(cell);
   if (subItem == 3 && !screen_) ReportRowIfDone(row);
   if (listRedraw_) Draw(); else listDirty_ = true;
 }
@@ -450,6 +463,14 @@ void TerminalWindow::EnsureVisible(int row) {
   ClampScroll();
   if (scrollTop_ == before) return;
   if (listRedraw_) Draw(); else listDirty_ = true;
+}
+
+// The number column grows to the widest number it has held (it never shrinks, so that the
+// columns do not jump about as the list scrolls).
+void TerminalWindow::WidenNumberColumn(const std::string& number) {
+  const int width = static_cast<int>(
+      std::min<std::size_t>(terminal::DisplayWidth(Sanitize(number)), kMaxNumberWidth));
+  numberWidth_ = std::max(numberWidth_, width);
 }
 
 int TerminalWindow::ListHeight() const { return std::max(0, rowsOnScreen_ - kFixedLines); }
@@ -597,9 +618,23 @@ void TerminalWindow::HandleKeyboard() {
     closeRequested_ = true;
     return;
   }
+  bool stop = false;
   for (ssize_t i = 0; i < n; ++i) {
-    if (keys[i] == 'q' || keys[i] == 'Q' || keys[i] == 0x03) closeRequested_ = true;
+    if (keys[i] == 0x03) closeRequested_ = true;  // Ctrl-C: the user means it
+    if (keys[i] == 'q' || keys[i] == 'Q') stop = true;
   }
+  if (stop && !closeRequested_ && ConfirmStop()) closeRequested_ = true;
+}
+
+// One key too many must not abandon a run: q asks first. While the question is open the
+// window is not refreshed, so the worker waits at its next phase, as for any other box.
+bool TerminalWindow::ConfirmStop() {
+  std::string text;
+  std::string caption;
+  LookupText("STR_CONFIRM_STOP", text, "Stop the file recovery now?");
+  LookupText("STR_CONFIRM", caption, "Confirm");
+  return ShowMessageBox(text.c_str(), caption.c_str(), MessageBoxKind::kYesNoQuestion) ==
+         MessageBoxAnswer::kYes;
 }
 
 // ---- message boxes ----
@@ -616,23 +651,44 @@ MessageBoxAnswer TerminalWindow::ShowMessageBox(const char* text, const char* ca
                                                 MessageBoxKind kind) {
   const MessageBoxAnswer closed =
       kind == MessageBoxKind::kYesNoQuestion ? MessageBoxAnswer::kNo : MessageBoxAnswer::kOk;
-  const std::string line = terminal::OneLineBox(caption, text);
+  const bool question = kind == MessageBoxKind::kYesNoQuestion;
+  std::vector<std::string> lines = terminal::PlainBoxLines(caption, text);
   MessageBoxAnswer answer;
   if (screen_) {
     box_.reset(new Box{caption ? caption : "", text ? text : "", kind});
     answer = AskOnScreen(kind);
     box_.reset();
     Draw();
+  } else if (question) {
+    std::vector<std::string> asked = lines;
+    asked.back() += " [y/N]";
+    for (const std::string& line : asked) WritePlain(line);
+    answer = AskPlain(asked);
   } else {
-    WritePlain(line);
-    answer = kind == MessageBoxKind::kYesNoQuestion ? AskForLine(kind) : closed;
+    for (const std::string& line : lines) WritePlain(line);
+    answer = closed;
   }
-  if (kind == MessageBoxKind::kYesNoQuestion) {
-    boxTranscript_.push_back(line + (answer == MessageBoxAnswer::kYes ? " [yes]" : " [no]"));
-  } else {
-    boxTranscript_.push_back(line);
-  }
+  if (question) lines.back() += answer == MessageBoxAnswer::kYes ? " [yes]" : " [no]";
+  boxTranscript_.insert(boxTranscript_.end(), lines.begin(), lines.end());
   return answer;
+}
+
+// Standard output may be a file while the user sits at a terminal: the question is then put
+// and answered there. Otherwise the answer comes from standard input, as a script gives it.
+MessageBoxAnswer TerminalWindow::AskPlain(const std::vector<std::string>& question) {
+  constexpr MessageBoxKind kQuestion = MessageBoxKind::kYesNoQuestion;
+  if (options_.questionTerminal.empty()) return AskForLine(options_.inputFd, kQuestion);
+  const platform::FileDescriptor terminal(
+      ::open(options_.questionTerminal.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (terminal.get() < 0) return AskForLine(options_.inputFd, kQuestion);
+  std::string prompt;
+  for (const std::string& line : question) {
+    if (!prompt.empty()) prompt += '\n';
+    prompt += Sanitize(line);
+  }
+  ::tcflush(terminal.get(), TCIFLUSH);  // keys typed before the question do not answer it
+  WriteAll(terminal.get(), prompt + " ");
+  return AskForLine(terminal.get(), kQuestion);
 }
 
 MessageBoxAnswer TerminalWindow::AskOnScreen(MessageBoxKind kind) {
@@ -641,7 +697,7 @@ MessageBoxAnswer TerminalWindow::AskOnScreen(MessageBoxKind kind) {
   // Keys typed before the question was on screen do not answer it.
   if (options_.keyboard && question) ::tcflush(options_.inputFd, TCIFLUSH);
   Draw();
-  if (!options_.keyboard) return AskForLine(kind);
+  if (!options_.keyboard) return AskForLine(options_.inputFd, kind);
   for (;;) {
     char key = 0;
     int got = ReadByteOrSignal(options_.inputFd, signalRead_, key);
@@ -667,14 +723,14 @@ MessageBoxAnswer TerminalWindow::AskOnScreen(MessageBoxKind kind) {
 
 // One line of input answers: a question is Yes only for a line that starts with y or Y; end
 // of input answers No. A signal that closes the window closes the box too.
-MessageBoxAnswer TerminalWindow::AskForLine(MessageBoxKind kind) {
+MessageBoxAnswer TerminalWindow::AskForLine(int inputFd, MessageBoxKind kind) {
   const bool question = kind == MessageBoxKind::kYesNoQuestion;
   const MessageBoxAnswer closed = question ? MessageBoxAnswer::kNo : MessageBoxAnswer::kOk;
   bool first = true;
   bool yes = false;
   for (;;) {
     char byte = 0;
-    int got = ReadByteOrSignal(options_.inputFd, signalRead_, byte);
+    int got = ReadByteOrSignal(inputFd, signalRead_, byte);
     if (got < 0) {
       HandleSignals();
       if (closeRequested_) return closed;
@@ -727,10 +783,11 @@ std::vector<TerminalWindow::Line> TerminalWindow::Compose() const {
                        kTitleBar});
 
   const int nameWidth =
-      std::max(4, columns_ - kNumberWidth - kSizeWidth - kProgressWidth - 3);
+      std::max(4, columns_ - numberWidth_ - kSizeWidth - kProgressWidth - 3);
   const auto columnsOf = [&](const std::array<std::string, 4>& cells) {
-    return FitLeft(cells[0], kNumberWidth) + " " + FitTail(cells[1], nameWidth) + " " +
-           FitLeft(cells[2], kSizeWidth) + " " + FitLeft(cells[3], kProgressWidth);
+    return FitLeft(cells[0], static_cast<std::size_t>(numberWidth_)) + " " +
+           FitTail(cells[1], nameWidth) + " " + FitLeft(cells[2], kSizeWidth) + " " +
+           FitLeft(cells[3], kProgressWidth);
   };
   add(columnsOf(headers_), kHeader);
   const int height = ListHeight();

@@ -7,8 +7,10 @@
 //   answered with y/n or Enter. The terminal (modes, cursor, screen) is restored when the
 //   window goes away, before another program is started on it, and on a crash.
 // - plain: anything else (a file, a pipe). One line per status change (the animated dots
-//   left out), one line per file as its check or download completes, one line per message
-//   box; a question reads a line from standard input.
+//   left out), one line per file as its check or download completes, and each message box's
+//   text as it stands. A question ends in "[y/N]" and is answered with a line: on the
+//   terminal when standard input is one (standard output was redirected from a shell),
+//   otherwise from standard input, as a script gives it.
 //
 // Besides WindowControls it gives the POSIX message loop what it waits on: the window's
 // timers, the EndRun wake-up, the keyboard and the signals that close the window.
@@ -46,8 +48,9 @@ std::string FitTail(const std::string& sanitized, std::size_t width);
 std::vector<std::string> WrapText(const std::string& sanitized, std::size_t width);
 // The status text without its animated trailing full stops.
 std::string WithoutTrailingDots(const std::string& text);
-// "Caption: text" on one line: line feeds become spaces, runs of them one space.
-std::string OneLineBox(const char* caption, const char* text);
+// "Caption: text", the text unchanged; each line feed in it starts a new line, indented to
+// where the text starts. A line feed at the very end adds no line.
+std::vector<std::string> PlainBoxLines(const char* caption, const char* text);
 
 }  // namespace terminal
 
@@ -59,6 +62,10 @@ struct TerminalOptions {
   int columns = 0;        // a fixed size; 0 asks the terminal (TIOCGWINSZ, SIGWINCH)
   int rows = 0;
   bool catchSignals = true;  // SIGINT, SIGTERM, SIGHUP close the window; SIGWINCH resizes
+  // Plain output: the terminal a question is put and answered on, opened when one is asked
+  // ("/dev/tty" when standard input is a terminal). Empty, or not to be opened: the question
+  // goes to the output only and the answer comes from inputFd.
+  std::string questionTerminal;
 
   // What the standard streams call for.
   static TerminalOptions ForStandardStreams();
@@ -106,11 +113,12 @@ class TerminalWindow final : public WindowControls {
   int WakeFd() const { return wakeRead_; }
   int SignalFd() const { return signalRead_; }
   int KeyboardFd() const { return options_.keyboard ? options_.inputFd : -1; }
-  // Reads what is waiting on SignalFd / KeyboardFd; a resize is redrawn at once.
+  // Reads what is waiting on SignalFd / KeyboardFd; a resize is redrawn at once. Ctrl-C
+  // closes the window at once; q asks first (a question box, answered y or n).
   void HandleSignals();
   void HandleKeyboard();
-  // The user asked to close the window (q, Ctrl-C, SIGINT, SIGTERM, SIGHUP), also from
-  // inside a message box.
+  // The user asked to close the window (q confirmed, Ctrl-C, SIGINT, SIGTERM, SIGHUP), also
+  // from inside a message box.
   bool CloseRequested() const { return closeRequested_; }
 
   // Gives the terminal back (modes, cursor, main screen) before another program uses it,
@@ -157,8 +165,11 @@ class TerminalWindow final : public WindowControls {
   int ListHeight() const;
   void WritePlain(const std::string& line);
   void ReportRowIfDone(int row);
+  void WidenNumberColumn(const std::string& number);
   MessageBoxAnswer AskOnScreen(MessageBoxKind kind);
-  MessageBoxAnswer AskForLine(MessageBoxKind kind);
+  MessageBoxAnswer AskPlain(const std::vector<std::string>& question);
+  MessageBoxAnswer AskForLine(int inputFd, MessageBoxKind kind);
+  bool ConfirmStop();
 
   TerminalOptions options_;
   bool screen_ = false;  // drawing now (false once the terminal is released)
@@ -175,6 +186,7 @@ class TerminalWindow final : public WindowControls {
   bool listDirty_ = false;
   int scrollTop_ = 0;
   int visibleRow_ = -1;
+  int numberWidth_;  // columns of "#" and the row numbers: grows, never shrinks
   std::unique_ptr<Box> box_;
   std::vector<std::string> boxTranscript_;
 

@@ -76,6 +76,7 @@ bool Win32AppHost::RunMessageLoop(const std::function<void(int)>& onTimer) {
     }
     if (message.message == WM_QUIT) break;
   }
+  window_->MarkLoopEnded();
   // WM_DESTROY sent to end the run leaves the window in place; closing it destroys it.
   return !IsWindow(main);
 }

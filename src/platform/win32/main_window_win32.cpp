@@ -39,7 +39,11 @@ constexpr ColumnLayout kColumns[] = {
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_DESTROY) {
-    PostQuitMessage(0);
+    // A WM_DESTROY that a late worker sent once the loop had ended reaches this procedure
+    // inside an outcome box's own loop, which a quit request would end.
+    const auto* controls =
+        reinterpret_cast<const Win32WindowControls*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (controls == nullptr || !controls->LoopEnded()) PostQuitMessage(0);
     return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
@@ -190,10 +194,13 @@ void ActivateWindow(HWND window) {
 std::unique_ptr<Win32WindowControls> Win32WindowControls::Create(HINSTANCE instance) {
   const MainWindowHandles handles = CreateMainWindow(instance);
   if (handles.window == nullptr) return nullptr;
-  return std::unique_ptr<Win32WindowControls>(new Win32WindowControls(handles));
+  std::unique_ptr<Win32WindowControls> controls(new Win32WindowControls(handles));
+  SetWindowLongPtrA(handles.window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(controls.get()));
+  return controls;
 }
 
 Win32WindowControls::~Win32WindowControls() {
+  if (IsWindow(handles_.window)) SetWindowLongPtrA(handles_.window, GWLP_USERDATA, 0);
   // A window still on screen goes with the thread that made it when the process ends;
   // destroying it here would only hold up the exit. Its controls draw with the font, which
   // must therefore outlive it.
@@ -277,6 +284,7 @@ MessageBoxAnswer Win32WindowControls::ShowMessageBox(const char* text, const cha
 }
 
 void Win32WindowControls::EndRun() {
+  if (LoopEnded()) return;
   // Sent, not posted: from the worker thread this returns only after the UI thread has run
   // the window procedure, which posts the quit request. The window itself is not destroyed.
   SendMessageA(handles_.window, WM_DESTROY, 0, 0);

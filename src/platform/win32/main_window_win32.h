@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 
 #include "ui/window_controls.h"
@@ -76,12 +77,21 @@ class Win32WindowControls : public WindowControls {
   void Activate() override;
   MessageBoxAnswer ShowMessageBox(const char* text, const char* caption,
                                   MessageBoxKind kind) override;
+  // Once the message loop has ended, does nothing: nobody takes the request any more.
   void EndRun() override;
+
+  // Called by the host on the UI thread when its message loop has ended. From then on the
+  // end of a run is dropped, by EndRun and by the window procedure alike, so that a worker
+  // that ends late can neither cut short an outcome box with a quit request nor reach a
+  // window that is gone.
+  void MarkLoopEnded() { loopEnded_.store(true); }
+  bool LoopEnded() const { return loopEnded_.load(); }
 
  private:
   explicit Win32WindowControls(const MainWindowHandles& handles) : handles_(handles) {}
 
   MainWindowHandles handles_;
+  std::atomic<bool> loopEnded_{false};
 };
 
 }  // namespace repair::platform
