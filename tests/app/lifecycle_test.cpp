@@ -13,7 +13,7 @@
 #include "app/end_of_run.h"
 #include "codec/builtin_key.h"
 #include "engine/recovery_state.h"
-#include "platform/http_client.h"
+#include "platform/http_client_test_hooks.h"
 #include "platform/process_info.h"
 #include "publish/sealer.h"
 #include "strings/string_table.h"
