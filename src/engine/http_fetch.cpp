@@ -17,21 +17,23 @@ class BufferSink final : public platform::HttpSink {
   BufferSink(HeapBuffer& buffer, std::atomic<std::uint32_t>* counter)
       : buffer_(buffer), counter_(counter) {}
 
-  bool Begin(std::uint32_t contentLength) override {
+  // A plain request is only ever answered with a whole body (200); its length is the size.
+  bool Begin(const platform::HttpResponseHead& head) override {
     received_ = 0;
-    return contentLength != 0 && buffer_.Allocate(contentLength);
+    return head.contentLength != 0 && buffer_.Allocate(head.contentLength);
   }
 
-  void Data(const std::uint8_t* bytes, std::uint32_t count) override {
+  bool Data(const std::uint8_t* bytes, std::uint32_t count) override {
     // The client promises never to exceed the declared length; the buffer's bound holds anyway.
     std::size_t take = std::min<std::size_t>(count, buffer_.size() - received_);
-    if (take == 0) return;
+    if (take == 0) return true;
     std::memcpy(buffer_.data() + received_, bytes, take);
     received_ += take;
     // A display value for the UI thread: no ordering with other memory is needed.
     if (counter_ != nullptr) {
       counter_->fetch_add(static_cast<std::uint32_t>(take), std::memory_order_relaxed);
     }
+    return true;
   }
 
   bool Complete() const { return !buffer_.empty() && received_ == buffer_.size(); }
@@ -49,7 +51,8 @@ RecoveryError ErrorFor(HttpResult result) {
     case HttpResult::kOpenFailed:
     case HttpResult::kBadStatus:
     case HttpResult::kNoLength: return RecoveryError::NotExistFile;
-    case HttpResult::kNoMemory: return RecoveryError::MemoryAllocation;
+    // The only refusal here is Begin's: no buffer for the declared length.
+    case HttpResult::kSinkRefused: return RecoveryError::MemoryAllocation;
     case HttpResult::kQueryFailed: return RecoveryError::Unknown;
     // A body short of its declared length is a failure: its missing bytes were never sent.
     case HttpResult::kReadFailed:
@@ -67,7 +70,9 @@ bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
   buffer.Reset();
   size = 0;
   BufferSink sink(buffer, counter);
-  HttpResult result = platform::HttpGet(url, sink);
+  platform::HttpRequest request;
+  request.url = url;
+  HttpResult result = platform::HttpGet(request, sink);
   if (result == HttpResult::kOk && !sink.Complete()) result = HttpResult::kShortBody;
   if (result != HttpResult::kOk) {
     buffer.Reset();

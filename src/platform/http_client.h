@@ -1,10 +1,11 @@
-// One HTTP GET of a whole resource: WinINet on Windows, libcurl elsewhere, set up alike.
-// The request carries the agent "tovak:recovery:1.0", always goes to the server (no cached
-// copy, nothing stored in a cache), keeps its connection for the next request, follows no
-// redirect, and sends and stores no cookies. The system's proxy settings apply.
+// One HTTP GET: WinINet on Windows, libcurl elsewhere, set up alike. The request carries the
+// agent "tovak:recovery:1.0", always goes to the server (no cached copy, nothing stored in a
+// cache), keeps its connection for the next request, follows no redirect, and sends and stores
+// no cookies. The system's proxy settings apply.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace repair::platform {
 
@@ -13,39 +14,57 @@ enum class HttpResult {
   kNoNetwork,      // the machine has no network connection
   kSessionFailed,  // the client library could not be opened
   kOpenFailed,     // name lookup, connection or request failed, or the server stalled
-  kBadStatus,      // no readable status, or a status other than 200 (redirects included)
+  kBadStatus,      // no readable status, or a status other than 200 (or 206, see below)
   kNoLength,       // no readable Content-Length, or Content-Length 0
-  kNoMemory,       // the sink refused the declared length
+  kSinkRefused,    // the sink refused the head or a piece (it knows why)
   kQueryFailed,    // asking for the available byte count failed
   kReadFailed,     // a read failed, the connection dropped, or the server stalled mid-body
   kShortBody,      // the body ended before its declared length
 };
 
-// Receives the body. Begin is called once with the declared Content-Length (never 0) before
-// any data; Data is called with consecutive pieces, never more than the declared length in all.
-// Data may be called on the calling thread only, from inside HttpGet.
+// What to ask for. A plain request fetches the whole resource. A resumed one (resumeFrom > 0)
+// asks for the bytes from resumeFrom on ("Range: bytes=N-") on the condition that the resource
+// still matches `ifRange` ("If-Range", an ETag or a Last-Modified date as the server gave it);
+// the server then answers 206 with the rest, or 200 with the whole resource when it changed or
+// does not do ranges. A resumed request without a validator is not made: it could splice two
+// versions of a file. Neither is one whose validator holds a control character or exceeds
+// 1024 bytes. HttpGet answers both, like a request without a URL, with kOpenFailed and
+// without connecting.
+struct HttpRequest {
+  const char* url = nullptr;
+  std::uint32_t resumeFrom = 0;
+  std::string ifRange;
+};
+
+// The head of an accepted response: 200 with a non-zero Content-Length, or, for a resumed
+// request only, 206 with a non-zero Content-Length and a readable Content-Range
+// "bytes FIRST-LAST/TOTAL" (a 206 whose Content-Range is missing, unreadable, or does not fit
+// the Content-Length is kNoLength). Whether the range is the one asked for is the sink's call.
+struct HttpResponseHead {
+  std::uint32_t status = 0;         // 200 or 206
+  std::uint32_t contentLength = 0;  // bytes in this body, never 0
+  std::uint32_t rangeStart = 0;     // 206: offset of the body's first byte; 200: 0
+  std::uint32_t totalLength = 0;    // 206: the whole resource's length; 200: contentLength
+  std::string etag;                 // as sent (quotes and any W/ kept); empty when absent
+  std::string lastModified;         // as sent; empty when absent
+};
+
+// Receives the body. Begin is called once with the head before any data; Data is called with
+// consecutive pieces, never more than contentLength in all, on the calling thread only, from
+// inside HttpGet. Either returning false ends the transfer with kSinkRefused.
 class HttpSink {
  public:
   virtual ~HttpSink() = default;
-  virtual bool Begin(std::uint32_t contentLength) = 0;  // false: no room (kNoMemory)
-  virtual void Data(const std::uint8_t* bytes, std::uint32_t count) = 0;
+  virtual bool Begin(const HttpResponseHead& head) = 0;
+  virtual bool Data(const std::uint8_t* bytes, std::uint32_t count) = 0;
 };
 
-// Fetches `url` (http:// or https://) into `sink`. A body longer than its Content-Length is
-// cut at that length; kOk means the sink received exactly the declared length.
-HttpResult HttpGet(const char* url, HttpSink& sink);
-
-// For tests: force the answer of the network-connection check (1 connected, 0 not), or
-// restore the real check (-1). On Linux the real check is "some interface other than
-// loopback is up and running, or the URL's host is a loopback address".
-void ForceNetworkState(int state);
+// Fetches the request (http:// or https://) into `sink`. A body longer than its Content-Length
+// is cut at that length; kOk means the sink received exactly contentLength bytes.
+HttpResult HttpGet(const HttpRequest& request, HttpSink& sink);
 
 // The Windows client library's defaults, which both backends apply unless a test shortens them.
 constexpr std::uint32_t kDefaultConnectTimeoutMs = 60000;
 constexpr std::uint32_t kDefaultReceiveTimeoutMs = 30000;
-
-// For tests: the limits after which a connection attempt or a silent server counts as a
-// failure. 0 restores that limit's default. Applies to requests started afterwards.
-void SetHttpTimeouts(std::uint32_t connectMs, std::uint32_t receiveMs);
 
 }  // namespace repair::platform

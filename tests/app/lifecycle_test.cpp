@@ -17,7 +17,7 @@
 #include "codec/builtin_key.h"
 #include "codec/codec.h"
 #include "engine/recovery_state.h"
-#include "platform/http_client.h"
+#include "platform/http_client_test_hooks.h"
 #include "platform/process_info.h"
 #include "publish/manifest_builder.h"
 #include "publish/sealer.h"

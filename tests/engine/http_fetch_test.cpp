@@ -12,7 +12,7 @@
 #include "common/format.h"
 #include "engine/recovery_state.h"
 #include "engine/url.h"
-#include "platform/http_client.h"
+#include "platform/http_client_test_hooks.h"
 #include "support/test_http_server.h"
 
 namespace repair {
@@ -24,12 +24,6 @@ using Ending = Response::Ending;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kUntouched = 0xDEADBEEF;
-
-// Wine's WinINet gives the connection that InternetOpenUrl makes no receive limit at all:
-// neither the root handle's option nor Windows' 30-second default reaches it, so a silent
-// server would hold the fetch (and this test) for ever. Windows applies both.
-constexpr char kWineHasNoReceiveLimit[] =
-    "Wine's WinINet applies no receive limit to InternetOpenUrl connections";
 
 // Bytes that differ from position to position, so that a misplaced piece shows.
 std::string Pattern(std::size_t size) {
@@ -241,7 +235,6 @@ TEST_F(FetchUrlTest, ABodyThatDisagreesWithItsLengthIsCutOrInvalidData) {
 }
 
 TEST_F(FetchUrlTest, AServerThatFallsSilentFailsAtTheReceiveLimit) {
-  if (test::RunningUnderWine()) GTEST_SKIP() << kWineHasNoReceiveLimit;
   platform::SetHttpTimeouts(1000, 1000);
   server_.Serve("/silent", Response::Silent());
   server_.Serve("/stall", Response::Declaring(5000, Pattern(1000), Ending::kStall));

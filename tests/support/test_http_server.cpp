@@ -52,6 +52,9 @@ bool SetNonBlocking(NativeSocket s) {
 constexpr int kPollMs = 50;                      // how soon a waiting thread notices Stop
 constexpr std::size_t kMaxRequestHead = 65536;   // a longer request head ends the connection
 constexpr std::size_t kSendPiece = 65536;
+// A reset discards whatever the peer has not read yet, the head included: it waits this long
+// after the last bytes so that the client has read them and meets the reset in its next read.
+constexpr int kResetDelayMs = 200;
 
 class Socket {
  public:
@@ -117,10 +120,12 @@ bool WaitFor(NativeSocket s, bool forWrite, int ms) {
 const char* ReasonPhrase(int code) {
   switch (code) {
     case 200: return "OK";
+    case 206: return "Partial Content";
     case 301: return "Moved Permanently";
     case 302: return "Found";
     case 403: return "Forbidden";
     case 404: return "Not Found";
+    case 416: return "Range Not Satisfiable";
     case 500: return "Internal Server Error";
     default: return "Status";
   }
@@ -166,6 +171,69 @@ bool ParseRequestHead(const std::string& head, RecordedRequest& request) {
     request.headers.emplace_back(field.substr(0, colon), Trim(field.substr(colon + 1)));
   }
   return true;
+}
+
+// The first and last byte a "bytes=N-" or "bytes=N-M" Range asks for, the last one clipped to
+// the body; false when the header does not parse (a real server then ignores it).
+bool ParseRange(const std::string& value, std::size_t size, std::size_t& first,
+                std::size_t& last) {
+  static const char kPrefix[] = "bytes=";
+  if (value.compare(0, sizeof kPrefix - 1, kPrefix) != 0) return false;
+  std::string spec = value.substr(sizeof kPrefix - 1);
+  std::size_t dash = spec.find('-');
+  const std::string digits = "0123456789";
+  if (dash == 0 || dash == std::string::npos ||
+      spec.find_first_not_of(digits) != dash ||
+      spec.find_first_not_of(digits, dash + 1) != std::string::npos || dash > 15 ||
+      spec.size() - dash - 1 > 15) {
+    return false;
+  }
+  first = std::stoull(spec.substr(0, dash));
+  last = dash + 1 < spec.size() ? std::stoull(spec.substr(dash + 1)) : SIZE_MAX;
+  if (last < first) return false;
+  last = std::min(last, size == 0 ? 0 : size - 1);
+  return true;
+}
+
+// Whether an If-Range condition holds: the strong ETag or the exact Last-Modified date.
+bool IfRangeHolds(const Resource& resource, const RecordedRequest& request) {
+  if (!request.HasHeader("If-Range")) return true;
+  std::string condition = request.Header("If-Range");
+  bool strong = !resource.etag.empty() && resource.etag.compare(0, 2, "W/") != 0;
+  return (strong && condition == resource.etag) ||
+         (!resource.lastModified.empty() && condition == resource.lastModified);
+}
+
+// The answer of `resource` to `request`; counts a drop off when it plans one.
+Response Answer(Resource& resource, const RecordedRequest& request) {
+  std::string headers = "Content-Type: application/octet-stream\r\nAccept-Ranges: bytes\r\n";
+  if (!resource.etag.empty()) headers += "ETag: " + resource.etag + "\r\n";
+  if (!resource.lastModified.empty()) headers += "Last-Modified: " + resource.lastModified + "\r\n";
+  const std::string& body = resource.body;
+  std::size_t first = 0;
+  std::size_t last = 0;
+  bool ranged = resource.ranges && request.HasHeader("Range") &&
+                ParseRange(request.Header("Range"), body.size(), first, last) &&
+                IfRangeHolds(resource, request);
+  Response response;
+  if (ranged && first >= body.size()) {
+    response.bytes = StatusLine(416) + headers + "Content-Range: bytes */" +
+                     std::to_string(body.size()) + "\r\nContent-Length: 0\r\n\r\n";
+    return response;
+  }
+  std::string part = ranged ? body.substr(first, last - first + 1) : body;
+  std::string head = ranged ? StatusLine(206) + headers + "Content-Range: bytes " +
+                                  std::to_string(first) + "-" + std::to_string(last) + "/" +
+                                  std::to_string(body.size()) + "\r\n"
+                            : StatusLine(200) + headers;
+  head += "Content-Length: " + std::to_string(part.size()) + "\r\n\r\n";
+  if (resource.drops > 0) {
+    --resource.drops;
+    part.resize(std::min(part.size(), resource.dropAfter));
+    response.ending = resource.dropEnding;
+  }
+  response.bytes = head + part;
+  return response;
 }
 
 }  // namespace
@@ -233,6 +301,17 @@ Response Response::Silent() {
   return response;
 }
 
+Response Response::Partial(const std::string& contentRange, std::uint64_t declared,
+                           std::string body, Ending ending, const std::string& extraHeaders) {
+  Response response;
+  response.bytes = StatusLine(206) + "Content-Type: application/octet-stream\r\n" +
+                   (contentRange.empty() ? "" : "Content-Range: " + contentRange + "\r\n") +
+                   extraHeaders + "Content-Length: " + std::to_string(declared) + "\r\n\r\n" +
+                   body;
+  response.ending = ending;
+  return response;
+}
+
 bool RunningUnderWine() {
 #ifdef _WIN32
   // Wine's ntdll exports this; Windows' does not.
@@ -273,6 +352,7 @@ struct TestHttpServer::State {
   mutable std::mutex mutex;  // guards what follows
   std::condition_variable wake;
   std::map<std::string, Response> responses;
+  std::map<std::string, Resource> resources;
   std::vector<RecordedRequest> requests;
   std::size_t accepted = 0;
 
@@ -353,7 +433,14 @@ void TestHttpServer::State::ServeConnection(Connection& connection) {
     {
       std::lock_guard<std::mutex> lock(mutex);
       auto found = responses.find(request.target);
-      response = found != responses.end() ? found->second : Response::Status(404);
+      auto resource = resources.find(request.target);
+      if (found != responses.end()) {
+        response = found->second;
+      } else if (resource != resources.end()) {
+        response = Answer(resource->second, request);
+      } else {
+        response = Response::Status(404);
+      }
       requests.push_back(request);
     }
     if (!SendResponse(connection.socket.get(), response)) break;
@@ -426,6 +513,7 @@ bool TestHttpServer::State::SendResponse(NativeSocket s, const Response& respons
     case Response::Ending::kClose:
       return false;
     case Response::Ending::kReset: {
+      if (!Pause(kResetDelayMs)) return false;
       linger abort{1, 0};  // closing with a zero linger time sends RST
       ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
       return false;
@@ -464,6 +552,11 @@ void TestHttpServer::ServeFile(const std::string& target, const std::vector<std:
 
 void TestHttpServer::ServeFile(const std::string& target, const std::string& bytes) {
   Serve(target, Response::Ok(bytes));
+}
+
+void TestHttpServer::ServeResource(const std::string& target, Resource resource) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->resources[target] = std::move(resource);
 }
 
 std::vector<RecordedRequest> TestHttpServer::Requests() const {

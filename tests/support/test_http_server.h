@@ -1,11 +1,13 @@
 // An HTTP/1.1 server inside the test process, on 127.0.0.1 at a port the system picks, that
 // answers each path with a scripted response and can misbehave on purpose: wrong or missing
-// lengths, dropped connections, slow or stalled bodies. It records every request it reads.
+// lengths, dropped connections, slow or stalled bodies, bad ranges. It can also serve a file
+// the way a real server does, with validators and ranges. It records every request it reads.
 // Works with BSD sockets natively and with Winsock in the Windows build (tests under Wine).
 //
 //   TestHttpServer server;
 //   server.ServeFile("/data/a.dat", bytes);
 //   server.Serve("/gone", Response::Status(404));
+//   server.ServeResource("/data/b.dat", {bytes, "\"v1\""});  // ETag, ranges, If-Range
 //   FetchUrl(server.Url("/data/a.dat").c_str(), ...);
 //   server.Requests()[0].Header("User-Agent");
 //
@@ -55,6 +57,31 @@ struct Response {
   static Response Slow(std::string body, std::size_t pieceSize, int pauseMs);
   // Reads the request and never answers.
   static Response Silent();
+  // 206 with the Content-Range value `contentRange` as given (none when empty), a
+  // Content-Length of `declared` and `body`, then `ending`: for ranges that do not start where
+  // asked, totals that differ, spans that disagree with the length, longer bodies than
+  // announced. `extraHeaders` are further header lines, each ended by CR LF.
+  static Response Partial(const std::string& contentRange, std::uint64_t declared,
+                          std::string body, Ending ending = Ending::kKeepAlive,
+                          const std::string& extraHeaders = "");
+};
+
+// A file served the way a real server serves one. Every answer carries the validators that
+// are set and "Accept-Ranges: bytes". A request with "Range: bytes=N-" or "bytes=N-M" gets
+// 206 with "Content-Range: bytes N-M/SIZE", unless it has an If-Range that is neither the
+// ETag (a weak one never matches) nor the Last-Modified date, which gets 200 with the whole
+// body; a range that starts at or past the end gets 416; a Range that does not parse is
+// ignored. With `ranges` off every answer is 200 with the whole body.
+struct Resource {
+  std::string body;
+  std::string etag;          // sent as ETag when not empty, exactly as given (quotes included)
+  std::string lastModified;  // sent as Last-Modified when not empty
+  bool ranges = true;
+  // The next `drops` answers (200 or 206) end after `dropAfter` of their body bytes, as
+  // `dropEnding` (kClose, kReset or kStall); later ones are whole.
+  std::size_t drops = 0;
+  std::size_t dropAfter = 0;
+  Response::Ending dropEnding = Response::Ending::kReset;
 };
 
 struct RecordedRequest {
@@ -94,6 +121,8 @@ class TestHttpServer {
   void Serve(const std::string& target, Response response);
   void ServeFile(const std::string& target, const std::vector<std::uint8_t>& bytes);
   void ServeFile(const std::string& target, const std::string& bytes);
+  // Serves `resource` at `target`; a scripted response for the same target comes first.
+  void ServeResource(const std::string& target, Resource resource);
 
   std::vector<RecordedRequest> Requests() const;
   std::size_t ConnectionsAccepted() const;

@@ -19,10 +19,18 @@
 #include <mutex>
 #include <string>
 
+#include "common/heap_buffer.h"
+#include "platform/http_client_test_hooks.h"
+#include "platform/http_head.h"
+
 namespace repair::platform {
 namespace {
 
 constexpr char kUserAgent[] = "tovak:recovery:1.0";
+// The sink writes to disk: large pieces keep the writes few. libcurl hands the body over in
+// pieces of at most 16 KiB, whatever it received at once; they are gathered into pieces of up
+// to this size, handed on whenever libcurl has taken all there was for now.
+constexpr long kReceiveBuffer = 1L << 20;
 
 std::atomic<int> g_forcedNetworkState{-1};
 std::atomic<std::uint32_t> g_connectTimeoutMs{kDefaultConnectTimeoutMs};
@@ -103,33 +111,71 @@ class OptionsReset {
 using Clock = std::chrono::steady_clock;
 
 struct Transfer {
-  Transfer(CURL* handle, HttpSink& target, std::uint32_t receiveMs)
-      : curl(handle), sink(target), receiveLimit(receiveMs), lastReceived(Clock::now()) {}
+  Transfer(CURL* handle, HttpSink& target, bool isResumed, std::uint32_t receiveMs)
+      : curl(handle),
+        sink(target),
+        resumed(isResumed),
+        receiveLimit(receiveMs),
+        lastReceived(Clock::now()) {}
   CURL* curl;
   HttpSink& sink;
+  bool resumed;
   std::chrono::milliseconds receiveLimit;
   Clock::time_point lastReceived;  // of the last header or body bytes, or of the connection
+  RawHead raw;                     // the headers curl does not keep for us
+  bool etagSeen = false;
+  bool lastModifiedSeen = false;
   bool chunked = false;
   bool begun = false;
-  std::uint32_t declared = 0;
-  std::uint32_t received = 0;
-  HttpResult refused = HttpResult::kOk;  // why the body callback stopped the transfer
+  HttpResponseHead head;
+  std::uint32_t received = 0;  // body bytes taken, gathered or handed on
+  HeapBuffer gathered;         // kReceiveBuffer bytes
+  std::uint32_t gatheredCount = 0;
+  HttpResult refused = HttpResult::kOk;  // why a callback stopped the transfer
 };
 
-// Judges the head curl has just read: a 200 with a usable Content-Length.
+// Hands the gathered bytes to the sink; false when it refused them.
+bool HandOn(Transfer& transfer) {
+  if (transfer.gatheredCount == 0 || transfer.refused != HttpResult::kOk) {
+    return transfer.refused == HttpResult::kOk;
+  }
+  std::uint32_t count = transfer.gatheredCount;
+  transfer.gatheredCount = 0;
+  if (!transfer.sink.Data(transfer.gathered.data(), count)) {
+    transfer.refused = HttpResult::kSinkRefused;
+    return false;
+  }
+  return true;
+}
+
+// Judges the head curl has just read: a 200 (or, resumed, a 206) with usable lengths.
 HttpResult CheckHead(Transfer& transfer) {
   long status = 0;
   if (curl_easy_getinfo(transfer.curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK ||
-      status != 200) {
-    return HttpResult::kBadStatus;
+      status < 0 || status > 999) {
+    status = 0;
   }
   curl_off_t length = -1;
-  if (curl_easy_getinfo(transfer.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
-      transfer.chunked || length <= 0 || length > static_cast<curl_off_t>(UINT32_MAX)) {
-    return HttpResult::kNoLength;
-  }
-  transfer.declared = static_cast<std::uint32_t>(length);
-  return HttpResult::kOk;
+  transfer.raw.status = static_cast<std::uint32_t>(status);
+  transfer.raw.lengthKnown =
+      curl_easy_getinfo(transfer.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+      !transfer.chunked && length >= 0;
+  transfer.raw.contentLength = transfer.raw.lengthKnown ? static_cast<std::uint64_t>(length) : 0;
+  return JudgeHead(transfer.raw, transfer.resumed, transfer.head);
+}
+
+// The value of header line `data` when it is the header `name` (lower case, with its colon).
+bool HeaderValue(const char* data, std::size_t length, const char* name, std::string& value) {
+  std::size_t nameLength = std::strlen(name);
+  if (length < nameLength || strncasecmp(data, name, nameLength) != 0) return false;
+  value = TrimHeaderValue(std::string(data + nameLength, length - nameLength));
+  return true;
+}
+
+// The first of several headers of one name counts, as with WinINet.
+void KeepFirst(const char* data, std::size_t length, const char* name, std::string& slot,
+               bool& seen) {
+  if (!seen && HeaderValue(data, length, name, slot)) seen = true;
 }
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -137,15 +183,22 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   std::size_t length = size * count;
   transfer.lastReceived = Clock::now();
   // Every status line (a 1xx comes before the final one) starts a new set of headers.
-  if (length >= 5 && std::strncmp(data, "HTTP/", 5) == 0) transfer.chunked = false;
-  static const char kName[] = "transfer-encoding:";
-  constexpr std::size_t kNameLength = sizeof kName - 1;
-  if (length > kNameLength && strncasecmp(data, kName, kNameLength) == 0) {
-    std::string value(data + kNameLength, length - kNameLength);
+  if (length >= 5 && std::strncmp(data, "HTTP/", 5) == 0) {
+    transfer.chunked = false;
+    transfer.raw = RawHead();
+    transfer.etagSeen = false;
+    transfer.lastModifiedSeen = false;
+  }
+  std::string value;
+  // Its body has no length known in advance, whatever a Content-Length beside it says.
+  if (HeaderValue(data, length, "transfer-encoding:", value)) {
     for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    // Its body has no length known in advance, whatever a Content-Length beside it says.
     if (value.find("chunked") != std::string::npos) transfer.chunked = true;
   }
+  KeepFirst(data, length, "content-range:", transfer.raw.contentRange,
+            transfer.raw.hasContentRange);
+  KeepFirst(data, length, "etag:", transfer.raw.etag, transfer.etagSeen);
+  KeepFirst(data, length, "last-modified:", transfer.raw.lastModified, transfer.lastModifiedSeen);
   return length;
 }
 
@@ -155,18 +208,24 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   transfer.lastReceived = Clock::now();
   if (!transfer.begun) {
     transfer.refused = CheckHead(transfer);
-    if (transfer.refused == HttpResult::kOk && !transfer.sink.Begin(transfer.declared)) {
-      transfer.refused = HttpResult::kNoMemory;
+    if (transfer.refused == HttpResult::kOk && !transfer.sink.Begin(transfer.head)) {
+      transfer.refused = HttpResult::kSinkRefused;
     }
     if (transfer.refused != HttpResult::kOk) return 0;  // stops the transfer
     transfer.begun = true;
   }
-  std::size_t take = std::min<std::size_t>(length, transfer.declared - transfer.received);
-  if (take > 0) {
-    transfer.sink.Data(reinterpret_cast<const std::uint8_t*>(data),
-                       static_cast<std::uint32_t>(take));
-    transfer.received += static_cast<std::uint32_t>(take);
+  std::size_t take =
+      std::min<std::size_t>(length, transfer.head.contentLength - transfer.received);
+  std::size_t done = 0;
+  while (done < take) {
+    std::size_t room = kReceiveBuffer - transfer.gatheredCount;
+    std::size_t piece = std::min(room, take - done);
+    std::memcpy(transfer.gathered.data() + transfer.gatheredCount, data + done, piece);
+    transfer.gatheredCount += static_cast<std::uint32_t>(piece);
+    done += piece;
+    if (transfer.gatheredCount == kReceiveBuffer && !HandOn(transfer)) return 0;
   }
+  transfer.received += static_cast<std::uint32_t>(take);
   // Fewer bytes than offered stop the transfer; that happens only past the declared length.
   return take;
 }
@@ -174,8 +233,10 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 // The receive limit as WinINet applies it: to each wait for data once connected. libcurl's
 // low-speed check averages over its last five seconds, so after a burst of data it fires up
 // to five seconds late; this check, called about once a second while idle, does not.
+// libcurl calls it after each round of reading too: what that round gathered is handed on.
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   Transfer& transfer = *static_cast<Transfer*>(user);
+  if (!HandOn(transfer)) return 1;  // ends the transfer
   auto now = Clock::now();
   curl_off_t connectMicros = 0;
   if (curl_easy_getinfo(transfer.curl, CURLINFO_CONNECT_TIME_T, &connectMicros) != CURLE_OK ||
@@ -190,7 +251,9 @@ bool SetOptions(CURL* curl, const char* url, curl_slist* headers, Transfer& tran
   auto receiveMs = static_cast<std::uint32_t>(transfer.receiveLimit.count());
   long lowSpeedSeconds = static_cast<long>(std::max<std::uint32_t>(1, (receiveMs + 999) / 1000));
   // Proxy options are left alone: libcurl then honours http_proxy, https_proxy and no_proxy.
-  // No cookie file is named, so the cookie engine stays off.
+  // No cookie file is named, so the cookie engine stays off. A smaller receive buffer than
+  // asked for (an older libcurl caps it) only costs speed.
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBuffer);
   return curl_easy_setopt(curl, CURLOPT_URL, url) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
@@ -232,28 +295,47 @@ HttpResult Judge(Transfer& transfer, CURLcode code) {
                                                         : HttpResult::kReadFailed;
 }
 
+// The request always reaches the server: no cache on the way may answer it. A resumed
+// request adds its range and the condition on it.
+std::unique_ptr<curl_slist, SlistFree> RequestHeaders(const std::string& range,
+                                                      const std::string& ifRange) {
+  std::unique_ptr<curl_slist, SlistFree> headers(
+      curl_slist_append(nullptr, "Cache-Control: no-cache"));
+  if (!headers) return headers;
+  std::string lines[] = {"Pragma: no-cache", range, ifRange};
+  for (const std::string& line : lines) {
+    if (!line.empty() && curl_slist_append(headers.get(), line.c_str()) == nullptr) {
+      headers.reset();
+      break;
+    }
+  }
+  return headers;
+}
+
 }  // namespace
 
-HttpResult HttpGet(const char* url, HttpSink& sink) {
-  if (url == nullptr) return HttpResult::kOpenFailed;
-  if (!IsConnected(url)) return HttpResult::kNoNetwork;
+HttpResult HttpGet(const HttpRequest& request, HttpSink& sink) {
+  std::string range;
+  std::string ifRange;
+  if (!BuildRequestHeaders(request, range, ifRange)) return HttpResult::kOpenFailed;
+  if (!IsConnected(request.url)) return HttpResult::kNoNetwork;
   CURL* curl = ThreadHandle();
   if (curl == nullptr) return HttpResult::kSessionFailed;
   OptionsReset reset(curl);
 
-  // The request always reaches the server: no cache on the way may answer it.
-  std::unique_ptr<curl_slist, SlistFree> headers(
-      curl_slist_append(nullptr, "Cache-Control: no-cache"));
-  if (!headers || curl_slist_append(headers.get(), "Pragma: no-cache") == nullptr) {
+  std::unique_ptr<curl_slist, SlistFree> headers = RequestHeaders(range, ifRange);
+  if (!headers) return HttpResult::kSessionFailed;
+  Transfer transfer(curl, sink, !range.empty(), g_receiveTimeoutMs.load());
+  if (!transfer.gathered.Allocate(kReceiveBuffer) ||
+      !SetOptions(curl, request.url, headers.get(), transfer)) {
     return HttpResult::kSessionFailed;
   }
-
-  Transfer transfer(curl, sink, g_receiveTimeoutMs.load());
-  if (!SetOptions(curl, url, headers.get(), transfer)) return HttpResult::kSessionFailed;
   CURLcode code = curl_easy_perform(curl);
+  // Whatever arrived before the end, a failed one included, reaches the sink.
+  HandOn(transfer);
   // Once the whole declared body is in, how the transfer ended does not matter: a longer
   // body was cut on purpose.
-  if (transfer.begun && transfer.received == transfer.declared) return HttpResult::kOk;
+  if (transfer.begun && transfer.received == transfer.head.contentLength) return HttpResult::kOk;
   return Judge(transfer, code);
 }
 

@@ -1,4 +1,9 @@
-// WinINet: one root handle and one request handle per call, closed request first.
+// WinINet: one root handle and one request handle per call, closed request first. The
+// blocking calls run on a fetch thread of the call's own, which owns both handles and closes
+// each exactly once; the calling thread hands the head and the pieces to the sink and gives
+// up on a call that outlasts its limit (see transfer_channel.h). On Windows WinINet's own
+// limits end such a call about as soon; under Wine it may never end, and the fetch thread is
+// then left to finish, and close its handles, whenever the server lets go.
 #include "platform/http_client.h"
 
 #include <windows.h>
@@ -6,8 +11,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
 
-#include "common/heap_buffer.h"
+#include "platform/http_client_test_hooks.h"
+#include "platform/http_head.h"
+#include "platform/win32/transfer_channel.h"
 
 namespace repair::platform {
 namespace {
@@ -21,8 +33,10 @@ constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
                                 INTERNET_FLAG_NO_COOKIES;
 static_assert(kOpenUrlFlags == 0x84680000, "the request flags the servers were set up for");
 
-// Reads go through a piece of this size on their way to the sink.
-constexpr DWORD kReadPiece = 64 * 1024;
+// A header text longer than this is taken as unreadable.
+constexpr DWORD kMaxHeaderText = 8192;
+// The smallest read, for when the available count promises nothing.
+constexpr DWORD kMinRead = 4096;
 
 std::atomic<int> g_forcedNetworkState{-1};
 // 0: WinINet's own default stays in force.
@@ -42,6 +56,15 @@ class InternetHandle {
 
  private:
   HINTERNET handle_;
+};
+
+// What the fetch thread needs, copied: the caller may be gone before it ends.
+struct FetchPlan {
+  std::string url;
+  std::string headers;  // extra request header lines, each ended by CR LF; empty for none
+  bool resumed = false;
+  DWORD connectMs = kDefaultConnectTimeoutMs;
+  DWORD receiveMs = kDefaultReceiveTimeoutMs;
 };
 
 bool IsConnected() {
@@ -71,69 +94,201 @@ bool QueryNumber(HINTERNET request, DWORD query, DWORD& value) {
          length == sizeof value;
 }
 
-// Asks how many bytes can be read now. A connection that dropped between reads can show up
-// here rather than in a read; it is a failed read all the same. (Wine passes the socket's
-// own error codes on.)
+// A text header of the response; false when it is absent or unreadable.
+bool QueryText(HINTERNET request, DWORD query, std::string& value) {
+  value.clear();
+  std::string text(256, '\0');
+  DWORD length = static_cast<DWORD>(text.size());
+  if (!HttpQueryInfoA(request, query, &text[0], &length, nullptr)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0 || length > kMaxHeaderText) {
+      return false;
+    }
+    text.assign(length, '\0');
+    if (!HttpQueryInfoA(request, query, &text[0], &length, nullptr)) return false;
+  }
+  text.resize(std::min<std::size_t>(length, text.size()));
+  value = TrimHeaderValue(text);
+  return true;
+}
+
+HttpResult ReadHead(HINTERNET request, bool resumed, HttpResponseHead& head) {
+  RawHead raw;
+  DWORD number = 0;
+  if (QueryNumber(request, HTTP_QUERY_STATUS_CODE, number)) raw.status = number;
+  raw.lengthKnown = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, number);
+  raw.contentLength = number;
+  raw.hasContentRange = QueryText(request, HTTP_QUERY_CONTENT_RANGE, raw.contentRange);
+  QueryText(request, HTTP_QUERY_ETAG, raw.etag);
+  QueryText(request, HTTP_QUERY_LAST_MODIFIED, raw.lastModified);
+  return JudgeHead(raw, resumed, head);
+}
+
+// Asks how many bytes can be read now. A connection that dropped or timed out between reads
+// can show up here rather than in a read; it is a failed read all the same. (Wine passes the
+// socket's own error codes on.)
 HttpResult QueryAvailable(HINTERNET request, DWORD& available) {
   available = 0;
   if (InternetQueryDataAvailable(request, &available, 0, 0)) return HttpResult::kOk;
   switch (GetLastError()) {
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_INTERNET_TIMEOUT:
     case WSAECONNABORTED:
     case WSAECONNRESET:
+    case WSAETIMEDOUT:
       return HttpResult::kReadFailed;
     default:
       return HttpResult::kQueryFailed;
   }
 }
 
-}  // namespace
+// Sizes the reads. A synchronous read returns only once it is full or the body has ended, so
+// a read larger than what has arrived waits on the network while bytes keep coming, and the
+// caller cannot tell that wait from a stall. Each read therefore asks for what is there, or
+// for what the last round's rate brings in a tenth of a second where that is more: reads of a
+// whole buffer on a fast link, and on a slow one reads that end long before the limit.
+class ReadPacer {
+ public:
+  DWORD Next(DWORD available, DWORD limit) const {
+    double byRate = bytesPerSecond_ * kPaceSeconds;
+    DWORD want = byRate >= limit ? limit : std::max(available, static_cast<DWORD>(byRate));
+    if (want == 0) want = kMinRead;  // nothing promised: the read itself tells the end
+    return std::min(want, limit);
+  }
+  void Record(DWORD bytes, std::chrono::steady_clock::duration took) {
+    double seconds = std::chrono::duration<double>(took).count();
+    bytesPerSecond_ = seconds > 0 ? bytes / seconds : 1e12;
+  }
 
-HttpResult HttpGet(const char* url, HttpSink& sink) {
-  if (url == nullptr) return HttpResult::kOpenFailed;
-  if (!IsConnected()) return HttpResult::kNoNetwork;
+ private:
+  static constexpr double kPaceSeconds = 0.1;
+  double bytesPerSecond_ = 0;
+};
+
+// Reads the body into the channel's buffers, from the first query of the available count on.
+HttpResult ReadBody(TransferChannel& channel, HINTERNET request, DWORD declared,
+                    DWORD receiveMs) {
+  using Clock = std::chrono::steady_clock;
+  ReadPacer pacer;
+  DWORD room = declared;
+  while (room > 0) {
+    int slot = -1;
+    std::uint8_t* buffer = channel.TakeSlot(slot);
+    if (buffer == nullptr) return HttpResult::kSinkRefused;  // the caller has left
+    Clock::time_point started = Clock::now();
+    DWORD available = 0;
+    if (!channel.StartCall(receiveMs)) return HttpResult::kSinkRefused;
+    HttpResult queried = QueryAvailable(request, available);
+    channel.EndCall();
+    if (queried != HttpResult::kOk) return queried;
+
+    DWORD want = pacer.Next(available, std::min<DWORD>(room, TransferChannel::kSlotSize));
+    DWORD got = 0;
+    if (!channel.StartCall(receiveMs)) return HttpResult::kSinkRefused;
+    BOOL read = InternetReadFile(request, buffer, want, &got);
+    channel.EndCall();
+    if (!read) return HttpResult::kReadFailed;
+    if (got == 0) return HttpResult::kShortBody;
+    got = std::min(got, want);
+    pacer.Record(got, Clock::now() - started);
+    channel.PostPiece(slot, got);
+    // A body longer than declared is cut here: its extra bytes are never read.
+    room -= got;
+  }
+  return HttpResult::kOk;
+}
+
+// The whole request on the fetch thread. Its handles close when it returns, request first.
+HttpResult Fetch(TransferChannel& channel, const FetchPlan& plan) {
   // Declared root first, so that the request handle is closed before it.
   InternetHandle root(
       InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!root) return HttpResult::kSessionFailed;
   ApplyTestTimeouts(root.get());
-  InternetHandle request(InternetOpenUrlA(root.get(), url, nullptr, 0, kOpenUrlFlags, 0));
+  // Connecting, sending and waiting for the head all happen inside this one call.
+  if (!channel.StartCall(plan.connectMs + plan.receiveMs)) return HttpResult::kSinkRefused;
+  InternetHandle request(InternetOpenUrlA(
+      root.get(), plan.url.c_str(), plan.headers.empty() ? nullptr : plan.headers.c_str(),
+      static_cast<DWORD>(plan.headers.size()), kOpenUrlFlags, 0));
+  channel.EndCall();
   if (!request) return HttpResult::kOpenFailed;
 
-  DWORD status = 0;
-  if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, status) || status != 200) {
-    return HttpResult::kBadStatus;
-  }
-  DWORD declared = 0;
-  if (!QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH, declared) || declared == 0) {
-    return HttpResult::kNoLength;
-  }
-  if (!sink.Begin(declared)) return HttpResult::kNoMemory;
-  HeapBuffer piece;
-  if (!piece.Allocate(kReadPiece)) return HttpResult::kNoMemory;
+  HttpResponseHead head;
+  HttpResult judged = ReadHead(request.get(), plan.resumed, head);
+  if (judged != HttpResult::kOk) return judged;
+  channel.PostHead(head);
+  return ReadBody(channel, request.get(), head.contentLength, plan.receiveMs);
+}
 
-  DWORD available = 0;
-  HttpResult queried = QueryAvailable(request.get(), available);
-  if (queried != HttpResult::kOk) return queried;
-  DWORD room = declared;
-  while (room > 0) {
-    // An available count of 0 promises nothing: the read itself tells the end (0 bytes).
-    DWORD want = std::min(std::min(room, kReadPiece), available != 0 ? available : kReadPiece);
-    DWORD got = 0;
-    if (!InternetReadFile(request.get(), piece.data(), want, &got)) {
-      return HttpResult::kReadFailed;
+void RunFetch(std::shared_ptr<TransferChannel> channel, FetchPlan plan) {
+  HttpResult result = Fetch(*channel, plan);
+  channel->Finish(result);
+}
+
+// Hands what the fetch thread delivers to the sink until the transfer ends.
+HttpResult Deliver(TransferChannel& channel, HttpSink& sink) {
+  bool headSeen = false;
+  for (;;) {
+    TransferChannel::Event event = channel.Next();
+    switch (event.kind) {
+      case TransferChannel::Event::kHead:
+        headSeen = true;
+        if (!sink.Begin(channel.head())) return HttpResult::kSinkRefused;
+        break;
+      case TransferChannel::Event::kPiece: {
+        bool taken = sink.Data(channel.SlotData(event.slot), event.count);
+        channel.ReturnSlot(event.slot);
+        if (!taken) return HttpResult::kSinkRefused;
+        break;
+      }
+      case TransferChannel::Event::kEnd:
+        return event.result;
+      case TransferChannel::Event::kStalled:
+        // As the Linux client reports a silent server: no head yet, the URL could not be
+        // opened; in the middle of the body, a failed read.
+        return headSeen ? HttpResult::kReadFailed : HttpResult::kOpenFailed;
     }
-    if (got == 0) break;
-    got = std::min(got, want);
-    sink.Data(piece.data(), got);
-    room -= got;
-    // A body longer than declared is cut here: its extra bytes are never read.
-    if (room == 0) break;
-    queried = QueryAvailable(request.get(), available);
-    if (queried != HttpResult::kOk) return queried;
   }
-  return room == 0 ? HttpResult::kOk : HttpResult::kShortBody;
+}
+
+FetchPlan PlanFor(const HttpRequest& request, const std::string& range,
+                  const std::string& ifRange) {
+  FetchPlan plan;
+  plan.url = request.url;
+  if (!range.empty()) plan.headers = range + "\r\n" + ifRange + "\r\n";
+  plan.resumed = !range.empty();
+  DWORD connectMs = g_connectTimeoutMs.load();
+  DWORD receiveMs = g_receiveTimeoutMs.load();
+  if (connectMs != 0) plan.connectMs = connectMs;
+  if (receiveMs != 0) plan.receiveMs = receiveMs;
+  return plan;
+}
+
+}  // namespace
+
+HttpResult HttpGet(const HttpRequest& request, HttpSink& sink) {
+  std::string range;
+  std::string ifRange;
+  if (!BuildRequestHeaders(request, range, ifRange)) return HttpResult::kOpenFailed;
+  if (!IsConnected()) return HttpResult::kNoNetwork;
+  auto channel = std::make_shared<TransferChannel>();
+  if (!channel->Allocate()) return HttpResult::kSessionFailed;
+  std::thread fetcher;
+  try {
+    fetcher = std::thread(RunFetch, channel, PlanFor(request, range, ifRange));
+  } catch (const std::system_error&) {
+    return HttpResult::kSessionFailed;
+  }
+  HttpResult result = Deliver(*channel, sink);
+  channel->Leave();
+  // A fetch thread stuck in a call that will not return keeps the channel alive and ends on
+  // its own; any other has closed its handles before this call returns.
+  if (channel->WaitForFinish()) {
+    fetcher.join();
+  } else {
+    fetcher.detach();
+  }
+  return result;
 }
 
 void ForceNetworkState(int state) { g_forcedNetworkState = state < 0 ? -1 : (state != 0); }

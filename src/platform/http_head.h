@@ -1,0 +1,45 @@
+// What both HTTP clients share: the extra headers of a resumed request and the judgement of a
+// response head, so that WinINet and libcurl accept and refuse exactly the same answers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/http_client.h"
+
+namespace repair::platform {
+
+// The header lines (without line ends) a request adds to the plain GET: none for a plain
+// request, "Range: bytes=N-" and "If-Range: <validator>" for a resumed one. False when the
+// request must not be made: no URL, or a resumed request whose validator is empty, longer
+// than kMaxValidator or holds a control character (it would split the header).
+constexpr std::size_t kMaxValidator = 1024;
+bool BuildRequestHeaders(const HttpRequest& request, std::string& range, std::string& ifRange);
+
+// A response head as the client library read it.
+struct RawHead {
+  std::uint32_t status = 0;          // 0: no readable status
+  bool lengthKnown = false;          // false: no readable Content-Length, or a chunked body
+  std::uint64_t contentLength = 0;
+  bool hasContentRange = false;
+  std::string contentRange;          // the header's value, surrounding white space removed
+  std::string etag;
+  std::string lastModified;
+};
+
+// Judges `raw` for a request that was resumed or not and fills `head` when it is accepted:
+// kBadStatus for a status other than 200 (or 206 to a resumed request), kNoLength for a
+// missing, zero or over-32-bit Content-Length or a 206 whose Content-Range does not parse or
+// does not span exactly Content-Length bytes. kOk otherwise.
+HttpResult JudgeHead(const RawHead& raw, bool resumed, HttpResponseHead& head);
+
+// Parses a Content-Range value "bytes FIRST-LAST/TOTAL": the unit in any case, one space,
+// decimal digits only, FIRST <= LAST < TOTAL, each within 32 bits. False for anything else,
+// an unknown total ("/*") and an unsatisfied range ("bytes */N") included.
+bool ParseContentRange(const std::string& value, std::uint32_t& first, std::uint32_t& last,
+                       std::uint32_t& total);
+
+// `text` without the spaces, tabs, CRs and LFs at either end.
+std::string TrimHeaderValue(const std::string& text);
+
+}  // namespace repair::platform

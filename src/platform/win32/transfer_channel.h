@@ -1,0 +1,90 @@
+// The hand-over between the thread that makes a response's blocking WinINet calls and the
+// thread that called HttpGet. The fetch thread reads the body into one of two large buffers
+// while the caller hands the other to the sink, and it stamps each blocking call with the
+// time it may take, so that the caller can give up on a call that never returns: Wine's
+// WinINet applies no receive limit to the connection InternetOpenUrl makes, and closing a
+// handle does not end a call that waits on it.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+#include "common/heap_buffer.h"
+#include "platform/http_client.h"
+
+namespace repair::platform {
+
+class TransferChannel {
+ public:
+  static constexpr int kSlots = 2;
+  static constexpr std::uint32_t kSlotSize = 1u << 20;
+
+  struct Event {
+    enum Kind {
+      kHead,     // head() holds the accepted head
+      kPiece,    // `count` bytes in SlotData(slot); hand the slot back with ReturnSlot
+      kEnd,      // the fetch thread ended with `result`, after every piece
+      kStalled,  // the fetch thread's current call outlasted its limit
+    };
+    Kind kind = kEnd;
+    int slot = -1;
+    std::uint32_t count = 0;
+    HttpResult result = HttpResult::kOk;
+  };
+
+  TransferChannel() = default;
+  TransferChannel(const TransferChannel&) = delete;
+  TransferChannel& operator=(const TransferChannel&) = delete;
+
+  // Obtains the buffers; false when there is no memory for them.
+  bool Allocate();
+
+  // The fetch thread. StartCall stamps a blocking call that may take `limitMs`; it returns
+  // false, asking for no further call, once the caller has left.
+  bool StartCall(std::uint32_t limitMs);
+  void EndCall();
+  void PostHead(const HttpResponseHead& head);
+  // A free buffer of kSlotSize bytes, once the caller has handed one back; null once the
+  // caller has left.
+  std::uint8_t* TakeSlot(int& slot);
+  void PostPiece(int slot, std::uint32_t count);
+  // The fetch thread's last touch of the channel.
+  void Finish(HttpResult result);
+
+  // The caller. Next waits for what comes next: the head first, then the pieces in order,
+  // then the end; a stall is reported once nothing else is waiting.
+  Event Next();
+  const HttpResponseHead& head() const { return head_; }
+  const std::uint8_t* SlotData(int slot) const { return buffers_[slot].data(); }
+  void ReturnSlot(int slot);
+  // Stops listening: the fetch thread ends at its next step, closing its handles.
+  void Leave();
+  // Waits until the fetch thread has finished (true) or its current call stalled (false).
+  bool WaitForFinish();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  // Under `mutex_`: waits for a change, or until the current call's limit passes.
+  // False when that limit has passed.
+  bool WaitForChange(std::unique_lock<std::mutex>& lock);
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  HeapBuffer buffers_[kSlots];
+  bool slotFree_[kSlots] = {true, true};
+  std::deque<Event> pieces_;
+  HttpResponseHead head_;
+  bool headPosted_ = false;
+  bool headDelivered_ = false;
+  bool finished_ = false;
+  HttpResult result_ = HttpResult::kOk;
+  bool left_ = false;
+  bool inCall_ = false;
+  Clock::time_point callDeadline_;
+};
+
+}  // namespace repair::platform

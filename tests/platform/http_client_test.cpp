@@ -1,0 +1,288 @@
+// HttpGet's ranges, validators and sink contract against a real server on loopback, through
+// whichever client the platform has (libcurl natively, WinINet in the Windows build).
+#include "platform/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/http_client_test_hooks.h"
+#include "support/test_http_server.h"
+
+namespace repair::platform {
+namespace {
+
+using test::Resource;
+using test::Response;
+using test::TestHttpServer;
+using Ending = Response::Ending;
+
+constexpr char kEtag[] = "\"5e1-a7\"";
+constexpr char kDate[] = "Tue, 03 Mar 2026 10:00:00 GMT";
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  std::uint32_t x = 88172645u;
+  for (char& c : bytes) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return bytes;
+}
+
+class RecordingSink final : public HttpSink {
+ public:
+  bool Begin(const HttpResponseHead& head) override {
+    ++begun;
+    this->head = head;
+    return acceptHead;
+  }
+  bool Data(const std::uint8_t* bytes, std::uint32_t count) override {
+    EXPECT_EQ(begun, 1) << "data before the head";
+    body.append(reinterpret_cast<const char*>(bytes), count);
+    return body.size() < refuseFrom;
+  }
+
+  bool acceptHead = true;
+  std::size_t refuseFrom = SIZE_MAX;  // Data answers false once this many bytes are in
+  int begun = 0;
+  HttpResponseHead head;
+  std::string body;
+};
+
+class HttpClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.ok());
+    ForceNetworkState(-1);
+    SetHttpTimeouts(0, 0);
+  }
+
+  HttpResult Get(const std::string& path, RecordingSink& sink, std::uint32_t resumeFrom = 0,
+                 const std::string& ifRange = "") {
+    const std::string url = server_.Url(path);
+    HttpRequest request;
+    request.url = url.c_str();
+    request.resumeFrom = resumeFrom;
+    request.ifRange = ifRange;
+    return HttpGet(request, sink);
+  }
+
+  test::RecordedRequest LastRequest() const {
+    auto requests = server_.Requests();
+    EXPECT_FALSE(requests.empty());
+    return requests.empty() ? test::RecordedRequest() : requests.back();
+  }
+
+  TestHttpServer server_;
+};
+
+TEST_F(HttpClientTest, APlainRequestGetsTheWholeBodyWithItsValidators) {
+  const std::string body = Pattern(200000);
+  server_.ServeResource("/plain", Resource{body, kEtag, kDate});
+  RecordingSink sink;
+  ASSERT_EQ(Get("/plain", sink), HttpResult::kOk);
+  EXPECT_EQ(sink.head.status, 200u);
+  EXPECT_EQ(sink.head.contentLength, body.size());
+  EXPECT_EQ(sink.head.rangeStart, 0u);
+  EXPECT_EQ(sink.head.totalLength, body.size());
+  EXPECT_EQ(sink.head.etag, kEtag);
+  EXPECT_EQ(sink.head.lastModified, kDate);
+  EXPECT_EQ(sink.body, body);
+  test::RecordedRequest request = LastRequest();
+  EXPECT_FALSE(request.HasHeader("Range"));
+  EXPECT_FALSE(request.HasHeader("If-Range"));
+  EXPECT_EQ(request.Header("User-Agent"), "tovak:recovery:1.0");
+}
+
+TEST_F(HttpClientTest, AResumedRequestGetsTheRestUnderItsCondition) {
+  const std::string body = Pattern(300000);
+  struct Case {
+    const char* name;
+    Resource resource;
+    std::string validator;
+  };
+  const Case cases[] = {
+      {"etag", Resource{body, kEtag, ""}, kEtag},
+      {"date", Resource{body, "", kDate}, kDate},
+      {"both, by etag", Resource{body, kEtag, kDate}, kEtag},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.ServeResource("/file", c.resource);
+    RecordingSink sink;
+    ASSERT_EQ(Get("/file", sink, 123457, c.validator), HttpResult::kOk);
+    EXPECT_EQ(sink.head.status, 206u);
+    EXPECT_EQ(sink.head.contentLength, body.size() - 123457);
+    EXPECT_EQ(sink.head.rangeStart, 123457u);
+    EXPECT_EQ(sink.head.totalLength, body.size());
+    EXPECT_EQ(sink.head.etag, c.resource.etag);
+    EXPECT_EQ(sink.head.lastModified, c.resource.lastModified);
+    EXPECT_EQ(sink.body, body.substr(123457));
+    test::RecordedRequest request = LastRequest();
+    EXPECT_EQ(request.Header("Range"), "bytes=123457-");
+    EXPECT_EQ(request.Header("If-Range"), c.validator);
+  }
+}
+
+TEST_F(HttpClientTest, AResumedRequestAnsweredWholeIsAnOrdinaryWholeBody) {
+  const std::string body = Pattern(50000);
+  Resource noRanges{body, kEtag, kDate};
+  noRanges.ranges = false;
+  const std::string weak = std::string("W/") + kEtag;
+  struct Case {
+    const char* name;
+    Resource resource;
+    std::string validator;
+  };
+  const Case cases[] = {
+      {"the file changed", Resource{body, "\"other\"", "Wed, 04 Mar 2026 10:00:00 GMT"}, kEtag},
+      {"weak etags never match", Resource{body, weak, ""}, weak},
+      {"no ranges", noRanges, kEtag},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.ServeResource("/file", c.resource);
+    RecordingSink sink;
+    ASSERT_EQ(Get("/file", sink, 1000, c.validator), HttpResult::kOk);
+    EXPECT_EQ(sink.head.status, 200u);
+    EXPECT_EQ(sink.head.rangeStart, 0u);
+    EXPECT_EQ(sink.head.contentLength, body.size());
+    EXPECT_EQ(sink.head.totalLength, body.size());
+    EXPECT_EQ(sink.body, body);
+  }
+}
+
+TEST_F(HttpClientTest, PartialAnswersOutOfPlaceAreRefused) {
+  server_.Serve("/partial", Response::Partial("bytes 0-9/20", 10, "0123456789"));
+  server_.ServeResource("/short", Resource{Pattern(1000), kEtag, ""});
+  RecordingSink plain;
+  EXPECT_EQ(Get("/partial", plain), HttpResult::kBadStatus) << "206 to a plain request";
+  RecordingSink pastTheEnd;
+  EXPECT_EQ(Get("/short", pastTheEnd, 1000, kEtag), HttpResult::kBadStatus) << "416";
+  EXPECT_EQ(plain.begun + pastTheEnd.begun, 0);
+}
+
+TEST_F(HttpClientTest, AContentRangeThatIsUnreadableOrDisagreesIsNoLength) {
+  const std::string part = Pattern(100);
+  const char* const ranges[] = {
+      "",                        // none at all
+      "bytes 100-199/*",         // total unknown
+      "bytes */1000",            // the unsatisfied form
+      "bytes 100-199/199",       // total not past the last byte
+      "bytes 199-100/1000",      // first after last
+      "bytes 100-198/1000",      // one byte fewer than the length
+      "bytes 100-200/1000",      // one byte more than the length
+      "bytes=100-199/1000",      // the request's syntax
+      "bytes  100-199/1000",     // two spaces
+      "bytes +100-199/1000",     // a sign
+      "bytes 100 - 199/1000",    // spaces inside
+      "bytes 100-199/1000x",     // trailing garbage
+      "bytes 0x64-199/1000",     // not decimal
+      "items 100-199/1000",      // another unit
+      "bytes 100-199/4294967296",                  // a total over 32 bits
+      "bytes 4294967296-4294967395/4294967396",    // a range over 32 bits
+  };
+  for (const char* range : ranges) {
+    SCOPED_TRACE(range);
+    server_.Serve("/bad", Response::Partial(range, part.size(), part));
+    RecordingSink sink;
+    EXPECT_EQ(Get("/bad", sink, 100, kEtag), HttpResult::kNoLength);
+    EXPECT_EQ(sink.begun, 0);
+  }
+}
+
+TEST_F(HttpClientTest, APartialAnswerIsReportedAsTheServerGaveIt) {
+  // Which range and total the sink can use is its own call: the client reports them.
+  const std::string part = Pattern(150);
+  struct Case {
+    const char* range;
+    std::string sent;
+    std::uint32_t rangeStart;
+    std::uint32_t total;
+  };
+  const Case cases[] = {
+      {"bytes 50-149/1000", part.substr(0, 100), 50, 1000},     // not where asked
+      {"bytes 100-199/5000", part.substr(0, 100), 100, 5000},   // another total
+      {"Bytes 100-199/200", part.substr(0, 100), 100, 200},     // the unit in any case
+      {"bytes 100-199/1000", part, 100, 1000},                  // a longer body than announced
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.range);
+    server_.Serve("/odd", Response::Partial(c.range, 100, c.sent, Ending::kClose));
+    RecordingSink sink;
+    ASSERT_EQ(Get("/odd", sink, 100, kEtag), HttpResult::kOk);
+    EXPECT_EQ(sink.head.status, 206u);
+    EXPECT_EQ(sink.head.contentLength, 100u);
+    EXPECT_EQ(sink.head.rangeStart, c.rangeStart);
+    EXPECT_EQ(sink.head.totalLength, c.total);
+    EXPECT_EQ(sink.body, part.substr(0, 100));
+  }
+}
+
+TEST_F(HttpClientTest, AResumedRequestThatCouldSpliceTwoVersionsIsNotMade) {
+  server_.ServeResource("/file", Resource{Pattern(1000), kEtag, ""});
+  const std::string tooLong = "\"" + std::string(1030, 'a') + "\"";
+  for (const std::string& validator :
+       {std::string(), std::string("\"v1\"\r\nX-Injected: 1"), std::string("\"v\n1\""), tooLong}) {
+    RecordingSink sink;
+    EXPECT_EQ(Get("/file", sink, 10, validator), HttpResult::kOpenFailed);
+    EXPECT_EQ(sink.begun, 0);
+  }
+  RecordingSink sink;
+  EXPECT_EQ(HttpGet(HttpRequest(), sink), HttpResult::kOpenFailed);
+  EXPECT_EQ(server_.ConnectionsAccepted(), 0u);
+}
+
+TEST_F(HttpClientTest, ASinkThatRefusesEndsTheTransfer) {
+  const std::string body = Pattern(3 << 20);
+  server_.ServeFile("/big", body);
+  RecordingSink refusesHead;
+  refusesHead.acceptHead = false;
+  EXPECT_EQ(Get("/big", refusesHead), HttpResult::kSinkRefused);
+  EXPECT_EQ(refusesHead.begun, 1);
+  EXPECT_TRUE(refusesHead.body.empty());
+
+  RecordingSink refusesData;
+  refusesData.refuseFrom = 1;
+  EXPECT_EQ(Get("/big", refusesData), HttpResult::kSinkRefused);
+  EXPECT_LT(refusesData.body.size(), body.size());
+}
+
+TEST_F(HttpClientTest, ADroppedTransferResumesWhereItStopped) {
+  const std::string body = Pattern(400000);
+  struct Case {
+    const char* name;
+    Ending ending;
+    HttpResult first;
+  };
+  const Case cases[] = {
+      {"reset", Ending::kReset, HttpResult::kReadFailed},
+      {"closed", Ending::kClose, HttpResult::kShortBody},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Resource resource{body, kEtag, kDate};
+    resource.drops = 1;
+    resource.dropAfter = 150000;
+    resource.dropEnding = c.ending;
+    server_.ServeResource("/file", resource);
+    RecordingSink first;
+    ASSERT_EQ(Get("/file", first), c.first);
+    ASSERT_LE(first.body.size(), 150000u);
+    ASSERT_EQ(first.body, body.substr(0, first.body.size()));
+    // A reset may lose every byte; the resume then starts from the beginning.
+    std::uint32_t have = static_cast<std::uint32_t>(first.body.size());
+    RecordingSink rest;
+    ASSERT_EQ(Get("/file", rest, have, first.head.etag), HttpResult::kOk);
+    EXPECT_EQ(rest.head.status, have > 0 ? 206u : 200u);
+    EXPECT_EQ(first.body + rest.body, body);
+  }
+}
+
+}  // namespace
+}  // namespace repair::platform
