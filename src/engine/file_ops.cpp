@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "codec/codec.h"
 #include "engine/recovery_state.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
@@ -103,6 +104,41 @@ bool ReadWholeFile(const char* path, HeapBuffer& buffer, std::uint32_t& size) {
   }
   buffer.Reset();
   return false;
+}
+
+bool DigestFile(const char* path, HeapBuffer& block, std::uint8_t* digest) {
+  platform::FileReader reader;
+  switch (reader.Open(path)) {
+    case platform::ReadStatus::kOk:
+      break;
+    case platform::ReadStatus::kNoMemory:
+      SetError(RecoveryError::MemoryAllocation);
+      return false;
+    default:
+      SetError(RecoveryError::NotExistFile);
+      return false;
+  }
+  Md5Stream md5;
+  const std::uint32_t capacity = static_cast<std::uint32_t>(block.size());
+  std::uint64_t total = 0;
+  for (;;) {
+    std::uint32_t got = 0;
+    if (capacity == 0 || !reader.Read(block.data(), capacity, got)) {
+      SetError(RecoveryError::Unknown);
+      return false;
+    }
+    if (got == 0) break;
+    total += got;
+    // A file that grows while it is read would keep the loop going: it is no file to trust.
+    if (total > reader.size()) break;
+    md5.Update(block.data(), got);
+  }
+  if (total != reader.size()) {
+    SetError(RecoveryError::Unknown);
+    return false;
+  }
+  md5.Final(digest);
+  return true;
 }
 
 bool WriteWholeFile(const char* path, const std::uint8_t* data, std::uint32_t length) {

@@ -18,6 +18,15 @@ namespace repair {
 // directory over 255 characters), sets error 1 (ERR_UNKNOWN) and returns false.
 bool EnsureParentFolders(const char* path);
 
+// The work buffer through which client files are read: large enough for the disk to stream,
+// small enough for a 32-bit process. One is allocated per run and reused for every file.
+constexpr std::size_t kFileBlockSize = std::size_t{1} << 20;
+
+// Digests the file at `path` block by block through `block` (the run's work buffer; any
+// non-zero size). An empty file has the digest of zero bytes. On failure sets error 6 (cannot
+// open), 4 (4 GiB or more) or 1 (a read failed, or the file changed length while read).
+bool DigestFile(const char* path, HeapBuffer& block, std::uint8_t* digest);
+
 // Reads the whole file into `buffer` and its size into `size`. On failure sets error 6 (cannot
 // open), 4 (no memory) or 1 (read failed), leaves `buffer` empty and `size` 0.
 bool ReadWholeFile(const char* path, HeapBuffer& buffer, std::uint32_t& size);

@@ -44,14 +44,16 @@ class BufferSink final : public platform::HttpSink {
   std::size_t received_ = 0;
 };
 
-RecoveryError ErrorFor(HttpResult result) {
+}  // namespace
+
+RecoveryError FetchErrorFor(HttpResult result) {
   switch (result) {
     case HttpResult::kNoNetwork: return RecoveryError::NetworkDisconnected;
     case HttpResult::kSessionFailed: return RecoveryError::FailNetworkConnection;
     case HttpResult::kOpenFailed:
     case HttpResult::kBadStatus:
     case HttpResult::kNoLength: return RecoveryError::NotExistFile;
-    // The only refusal here is Begin's: no buffer for the declared length.
+    // A sink that refuses has no room: a sink with other reasons sets its own code.
     case HttpResult::kSinkRefused: return RecoveryError::MemoryAllocation;
     case HttpResult::kQueryFailed: return RecoveryError::Unknown;
     // A body short of its declared length is a failure: its missing bytes were never sent.
@@ -61,8 +63,6 @@ RecoveryError ErrorFor(HttpResult result) {
   }
   return RecoveryError::Unknown;
 }
-
-}  // namespace
 
 bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
               std::atomic<std::uint32_t>* counter) {
@@ -76,7 +76,7 @@ bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
   if (result == HttpResult::kOk && !sink.Complete()) result = HttpResult::kShortBody;
   if (result != HttpResult::kOk) {
     buffer.Reset();
-    SetError(ErrorFor(result));
+    SetError(FetchErrorFor(result));
     return false;
   }
   size = static_cast<std::uint32_t>(buffer.size());

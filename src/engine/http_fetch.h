@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "common/heap_buffer.h"
+#include "engine/recovery_state.h"
+#include "platform/http_client.h"
 
 namespace repair {
 
@@ -21,5 +23,8 @@ namespace repair {
 // dropped, the server stalled, or the body ended short). `counter` keeps what it counted.
 bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
               std::atomic<std::uint32_t>* counter);
+
+// The error code a failed HTTP transfer leaves, as FetchUrl sets it.
+RecoveryError FetchErrorFor(platform::HttpResult result);
 
 }  // namespace repair

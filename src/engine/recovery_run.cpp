@@ -8,31 +8,23 @@
 #include "common/format.h"
 #include "common/heap_buffer.h"
 #include "engine/cache_plan.h"
+#include "engine/file_download.h"
 #include "engine/file_ops.h"
-#include "engine/http_fetch.h"
 #include "engine/manifest.h"
 #include "engine/own_file.h"
 #include "engine/recovery_state.h"
 #include "engine/url.h"
 #include "engine/version.h"
+#include "platform/file_io.h"
+#include "platform/file_system.h"
 #include "platform/path_split.h"
 
 namespace repair {
 namespace {
 
-// MD5 of zero bytes. The digest function refuses empty input, but an empty file is the most
-// common damage after a crash: it must compare like any other content, not end the run.
+// MD5 of zero bytes: what an entry for an empty file carries.
 constexpr std::uint8_t kEmptyMd5[kMd5Size] = {0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04,
                                               0xe9, 0x80, 0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e};
-
-// Digest of a whole buffer, empty buffers included. False only when the digest fails.
-bool DigestContent(const HeapBuffer& content, std::uint32_t size, std::uint8_t* digest) {
-  if (size == 0) {
-    std::memcpy(digest, kEmptyMd5, kMd5Size);
-    return true;
-  }
-  return DigestMd5(content.data(), size, digest, nullptr) == kCodecOk;
-}
 
 bool Fail() {
   RecoveryState& state = GlobalRecoveryState();
@@ -67,8 +59,9 @@ void PublishEntries(FileList& parsed, const char* baseFolder, const char* ownFil
   parsed.Clear();
 }
 
-// Checks every entry's local file; false ends the run (the error code is set).
-bool CheckFiles(const char* baseFolder) {
+// Checks every entry's local file, block by block through the run's work buffer; false ends
+// the run (the error code is set).
+bool CheckFiles(const char* baseFolder, HeapBuffer& block) {
   FileList& files = GlobalRecoveryState().files;
   char localPath[kPathBufferSize];
   for (auto& entry : files) {
@@ -76,16 +69,10 @@ bool CheckFiles(const char* baseFolder) {
     if (!BuildLocalPath(localPath, baseFolder, entry->name.c_str())) {
       return FailWith(RecoveryError::Unknown);
     }
-    HeapBuffer content;
-    std::uint32_t size = 0;
-    // A file that cannot be read is a file to repair, not a failure of the run.
-    if (!ReadWholeFile(localPath, content, size)) {
-      entry->state.store(Invalid);
-      continue;
-    }
     std::uint8_t digest[kMd5Size];
-    if (!DigestContent(content, size, digest)) return FailWith(RecoveryError::Unknown);
-    if (std::memcmp(digest, entry->md5, kMd5Size) == 0) {
+    // A file that cannot be read is a file to repair, not a failure of the run.
+    if (DigestFile(localPath, block, digest) &&
+        std::memcmp(digest, entry->md5, kMd5Size) == 0) {
       entry->done.store(entry->size);
       entry->state.store(Intact);
     } else {
@@ -97,20 +84,15 @@ bool CheckFiles(const char* baseFolder) {
 
 // True when a cache file left by an earlier run holds exactly the entry's bytes. False with
 // `failed` set when the file exists but cannot be read (the run ends).
-bool CacheFileMatches(const char* cachePath, const FileEntry& entry, bool& failed) {
+bool CacheFileMatches(const char* cachePath, const FileEntry& entry, HeapBuffer& block,
+                      bool& failed) {
   failed = false;
-  if (!FileExists(cachePath)) return false;
-  HeapBuffer content;
   std::uint32_t size = 0;
-  if (!ReadWholeFile(cachePath, content, size)) {
-    failed = true;
-    return false;
-  }
+  if (!FileExists(cachePath)) return false;
   // An empty cache file is what a crash mid-write leaves: stale, fetched again.
-  if (size == 0) return false;
+  if (platform::RegularFileSize(cachePath, size) && size == 0) return false;
   std::uint8_t digest[kMd5Size];
-  if (DigestMd5(content.data(), size, digest, nullptr) != kCodecOk) {
-    SetError(RecoveryError::Unknown);
+  if (!DigestFile(cachePath, block, digest)) {
     failed = true;
     return false;
   }
@@ -129,7 +111,8 @@ bool WriteEmptyCacheFile(const char* cachePath, const FileEntry& entry, bool& fa
 
 // Downloads every Invalid entry into the cache path planned for it (by list index). False ends
 // the run.
-bool DownloadFiles(const std::string& remote, const std::vector<std::string>& cachePaths) {
+bool DownloadFiles(const std::string& remote, const std::vector<std::string>& cachePaths,
+                   HeapBuffer& block) {
   FileList& files = GlobalRecoveryState().files;
   char url[kPathBufferSize];
   std::size_t index = 0;
@@ -145,19 +128,13 @@ bool DownloadFiles(const std::string& remote, const std::vector<std::string>& ca
 
     bool failed = false;
     bool cached = WriteEmptyCacheFile(cachePath, *entry, failed);
-    if (!cached && !failed) cached = CacheFileMatches(cachePath, *entry, failed);
+    if (!cached && !failed) cached = CacheFileMatches(cachePath, *entry, block, failed);
     if (failed) return Fail();
-    if (!cached) {
-      HeapBuffer body;
-      std::uint32_t size = 0;
-      if (!FetchUrl(url, body, size, &entry->done)) return Fail();
-      // The manifest is the only thing that says what a file must hold: bytes that differ
-      // from it never reach the cache, let alone the client folder.
-      std::uint8_t digest[kMd5Size];
-      if (!DigestContent(body, size, digest) || std::memcmp(digest, entry->md5, kMd5Size) != 0) {
-        return FailWith(RecoveryError::InvalidData);
-      }
-      if (!WriteWholeFile(cachePath, body.data(), size)) return Fail();
+    // The manifest is the only thing that says what a file must hold: bytes that differ
+    // from it never reach the cache, let alone the client folder.
+    if (!cached &&
+        !DownloadToCache(url, cachePath, entry->size, entry->md5, &entry->done, block)) {
+      return Fail();
     }
     entry->done.store(entry->size);
     entry->state.store(Downloaded);
@@ -239,11 +216,15 @@ bool RunRecovery(const char* baseFolder, const char* remotePath, const char* ver
   std::vector<std::string> cachePaths;
   if (!PlanCachePaths(state.files, baseFolder, cachePaths)) return Fail();
 
+  // The one work buffer through which every file of the run is read.
+  HeapBuffer block;
+  if (!block.Allocate(kFileBlockSize)) return FailWith(RecoveryError::MemoryAllocation);
+
   SetPhaseAndWait(RecoveryPhase::CheckFiles);
-  if (!CheckFiles(baseFolder)) return false;
+  if (!CheckFiles(baseFolder, block)) return false;
 
   SetPhaseAndWait(RecoveryPhase::DownloadFiles);
-  if (!DownloadFiles(remote, cachePaths)) return false;
+  if (!DownloadFiles(remote, cachePaths, block)) return false;
 
   SetPhaseAndWait(RecoveryPhase::RecoverFiles);
   if (!RecoverFiles(baseFolder, versionFileName, cachePaths)) return false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -186,6 +187,50 @@ TEST_F(FileOpsTest, ReadWholeFileOfEmptyAndFullFiles) {
   ASSERT_EQ(size, bytes.size());
   EXPECT_EQ(std::memcmp(buffer.data(), bytes.data(), size), 0);
   EXPECT_EQ(GetError(), 0);
+}
+
+std::string DigestHex(const std::uint8_t* digest) {
+  char hex[33];
+  for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+  return hex;
+}
+
+TEST_F(FileOpsTest, DigestFileReadsThroughABlockOfAnySize) {
+  const std::string path = Join(dir_.path(), "f");
+  test::WriteAll(path, std::string("message digest"));
+  for (std::size_t blockSize : {std::size_t{1}, std::size_t{5}, kFileBlockSize}) {
+    HeapBuffer block;
+    ASSERT_TRUE(block.Allocate(blockSize));
+    std::uint8_t digest[16];
+    ASSERT_TRUE(DigestFile(path.c_str(), block, digest)) << blockSize;
+    EXPECT_EQ(DigestHex(digest), "f96b697d7cb7938d525a2f31aaf161d0") << blockSize;
+  }
+  // An empty file is content like any other: the digest of no bytes.
+  test::WriteAll(path, std::string());
+  HeapBuffer block;
+  ASSERT_TRUE(block.Allocate(kFileBlockSize));
+  std::uint8_t digest[16];
+  ASSERT_TRUE(DigestFile(path.c_str(), block, digest));
+  EXPECT_EQ(DigestHex(digest), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(GetError(), 0);
+}
+
+TEST_F(FileOpsTest, DigestFileOfWhatIsNoReadableFileSetsTheReadErrors) {
+  HeapBuffer block;
+  ASSERT_TRUE(block.Allocate(kFileBlockSize));
+  std::uint8_t digest[16];
+  EXPECT_FALSE(DigestFile(Join(dir_.path(), "missing").c_str(), block, digest));
+  EXPECT_EQ(GetError(), static_cast<std::int32_t>(RecoveryError::NotExistFile));
+  SetError(RecoveryError::None);
+  EXPECT_FALSE(DigestFile(dir_.path().c_str(), block, digest));
+  EXPECT_EQ(GetError(), static_cast<std::int32_t>(RecoveryError::NotExistFile));
+  // 4 GiB: no 32-bit size describes it (sparse, so it costs no disk).
+  const std::string huge = Join(dir_.path(), "huge");
+  test::WriteAll(huge, std::string());
+  fs::resize_file(huge, std::uintmax_t{1} << 32);
+  SetError(RecoveryError::None);
+  EXPECT_FALSE(DigestFile(huge.c_str(), block, digest));
+  EXPECT_EQ(GetError(), static_cast<std::int32_t>(RecoveryError::MemoryAllocation));
 }
 
 TEST_F(FileOpsTest, WriteWholeFileTruncatesALongerFileAndCreatesFolders) {

@@ -429,3 +429,36 @@ TEST(CachePlan, CachePathsAvoidEveryEntrysFilesAndFolders) {
 
 }  // namespace
 }  // namespace repair
+
+namespace repair {
+namespace {
+
+// A run cut off mid-download leaves its part file; the next run asks only for the rest, and
+// installs the file only once all of it has the manifest's digest.
+TEST_F(RecoveryRunTest, ARunCutOffMidDownloadIsContinuedByTheNext) {
+  std::string big(2 * 1024 * 1024 + 333, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 + i / 4099);
+  Publish({Record("data\\big.pak", big)});
+  test::Resource resource{big, "\"big-v1\"", ""};
+  resource.drops = 1;
+  resource.dropAfter = 1500 * 1000;
+  server_.ServeResource("/1.0/data/big.pak", resource);
+  WriteLocal("data\\big.pak", "damaged");
+  WriteLocal("filehash.tsf", "stale");
+
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData));
+  EXPECT_EQ(ReadLocal("data\\big.pak"), "damaged");
+
+  ASSERT_TRUE(Run()) << GetError();
+  EXPECT_EQ(ReadLocal("data\\big.pak"), big);
+  std::vector<std::string> ranges;
+  for (const auto& request : server_.Requests()) {
+    if (request.target == "/1.0/data/big.pak") ranges.push_back(request.Header("Range"));
+  }
+  EXPECT_EQ(ranges, (std::vector<std::string>{"", "bytes=1500000-"}));
+  EXPECT_FALSE(fs::exists(Local("recovery\\big.pak.recovery.part")));
+}
+
+}  // namespace
+}  // namespace repair

@@ -1,0 +1,320 @@
+#include "engine/file_download.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "codec/codec.h"
+#include "common/format.h"
+#include "engine/file_ops.h"
+#include "engine/http_fetch.h"
+#include "engine/recovery_state.h"
+#include "platform/file_io.h"
+#include "platform/file_system.h"
+#include "platform/http_client.h"
+
+namespace repair {
+namespace {
+
+constexpr char kRecordMagic[] = "tovak-recovery-part 1";
+constexpr std::size_t kMaxValidatorLength = 255;
+// A record is four short lines; anything longer is not one of ours.
+constexpr std::size_t kMaxRecordFile = 1024;
+
+bool IsPrintable(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) return false;
+  }
+  return true;
+}
+
+// If-Range takes a strong ETag or a date: a weak ETag cannot promise byte-identical content.
+std::string ChooseValidator(const platform::HttpResponseHead& head) {
+  std::string chosen = head.etag;
+  if (chosen.empty() || chosen.compare(0, 2, "W/") == 0) chosen = head.lastModified;
+  if (chosen.size() > kMaxValidatorLength || !IsPrintable(chosen)) chosen.clear();
+  return chosen;
+}
+
+void Discard(const std::string& path) {
+  if (FileExists(path.c_str())) DeleteFileRetry(path.c_str());
+}
+
+// The bytes of a part file that may be continued: 0 when there is none, or it is empty, or
+// longer than the entry, or its record is missing, unreadable, or of another entry.
+std::uint32_t UsablePart(const PartPaths& paths, std::uint32_t size, const std::uint8_t* md5,
+                         std::string& validator) {
+  validator.clear();
+  std::uint32_t have = 0;
+  if (!platform::RegularFileSize(paths.part.c_str(), have) || have == 0 || have > size) return 0;
+  std::uint32_t recordSize = 0;
+  HeapBuffer text;
+  if (!platform::RegularFileSize(paths.validator.c_str(), recordSize) ||
+      recordSize > kMaxRecordFile ||
+      platform::ReadFileBytes(paths.validator.c_str(), text) != platform::ReadStatus::kOk) {
+    return 0;
+  }
+  PartRecord record;
+  if (!ParsePartRecord(std::string(reinterpret_cast<const char*>(text.data()), text.size()),
+                       record) ||
+      record.size != size || std::memcmp(record.md5, md5, sizeof record.md5) != 0) {
+    return 0;
+  }
+  validator = record.validator;
+  return have;
+}
+
+// Feeds the first `length` bytes of the part file to the digest.
+bool DigestPrefix(const std::string& path, std::uint32_t length, HeapBuffer& block,
+                  Md5Stream& digest) {
+  platform::FileReader reader;
+  if (reader.Open(path.c_str()) != platform::ReadStatus::kOk || reader.size() < length) {
+    return false;
+  }
+  std::uint32_t left = length;
+  while (left > 0) {
+    std::uint32_t want = static_cast<std::uint32_t>(std::min<std::size_t>(left, block.size()));
+    std::uint32_t got = 0;
+    if (!reader.Read(block.data(), want, got) || got == 0) return false;
+    digest.Update(block.data(), got);
+    left -= got;
+  }
+  return true;
+}
+
+// Why the sink stopped a transfer.
+enum class Refusal { kNone, kWrongLength, kWrongRange, kWriteFailed };
+
+// Writes the body into the part file, digesting and counting it on the way.
+class PartSink final : public platform::HttpSink {
+ public:
+  PartSink(const PartPaths& paths, std::uint32_t size, const std::uint8_t* md5,
+           std::uint32_t resumeFrom, Md5Stream& digest, std::atomic<std::uint32_t>* counter)
+      : paths_(paths), size_(size), md5_(md5), resumeFrom_(resumeFrom), digest_(digest),
+        counter_(counter) {}
+
+  bool Begin(const platform::HttpResponseHead& head) override {
+    if (head.status == 206) return ContinuePart(head);
+    return StartOver(head);
+  }
+
+  bool Data(const std::uint8_t* bytes, std::uint32_t count) override {
+    if (!writer_.Write(bytes, count)) return Refuse(Refusal::kWriteFailed);
+    digest_.Update(bytes, count);
+    received_ += count;
+    // A display value for the UI thread: no ordering with other memory is needed.
+    if (counter_ != nullptr) counter_->fetch_add(count, std::memory_order_relaxed);
+    return true;
+  }
+
+  // Closes the part file, on the disk for good. False when the close or the flush failed.
+  bool Finish() { return !opened_ || writer_.SyncAndClose(); }
+
+  Refusal refusal() const { return refusal_; }
+  bool Complete() const { return opened_ && received_ == expected_; }
+
+ private:
+  bool Refuse(Refusal why) {
+    refusal_ = why;
+    return false;
+  }
+
+  // The rest of the file, where the part file ends, of the length the manifest gives.
+  bool ContinuePart(const platform::HttpResponseHead& head) {
+    if (resumeFrom_ == 0 || head.rangeStart != resumeFrom_ || head.totalLength != size_ ||
+        head.contentLength != size_ - resumeFrom_) {
+      return Refuse(Refusal::kWrongRange);
+    }
+    if (!writer_.Open(paths_.part.c_str(), resumeFrom_)) return Refuse(Refusal::kWriteFailed);
+    opened_ = true;
+    expected_ = head.contentLength;
+    return true;
+  }
+
+  // The whole file: whatever the part file held belongs to a version the server no longer has.
+  bool StartOver(const platform::HttpResponseHead& head) {
+    if (head.contentLength != size_) return Refuse(Refusal::kWrongLength);
+    std::uint8_t discarded[kMd5Size];
+    digest_.Final(discarded);
+    if (counter_ != nullptr) counter_->store(0, std::memory_order_relaxed);
+    // The old record goes first: a record beside bytes of another version would splice them.
+    Discard(paths_.validator);
+    if (!writer_.Open(paths_.part.c_str(), 0)) return Refuse(Refusal::kWriteFailed);
+    opened_ = true;
+    expected_ = head.contentLength;
+    PartRecord record;
+    record.size = size_;
+    std::memcpy(record.md5, md5_, sizeof record.md5);
+    record.validator = ChooseValidator(head);
+    // Without a validator the part can never be continued safely: it keeps no record.
+    if (record.validator.empty()) return true;
+    const std::string text = FormatPartRecord(record);
+    if (!platform::WriteFileBytes(paths_.validator.c_str(),
+                                  reinterpret_cast<const std::uint8_t*>(text.data()),
+                                  static_cast<std::uint32_t>(text.size()))) {
+      return Refuse(Refusal::kWriteFailed);
+    }
+    return true;
+  }
+
+  const PartPaths& paths_;
+  const std::uint32_t size_;
+  const std::uint8_t* md5_;
+  const std::uint32_t resumeFrom_;
+  Md5Stream& digest_;
+  std::atomic<std::uint32_t>* counter_;
+  platform::FileWriter writer_;
+  bool opened_ = false;
+  std::uint32_t expected_ = 0;
+  std::uint32_t received_ = 0;
+  Refusal refusal_ = Refusal::kNone;
+};
+
+// The part file is complete: it becomes the cache file if, and only if, its digest is right.
+bool InstallPart(const PartPaths& paths, const char* cachePath, Md5Stream& digest,
+                 const std::uint8_t* md5) {
+  std::uint8_t actual[kMd5Size];
+  digest.Final(actual);
+  if (std::memcmp(actual, md5, kMd5Size) != 0) {
+    Discard(paths.part);
+    Discard(paths.validator);
+    SetError(RecoveryError::InvalidData);
+    return false;
+  }
+  if (!platform::RenameOver(paths.part.c_str(), cachePath)) {
+    SetError(RecoveryError::Unknown);
+    return false;
+  }
+  Discard(paths.validator);
+  return true;
+}
+
+bool FailAfterTransfer(platform::HttpResult result, Refusal refusal, const PartPaths& paths) {
+  switch (refusal) {
+    case Refusal::kWrongLength:
+    case Refusal::kWrongRange:
+      // Nothing of this answer can be trusted to continue the part with.
+      Discard(paths.part);
+      Discard(paths.validator);
+      SetError(RecoveryError::InvalidData);
+      return false;
+    case Refusal::kWriteFailed:
+      SetError(RecoveryError::Unknown);
+      return false;
+    case Refusal::kNone:
+      break;
+  }
+  // The bytes that did arrive stay in the part file for the next run.
+  SetError(result == platform::HttpResult::kOk ? RecoveryError::InvalidData
+                                               : FetchErrorFor(result));
+  return false;
+}
+
+}  // namespace
+
+bool BuildPartPaths(const char* cachePath, PartPaths& paths) {
+  char part[kPathBufferSize];
+  char validator[kPathBufferSize];
+  if (!FormatPath(part, "%s.part", cachePath) ||
+      !FormatPath(validator, "%s.part.validator", cachePath)) {
+    return false;
+  }
+  paths.part = part;
+  paths.validator = validator;
+  return true;
+}
+
+std::string FormatPartRecord(const PartRecord& record) {
+  char md5[2 * kMd5Size + 1];
+  for (std::size_t i = 0; i < kMd5Size; ++i) {
+    std::snprintf(md5 + 2 * i, 3, "%02x", record.md5[i]);
+  }
+  return std::string(kRecordMagic) + "\nsize " + std::to_string(record.size) + "\nmd5 " + md5 +
+         "\nvalidator " + record.validator + "\n";
+}
+
+bool ParsePartRecord(const std::string& text, PartRecord& record) {
+  record = PartRecord();
+  unsigned long long size = 0;
+  char md5[33] = {};
+  int consumed = 0;
+  const std::string head = std::string(kRecordMagic) + "\nsize %20llu\nmd5 %32[0-9a-f]\nvalidator %n";
+  if (text.size() > kMaxRecordFile ||
+      std::sscanf(text.c_str(), head.c_str(), &size, md5, &consumed) != 2 || consumed == 0 ||
+      size > UINT32_MAX || std::strlen(md5) != 2 * kMd5Size) {
+    return false;
+  }
+  // The numbers sscanf skips white space before are checked back against the one form written.
+  if (text.compare(0, consumed, std::string(kRecordMagic) + "\nsize " + std::to_string(size) +
+                                    "\nmd5 " + md5 + "\nvalidator ") != 0) {
+    return false;
+  }
+  std::string validator = text.substr(static_cast<std::size_t>(consumed));
+  if (validator.empty() || validator.back() != '\n') return false;
+  validator.pop_back();
+  if (validator.empty() || validator.size() > kMaxValidatorLength || !IsPrintable(validator)) {
+    return false;
+  }
+  record.size = static_cast<std::uint32_t>(size);
+  for (std::size_t i = 0; i < kMd5Size; ++i) {
+    unsigned byte = 0;
+    std::sscanf(md5 + 2 * i, "%2x", &byte);
+    record.md5[i] = static_cast<std::uint8_t>(byte);
+  }
+  record.validator = validator;
+  return true;
+}
+
+bool DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
+                     const std::uint8_t* md5, std::atomic<std::uint32_t>* counter,
+                     HeapBuffer& block) {
+  if (counter != nullptr) counter->store(0, std::memory_order_relaxed);
+  PartPaths paths;
+  if (!BuildPartPaths(cachePath, paths)) {
+    SetError(RecoveryError::Unknown);
+    return false;
+  }
+  if (!EnsureParentFolders(paths.part.c_str())) return false;
+
+  Md5Stream digest;
+  platform::HttpRequest request;
+  request.url = url;
+  std::uint32_t have = UsablePart(paths, size, md5, request.ifRange);
+  if (have > 0 && !DigestPrefix(paths.part, have, block, digest)) {
+    have = 0;
+    std::uint8_t discarded[kMd5Size];
+    digest.Final(discarded);
+  }
+  // Complete but not yet renamed (a run ended between the two): installed if it is right,
+  // fetched again if not.
+  if (have == size && size > 0) {
+    std::uint8_t actual[kMd5Size];
+    digest.Final(actual);
+    if (std::memcmp(actual, md5, kMd5Size) == 0) {
+      if (platform::RenameOver(paths.part.c_str(), cachePath)) {
+        Discard(paths.validator);
+        return true;
+      }
+      SetError(RecoveryError::Unknown);
+      return false;
+    }
+    have = 0;
+  }
+  if (have == 0) request.ifRange.clear();
+  if (counter != nullptr) counter->store(have, std::memory_order_relaxed);
+
+  request.resumeFrom = have;
+  PartSink sink(paths, size, md5, have, digest, counter);
+  const platform::HttpResult result = platform::HttpGet(request, sink);
+  const bool finished = sink.Finish();
+  if (result != platform::HttpResult::kOk || !sink.Complete()) {
+    return FailAfterTransfer(result, sink.refusal(), paths);
+  }
+  if (!finished) {
+    SetError(RecoveryError::Unknown);
+    return false;
+  }
+  return InstallPart(paths, cachePath, digest, md5);
+}
+
+}  // namespace repair

@@ -1,0 +1,283 @@
+// Downloading into the cache through a part file: the record beside it, and resuming against
+// a real server on loopback.
+#include "engine/file_download.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "codec/codec.h"
+#include "engine/file_ops.h"
+#include "engine/recovery_state.h"
+#include "platform/path_split.h"
+#include "support/test_http_server.h"
+#include "support/test_support.h"
+
+namespace repair {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Resource;
+using test::Response;
+
+PartRecord SampleRecord() {
+  PartRecord record;
+  record.size = 4000000000u;
+  for (int i = 0; i < 16; ++i) record.md5[i] = static_cast<std::uint8_t>(i * 17);
+  record.validator = "\"5f3a-ee6b2800\"";
+  return record;
+}
+
+TEST(PartRecord, RoundTripsEveryField) {
+  const PartRecord record = SampleRecord();
+  const std::string text = FormatPartRecord(record);
+  PartRecord parsed;
+  ASSERT_TRUE(ParsePartRecord(text, parsed)) << text;
+  EXPECT_EQ(parsed.size, record.size);
+  EXPECT_EQ(std::memcmp(parsed.md5, record.md5, 16), 0);
+  EXPECT_EQ(parsed.validator, record.validator);
+  PartRecord dated = record;
+  dated.validator = "Wed, 09 Dec 2026 10:00:00 GMT";
+  ASSERT_TRUE(ParsePartRecord(FormatPartRecord(dated), parsed));
+  EXPECT_EQ(parsed.validator, dated.validator);
+}
+
+TEST(PartRecord, AnythingButAWrittenRecordIsRefused) {
+  const std::string good = FormatPartRecord(SampleRecord());
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text = good;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  const std::string cases[] = {
+      "",
+      "garbage",
+      good.substr(0, good.size() - 1),                   // cut before its last line feed
+      good.substr(0, good.find("validator")),            // no validator line
+      replaced("tovak-recovery-part 1", "tovak-recovery-part 2"),
+      replaced("size 4000000000", "size 4294967296"),    // over 32 bits
+      replaced("size 4000000000", "size  4000000000"),
+      replaced("size 4000000000", "size +4000000000"),
+      replaced("size 4000000000", "size -1"),
+      replaced("md5 00", "md5 0"),                       // a digest one digit short
+      replaced("md5 00", "md5 0G"),
+      replaced("md5 00", "md5 00ff"),                    // one byte long
+      replaced("\"5f3a-ee6b2800\"", ""),                 // an empty validator
+      replaced("\"5f3a-ee6b2800\"", "a\x01z"),           // a control byte
+      replaced("\"5f3a-ee6b2800\"", std::string(256, 'v')),
+      good + "trailing",
+      std::string(good).insert(5, 1, '\0'),
+  };
+  for (const std::string& text : cases) {
+    PartRecord parsed;
+    EXPECT_FALSE(ParsePartRecord(text, parsed)) << text;
+  }
+}
+
+TEST(PartPaths, SitBesideTheCacheFileAndFitThePathLimit) {
+  PartPaths paths;
+  ASSERT_TRUE(BuildPartPaths("C:\\client\\recovery\\font.dat.recovery", paths));
+  EXPECT_EQ(paths.part, "C:\\client\\recovery\\font.dat.recovery.part");
+  EXPECT_EQ(paths.validator, "C:\\client\\recovery\\font.dat.recovery.part.validator");
+  EXPECT_TRUE(BuildPartPaths(std::string(259 - 15, 'a').c_str(), paths));
+  EXPECT_FALSE(BuildPartPaths(std::string(259 - 14, 'a').c_str(), paths));
+}
+
+// Bytes that differ from position to position, so that a misplaced piece shows.
+std::string Pattern(std::size_t size, std::uint32_t seed = 2463534242u) {
+  std::string bytes(size, '\0');
+  for (char& c : bytes) {
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    c = static_cast<char>(seed);
+  }
+  return bytes;
+}
+
+std::string Read(const std::string& path) {
+  auto bytes = test::ReadAll(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// One client file of 300 KiB served by the test server, and the cache path it goes to.
+class DownloadToCacheTest : public ::testing::Test {
+ protected:
+  static constexpr std::size_t kSize = 300 * 1024;
+  static constexpr std::size_t kDropAfter = 100 * 1024;
+
+  void SetUp() override {
+    ASSERT_TRUE(server_.ok());
+    ASSERT_TRUE(block_.Allocate(kFileBlockSize));
+    body_ = Pattern(kSize);
+    ASSERT_EQ(DigestMd5(reinterpret_cast<const std::uint8_t*>(body_.data()),
+                        static_cast<std::uint32_t>(body_.size()), md5_, nullptr),
+              kCodecOk);
+    cache_ = dir_.File("recovery") + kSep + "big.pak.recovery";
+    ASSERT_TRUE(BuildPartPaths(cache_.c_str(), paths_));
+    SetError(RecoveryError::None);
+  }
+
+  static constexpr char kSep = platform::kPathSeparator;
+
+  bool Download(const std::string& target) {
+    SetError(RecoveryError::None);
+    const std::string url = server_.Url(target);
+    return DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(kSize), md5_,
+                           &counter_, block_);
+  }
+
+  // The part file and its record, as an interrupted run leaves them.
+  void LeavePart(std::size_t length, const std::string& validator) {
+    fs::create_directories(fs::path(cache_).parent_path());
+    test::WriteAll(paths_.part, body_.substr(0, length));
+    PartRecord record;
+    record.size = static_cast<std::uint32_t>(kSize);
+    std::memcpy(record.md5, md5_, sizeof md5_);
+    record.validator = validator;
+    test::WriteAll(paths_.validator, FormatPartRecord(record));
+  }
+
+  std::string RangeAsked(std::size_t request) const {
+    return server_.Requests().at(request).Header("Range");
+  }
+
+  bool OnlyTheCacheFileIsLeft() const {
+    return Read(cache_) == body_ && !fs::exists(paths_.part) && !fs::exists(paths_.validator);
+  }
+
+  test::TempDir dir_;
+  test::TestHttpServer server_;
+  HeapBuffer block_;
+  std::string body_;
+  std::uint8_t md5_[16] = {};
+  std::string cache_;
+  PartPaths paths_;
+  std::atomic<std::uint32_t> counter_{0};
+};
+
+TEST_F(DownloadToCacheTest, ADroppedDownloadIsContinuedWhereItStopped) {
+  // By ETag, by date alone, and by date when the ETag is weak (If-Range cannot use it).
+  struct Case {
+    const char* etag;
+    const char* lastModified;
+    const char* ifRange;
+  } cases[] = {
+      {"\"v1\"", "", "\"v1\""},
+      {"", "Wed, 09 Dec 2026 10:00:00 GMT", "Wed, 09 Dec 2026 10:00:00 GMT"},
+      {"W/\"v1\"", "Wed, 09 Dec 2026 10:00:00 GMT", "Wed, 09 Dec 2026 10:00:00 GMT"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    fs::remove_all(dir_.File("recovery"));
+    Resource resource{body_, c.etag, c.lastModified};
+    resource.drops = 1;
+    resource.dropAfter = kDropAfter;
+    const std::string target = "/f" + std::to_string(index++);
+    server_.ServeResource(target, resource);
+    const std::size_t before = server_.Requests().size();
+
+    EXPECT_FALSE(Download(target));
+    EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData));
+    EXPECT_FALSE(fs::exists(cache_));
+    EXPECT_EQ(Read(paths_.part), body_.substr(0, kDropAfter));
+    EXPECT_EQ(counter_.load(), kDropAfter);
+
+    ASSERT_TRUE(Download(target)) << GetError();
+    EXPECT_TRUE(OnlyTheCacheFileIsLeft());
+    EXPECT_EQ(counter_.load(), kSize);
+    ASSERT_EQ(server_.Requests().size(), before + 2);
+    EXPECT_EQ(RangeAsked(before), "");
+    EXPECT_EQ(RangeAsked(before + 1), "bytes=" + std::to_string(kDropAfter) + "-");
+    EXPECT_EQ(server_.Requests()[before + 1].Header("If-Range"), c.ifRange);
+  }
+}
+
+TEST_F(DownloadToCacheTest, APartThatCannotBeTrustedIsFetchedWhole) {
+  server_.ServeResource("/f", Resource{body_, "\"v2\"", ""});
+  // The remote file changed since the part was written: If-Range fails, the server sends all.
+  LeavePart(kDropAfter, "\"v1\"");
+  ASSERT_TRUE(Download("/f")) << GetError();
+  EXPECT_TRUE(OnlyTheCacheFileIsLeft());
+  EXPECT_EQ(RangeAsked(0), "bytes=" + std::to_string(kDropAfter) + "-");
+
+  struct Broken {
+    const char* what;
+    std::size_t partLength;
+    const char* record;  // nullptr: the record FormatPartRecord writes for the entry
+  } broken[] = {
+      {"part longer than the entry", kSize + 10, nullptr},
+      {"no record", kDropAfter, ""},
+      {"a garbage record", kDropAfter, "tovak-recovery-part 1\nsize x\n"},
+      {"the record of another entry", kDropAfter,
+       "tovak-recovery-part 1\nsize 307200\nmd5 00000000000000000000000000000000\n"
+       "validator \"v2\"\n"},
+  };
+  for (const Broken& b : broken) {
+    fs::remove(cache_);
+    LeavePart(0, "\"v2\"");
+    std::string part = b.partLength <= kSize ? body_.substr(0, b.partLength)
+                                             : body_ + std::string(b.partLength - kSize, 'x');
+    part[0] ^= 0x55;  // were it continued, the digest would refuse the file
+    test::WriteAll(paths_.part, part);
+    if (b.record != nullptr && *b.record == '\0') fs::remove(paths_.validator);
+    if (b.record != nullptr && *b.record != '\0') {
+      test::WriteAll(paths_.validator, std::string(b.record));
+    }
+    const std::size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download("/f")) << b.what << ": " << GetError();
+    EXPECT_TRUE(OnlyTheCacheFileIsLeft()) << b.what;
+    EXPECT_EQ(RangeAsked(before), "") << b.what;
+  }
+}
+
+TEST_F(DownloadToCacheTest, ACompletePartIsInstalledWithoutARequestWhenItIsRight) {
+  LeavePart(kSize, "\"v1\"");
+  ASSERT_TRUE(Download("/never-asked")) << GetError();
+  EXPECT_TRUE(OnlyTheCacheFileIsLeft());
+  EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(DownloadToCacheTest, AnswersThatDoNotContinueThePartAreRefusedAndThePartDropped) {
+  const std::string rest = body_.substr(kDropAfter);
+  const std::string total = "/" + std::to_string(kSize);
+  const std::string last = std::to_string(kSize - 1);
+  struct Case {
+    const char* what;
+    Response response;
+  } cases[] = {
+      {"starts elsewhere",
+       Response::Partial("bytes 0-" + std::to_string(rest.size() - 1) + total, rest.size(),
+                         rest)},
+      {"another total", Response::Partial("bytes " + std::to_string(kDropAfter) + "-" + last +
+                                              "/" + std::to_string(kSize + 1),
+                                          rest.size(), rest)},
+      {"a whole body of another length", Response::Declaring(kSize - 1, body_.substr(1),
+                                                             Response::Ending::kKeepAlive)},
+  };
+  for (Case& c : cases) {
+    LeavePart(kDropAfter, "\"v1\"");
+    server_.Serve("/bad", c.response);
+    EXPECT_FALSE(Download("/bad")) << c.what;
+    EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData)) << c.what;
+    EXPECT_FALSE(fs::exists(cache_)) << c.what;
+    EXPECT_FALSE(fs::exists(paths_.validator)) << c.what;
+  }
+}
+
+TEST_F(DownloadToCacheTest, WrongBytesNeverBecomeTheCacheFile) {
+  std::string wrong = body_;
+  wrong[kSize / 2] ^= 1;
+  server_.ServeResource("/f", Resource{wrong, "\"v1\"", ""});
+  EXPECT_FALSE(Download("/f"));
+  EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData));
+  EXPECT_FALSE(fs::exists(cache_));
+  EXPECT_FALSE(fs::exists(paths_.part));
+  EXPECT_FALSE(fs::exists(paths_.validator));
+}
+
+}  // namespace
+}  // namespace repair
