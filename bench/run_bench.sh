@@ -64,7 +64,7 @@ echo "largest file: $((largest >> 20)) MiB"
 echo "== publishing"
 "$publish" publish src 1 0 release >/dev/null 2>&1
 source "$root/tests/e2e/nginx.sh"
-trap 'nginx_stop' EXIT
+trap 'nginx_stop; rm -rf "$work/client" "$work/release"' EXIT   # the logs stay
 nginx_start "$work/release/remote"
 mv src client
 cp release/client-files/buildver.tvf release/remote/1.0/filehash.tsf "$repair" client/
