@@ -26,7 +26,7 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
 native_pkgs=(cmake g++ make libcrypto++-dev lzma-dev googletest libgtest-dev xz-utils python3
-             libcurl4-openssl-dev nginx-light clang libclang-rt-14-dev curl tmux)
+             libcurl4-openssl-dev nginx-light clang libclang-rt-14-dev curl tmux time)
 windows_pkgs=(g++-mingw-w64-i686 gcc-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth xdotool
               imagemagick dpkg-dev osslsigncode openssl)
 

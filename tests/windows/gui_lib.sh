@@ -13,6 +13,7 @@ source "$here/../e2e/nginx.sh"
 
 WINDOW_TITLE="Client Repair"
 BOX_WAIT=90        # seconds: a box or an exit that never comes fails the test, it never hangs it
+REPAIR_TIMEOUT=300  # seconds after which a run of the tool is stopped
 failures=0
 REPAIR_PID=""
 
@@ -85,6 +86,12 @@ setup_release() {
   rm -rf "$client"
   cp -r src "$client"
   cp rel/client-files/buildver.tvf "$client/"
+  install_tool
+}
+
+# Puts repair.exe and its string file (for the server started last) into $client, and the
+# chained program beside it; sets exec_win and args_file.
+install_tool() {
   cp "$repair_exe" "$client/repair.exe"
   write_strings "$NGINX_URL"
   cp "$record_exe" "$work/record_args.exe"
@@ -126,7 +133,7 @@ client_matches_release() {
 start_repair() {
   local log="$1"; shift
   rm -f "$args_file"
-  (cd "$work" && WINEDEBUG=-all,trace+msgbox exec timeout 300 wine "$client/repair.exe" "$@") \
+  (cd "$work" && WINEDEBUG=-all,trace+msgbox exec timeout "$REPAIR_TIMEOUT" wine "$client/repair.exe" "$@") \
     >"$log" 2>&1 &
   REPAIR_PID=$!
 }
