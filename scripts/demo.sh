@@ -4,7 +4,9 @@
 # the client (corrupted, truncated, emptied and deleted files, a deleted folder), runs the
 # repair tool on it and shows that every file matches the manifest again.
 #   scripts/demo.sh          the Linux tool: interactive in a terminal, /quiet otherwise
-#   scripts/demo.sh --wine   the Windows program, repair.exe, under Wine (on a virtual display)
+#   scripts/demo.sh --wine   the Windows program, repair.exe, under Wine (on a virtual display);
+#                            where Wine cannot run 32-bit programs (scripts/wine-arch.sh), its
+#                            64-bit build under wine64
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -24,7 +26,19 @@ cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/native -j"$(nproc)" --target repair repair-publish >/dev/null
 publish="$root/build/native/tools/repair-publish"
 if [ "$wine" = 1 ]; then
-  scripts/build-windows.sh build/windows >/dev/null
+  wine_arch="$(scripts/wine-arch.sh)"
+  wine_name=Wine
+  if [ "$wine_arch" = win32 ]; then
+    scripts/build-windows.sh build/windows >/dev/null
+    exe="$root/build/windows/src/repair.exe"
+  else
+    why="$(scripts/wine-arch.sh --reason)"
+    [ -n "${REPAIR_WINE_ARCH:-}" ] || why="32-bit programs cannot run on this machine ($why)"
+    echo "$why; running the 64-bit build of repair.exe under wine64"
+    scripts/build-windows.sh --arch x86_64 build/windows64 >/dev/null
+    exe="$root/build/windows64/src/repair.exe"
+    wine_name=wine64
+  fi
 fi
 
 demo="$root/build/demo"
@@ -71,7 +85,7 @@ SYS_WINDOWTITLE=Demo Client Repair
 SYS_REMOTEPATH=$NGINX_URL/\$MAJORVER\$.\$MINORVER\$
 TEXT
 if [ "$wine" = 1 ]; then
-  cp "$root/build/windows/src/repair.exe" client/
+  cp "$exe" client/
   "$publish" strings strings.txt client/repair.dat >/dev/null
 else
   cp "$root/build/native/src/repair" client/
@@ -103,10 +117,11 @@ verify | sed -n '1,8p;9s/.*/  .../p' || true
 echo "== running the repair tool"
 cd client
 if [ "$wine" = 1 ]; then
-  echo "(repair.exe /quiet under Wine on a virtual display)"
+  echo "(repair.exe /quiet under $wine_name on a virtual display)"
   # (Wine notes the virtual display going away at the end; that line is dropped.)
-  "$root/scripts/wine-env.sh" timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" \
-    wine repair.exe /quiet 2> >(grep -v '^X connection to' >&2)
+  REPAIR_WINE_ARCH="$wine_arch" "$root/scripts/wine-env.sh" timeout 600 \
+    xvfb-run -a -s "-screen 0 1024x768x24" wine repair.exe /quiet \
+    2> >(grep -v '^X connection to' >&2)
 elif [ -t 0 ] && [ -t 1 ]; then
   ./repair
 else

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need, from Debian's packages.
 #   scripts/setup.sh            native build only (Linux tool, operator tool, tests)
-#   scripts/setup.sh --windows  also the Windows cross toolchain, Wine and Crypto++ for mingw
+#   scripts/setup.sh --windows  also the Windows cross toolchain, Wine and Crypto++ for mingw;
+#                               where Wine cannot run 32-bit programs (scripts/wine-arch.sh;
+#                               REPAIR_WINE_ARCH=win64 forces it) the x86_64 ones as well
 # Safe to run again: installed packages and a cached Crypto++ build are reused.
 #
 # The package registry may be out of step with the machine: an index that fails its size check
@@ -16,7 +18,7 @@ want_windows=0
 for arg in "$@"; do
   case "$arg" in
     --windows) want_windows=1 ;;
-    -h|--help) sed -n '2,5p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
     *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -29,6 +31,8 @@ native_pkgs=(cmake g++ make libcrypto++-dev lzma-dev googletest libgtest-dev xz-
              libcurl4-openssl-dev nginx-light clang libclang-rt-14-dev curl tmux time)
 windows_pkgs=(g++-mingw-w64-i686 gcc-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth xdotool
               imagemagick dpkg-dev osslsigncode openssl)
+# Only where the Windows suites run as 64-bit programs (see below): the posix-thread compilers.
+windows64_pkgs=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix)
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -128,39 +132,91 @@ if [ "${#missing[@]}" -gt 0 ]; then
   fi
 fi
 
+# Where Wine cannot run 32-bit programs the Windows suites run as 64-bit programs
+# (scripts/wine-arch.sh), which need the x86_64 cross compilers and Crypto++ built for them too.
+want_x86_64=0
+if wine_arch="$("$(dirname "$0")/wine-arch.sh")"; then
+  if [ "$wine_arch" = win64 ]; then
+    echo "setup: the Windows suites run as 64-bit programs here" \
+         "($("$(dirname "$0")/wine-arch.sh" --reason)), so the x86_64 cross toolchain and" \
+         "Crypto++ are needed as well"
+    want_x86_64=1
+  fi
+else
+  echo "setup: warning: Wine runs no Windows program here; the Windows suites cannot run"
+fi
+if [ "$want_x86_64" = 1 ]; then
+  missing=()
+  for p in "${windows64_pkgs[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    install_packages 0 "${missing[@]}" || exit 1
+  fi
+fi
+
 # Crypto++ has no mingw package: build the static library from Debian's source package,
-# once per machine, in a cache outside the clone keyed by version and flags.
+# once per machine and architecture, in a cache outside the clone keyed by version, flags and
+# compiler (which names the architecture).
 CACHE_ROOT="${REPAIR_CACHE:-/var/cache/repair-build}"
 CXXFLAGS_CRYPTOPP="-O2 -DNDEBUG"
 version="$(dpkg-query -W -f='${Version}' libcrypto++-dev)"
-key="$(printf '%s|%s|i686-w64-mingw32-g++-posix' "$version" "$CXXFLAGS_CRYPTOPP" | sha1sum | cut -c1-12)"
-prefix="$CACHE_ROOT/cryptopp-mingw-$key"
-current="$CACHE_ROOT/cryptopp-mingw-current"  # what the cross build is configured with
-if [ -f "$prefix/lib/libcryptopp.a" ]; then
-  $SUDO ln -sfn "$prefix" "$current"
-  echo "setup: Crypto++ for mingw cached in $prefix"
-  exit 0
-fi
+srcdir=""
 
-$SUDO mkdir -p "$CACHE_ROOT"
-src_list=/etc/apt/sources.list.d/repair-build-src.list
-echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main" \
-  | $SUDO tee "$src_list" >/dev/null
-cleanup_src() { $SUDO rm -f "$src_list"; apt_update; }
-apt_update
-( cd "$work" && apt-get source -q libcrypto++ ) || {
-  echo "setup: error: cannot fetch the source package libcrypto++" >&2; cleanup_src; exit 1; }
-cleanup_src
-srcdir="$(find "$work" -maxdepth 1 -type d -name 'libcrypto++-*' | head -n1)"
-echo "setup: building Crypto++ for mingw in $srcdir (a few minutes)"
-make -C "$srcdir" -f GNUmakefile-cross -j"$(nproc)" static \
-  CXX=i686-w64-mingw32-g++-posix AR=i686-w64-mingw32-ar RANLIB=i686-w64-mingw32-ranlib \
-  CXXFLAGS="$CXXFLAGS_CRYPTOPP" >"$work/build.log" 2>&1 || {
-  tail -n 40 "$work/build.log"; echo "setup: error: Crypto++ for mingw did not build" >&2; exit 1; }
-$SUDO mkdir -p "$prefix.tmp/lib" "$prefix.tmp/include/cryptopp"
-$SUDO cp "$srcdir/libcryptopp.a" "$prefix.tmp/lib/"
-$SUDO cp "$srcdir"/*.h "$prefix.tmp/include/cryptopp/"
-$SUDO rm -rf "$prefix"
-$SUDO mv "$prefix.tmp" "$prefix"
-$SUDO ln -sfn "$prefix" "$current"
-echo "setup: Crypto++ for mingw installed in $prefix"
+fetch_cryptopp_source() {
+  [ -n "$srcdir" ] && return 0
+  local src_list=/etc/apt/sources.list.d/repair-build-src.list
+  echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main" \
+    | $SUDO tee "$src_list" >/dev/null
+  apt_update
+  if ! ( cd "$work" && apt-get source -q libcrypto++ ); then
+    echo "setup: error: cannot fetch the source package libcrypto++" >&2
+    $SUDO rm -f "$src_list"; apt_update
+    return 1
+  fi
+  $SUDO rm -f "$src_list"
+  apt_update
+  srcdir="$(find "$work" -maxdepth 1 -type d -name 'libcrypto++-*' | head -n1)"
+}
+
+# cryptopp_for TRIPLET NAME: the library for the mingw compilers TRIPLET-*, in
+# CACHE_ROOT/NAME-KEY, with CACHE_ROOT/NAME-current pointing at it (what the cross build of
+# that architecture is configured with).
+cryptopp_for() {
+  local triplet="$1" name="$2" key prefix current build started
+  key="$(printf '%s|%s|%s-g++-posix' "$version" "$CXXFLAGS_CRYPTOPP" "$triplet" | sha1sum | cut -c1-12)"
+  prefix="$CACHE_ROOT/$name-$key"
+  current="$CACHE_ROOT/$name-current"
+  if [ -f "$prefix/lib/libcryptopp.a" ]; then
+    $SUDO ln -sfn "$prefix" "$current"
+    echo "setup: Crypto++ for $triplet cached in $prefix"
+    return 0
+  fi
+  $SUDO mkdir -p "$CACHE_ROOT"
+  fetch_cryptopp_source || return 1
+  # A copy of the source per architecture: each build leaves its objects in the tree.
+  build="$work/build-$triplet"
+  cp -a "$srcdir" "$build"
+  echo "setup: building Crypto++ for $triplet in $build (a few minutes)"
+  started=$SECONDS
+  make -C "$build" -f GNUmakefile-cross -j"$(nproc)" static \
+    CXX="$triplet-g++-posix" AR="$triplet-ar" RANLIB="$triplet-ranlib" \
+    CXXFLAGS="$CXXFLAGS_CRYPTOPP" >"$work/build-$triplet.log" 2>&1 || {
+    tail -n 40 "$work/build-$triplet.log"
+    echo "setup: error: Crypto++ for $triplet did not build" >&2
+    return 1
+  }
+  $SUDO mkdir -p "$prefix.tmp/lib" "$prefix.tmp/include/cryptopp"
+  $SUDO cp "$build/libcryptopp.a" "$prefix.tmp/lib/"
+  $SUDO cp "$build"/*.h "$prefix.tmp/include/cryptopp/"
+  $SUDO rm -rf "$prefix"
+  $SUDO mv "$prefix.tmp" "$prefix"
+  $SUDO ln -sfn "$prefix" "$current"
+  rm -rf "$build"
+  echo "setup: Crypto++ for $triplet installed in $prefix (built in $((SECONDS - started)) s)"
+}
+
+cryptopp_for i686-w64-mingw32 cryptopp-mingw || exit 1
+if [ "$want_x86_64" = 1 ]; then
+  cryptopp_for x86_64-w64-mingw32 cryptopp-mingw-x86_64 || exit 1
+fi

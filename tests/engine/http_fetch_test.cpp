@@ -290,10 +290,17 @@ TEST_F(FetchUrlTest, TheCounterRisesWhileASlowBodyArrives) {
 }
 
 TEST_F(FetchUrlTest, ALengthNoBufferCanHoldFailsCleanly) {
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(_WIN64)
   // Within 32 bits but more than a 32-bit process can allocate.
   server_.Serve("/huge", Response::Declaring(4000000000u, "abc", Ending::kClose));
   ExpectFailure(Fetch("/huge"), RecoveryError::MemoryAllocation);
+#elif defined(_WIN32)
+  // The 64-bit test build may get the buffer; then the body that ends short is the failure.
+  server_.Serve("/huge", Response::Declaring(4000000000u, "abc", Ending::kClose));
+  const Outcome outcome = Fetch("/huge");
+  const bool allocated =
+      outcome.error != static_cast<std::int32_t>(RecoveryError::MemoryAllocation);
+  ExpectFailure(outcome, allocated ? RecoveryError::InvalidData : RecoveryError::MemoryAllocation);
 #else
   // Beyond 32 bits: no size the system can report.
   server_.Serve("/huge", Response::Declaring(5000000000u, "abc", Ending::kClose));
