@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # repair.exe as it ships, read without running it (so the check holds on machines whose Wine
-# cannot start 32-bit programs): a PE32 image for i386 and the Windows GUI subsystem, importing
+# cannot start 32-bit programs): a large-address-aware PE32 image for i386 and the Windows GUI
+# subsystem, importing
 # no mingw runtime DLL (everything is linked statically), carrying both icon groups, the
 # version block and the manifest that asks for administrator rights and common controls 6.
 #   program_image_test.sh I686_OBJDUMP I686_WINDRES REPAIR_EXE
@@ -32,6 +33,7 @@ checks=(
   "i386 image|file|file format pei-i386"
   "PE32, not PE32+|headers|(PE32)"
   "Windows GUI subsystem|headers|(Windows GUI)"
+  "large address aware (4 GiB of address space under 64-bit Windows)|headers|large address aware"
   "large icon group 103|resources.rc|103 14 /* RT_GROUP_ICON */"
   "small icon group 104|resources.rc|104 14 /* RT_GROUP_ICON */"
   "version block|resources.rc|VALUE \"OriginalFilename\", \"repair.exe\""
