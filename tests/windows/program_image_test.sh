@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # repair.exe as it ships, read without running it (so the check holds on machines whose Wine
 # cannot start 32-bit programs): a large-address-aware PE32 image for i386 and the Windows GUI
-# subsystem, importing
-# no mingw runtime DLL (everything is linked statically), carrying both icon groups, the
-# version block and the manifest that asks for administrator rights and common controls 6.
+# subsystem, importing no mingw runtime DLL (everything is linked statically), carrying both
+# icon groups, the version block and the manifest that asks for administrator rights and
+# common controls 6.
 #   program_image_test.sh I686_OBJDUMP I686_WINDRES REPAIR_EXE
 set -uo pipefail
 objdump="$1"; windres="$2"; exe="${3:-}"
