@@ -1,7 +1,7 @@
 #include "app/end_of_run.h"
 
 #include "engine/recovery_state.h"
-#include "strings/string_table.h"
+#include "strings/string_keys.h"
 
 namespace repair {
 
@@ -13,7 +13,7 @@ void ReportOutcome(WindowControls& window, bool quiet, bool windowClosed) {
     std::string text;
     std::string caption;
     LookupText(ErrorMessageKey(error), text, ErrorDefaultText(error));
-    LookupText("STR_ERROR", caption, "Error");
+    LookupText(kStrError, caption);
     if (!windowClosed) window.Activate();
     window.ShowMessageBox(text.c_str(), caption.c_str(), MessageBoxKind::kOkError);
   }
@@ -22,11 +22,11 @@ void ReportOutcome(WindowControls& window, bool quiet, bool windowClosed) {
     std::string text;
     std::string caption;
     if (CountFiles(Recovered) > 0) {
-      LookupText("STR_COMPLETE_RECOVERY", text, "File recovery is finished.");
+      LookupText(kStrCompleteRecovery, text);
     } else {
-      LookupText("STR_COMPLETE_NOTEXISTFILE", text, "There is no corrupted file.");
+      LookupText(kStrCompleteNotExistFile, text);
     }
-    LookupText("STR_CONFIRM", caption, "Confirm");
+    LookupText(kStrConfirm, caption);
     window.ShowMessageBox(text.c_str(), caption.c_str(), MessageBoxKind::kOkInformation);
   }
 }

@@ -2,7 +2,7 @@
 
 #include "platform/path_split.h"
 #include "platform/process_info.h"
-#include "strings/string_table.h"
+#include "strings/string_keys.h"
 
 namespace repair {
 
@@ -26,9 +26,9 @@ bool FillRunContextFromPath(WindowControls* window, const CommandLineOptions& op
   }
 
   // Every value the table can hold fits a path buffer.
-  LookupTextInto("SYS_LOCALVERFNAME", context.versionFileName, "buildver.tvf");
-  LookupTextInto("SYS_FILEHASHFNAME", context.manifestFileName, "filehash.tsf");
-  LookupTextInto("SYS_REMOTEPATH", context.remotePath, "");
+  LookupTextInto(kSysLocalVerFName, context.versionFileName);
+  LookupTextInto(kSysFileHashFName, context.manifestFileName);
+  LookupTextInto(kSysRemotePath, context.remotePath);
 
   // A rollback request beats an explicit version wherever it stands on the command line.
   if (options.rollback) {

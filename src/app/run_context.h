@@ -13,9 +13,9 @@ namespace repair {
 struct RecoveryContext {
   WindowControls* window = nullptr;             // the main window
   char baseFolder[kPathBufferSize] = {};        // the executable's folder, with its separator
-  char remotePath[kPathBufferSize] = {};        // "SYS_REMOTEPATH"
-  char versionFileName[kPathBufferSize] = {};   // "SYS_LOCALVERFNAME"
-  char manifestFileName[kPathBufferSize] = {};  // "SYS_FILEHASHFNAME"
+  char remotePath[kPathBufferSize] = {};        // kSysRemotePath
+  char versionFileName[kPathBufferSize] = {};   // kSysLocalVerFName
+  char manifestFileName[kPathBufferSize] = {};  // kSysFileHashFName
   char ownFileName[kPathBufferSize] = {};       // the executable's name and extension
   VersionMode versionMode = VersionMode::Current;
   std::int32_t major = 0;

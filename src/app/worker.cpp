@@ -3,7 +3,7 @@
 #include <string>
 
 #include "engine/recovery_run.h"
-#include "strings/string_table.h"
+#include "strings/string_keys.h"
 
 namespace repair {
 
@@ -23,12 +23,12 @@ void StartWorker(AppHost& host, WindowControls& window, RecoveryContext& context
   window.KillTimer(kStartWorkerTimer);
   if (host.StartThread(RunWorker, &context)) return;
 
-  // Failures inside the run show this key with a longer default; a worker that never
+  // Failures inside the run show this key with its longer default; a worker that never
   // started has its own short one.
   std::string text;
   std::string caption;
-  LookupText("ERR_UNKNOWN", text, "Unknown error");
-  LookupText("STR_ERROR", caption, "Error");
+  LookupText(kErrUnknown.key, text, kErrUnknown.otherDefault);
+  LookupText(kStrError, caption);
   window.Activate();
   window.ShowMessageBox(text.c_str(), caption.c_str(), MessageBoxKind::kOkError);
   window.EndRun();

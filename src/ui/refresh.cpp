@@ -6,7 +6,7 @@
 
 #include "common/format.h"
 #include "engine/recovery_state.h"
-#include "strings/string_table.h"
+#include "strings/string_keys.h"
 
 namespace repair {
 namespace {
@@ -15,20 +15,11 @@ constexpr std::uint32_t kRefreshPeriodMs = 500;
 constexpr int kProgressCell = 3;
 constexpr std::uint32_t kComparedStates = Invalid | Intact;  // entries whose check is over
 
-struct StatusRow {
-  const char* key;
-  const char* text;
-};
-
 // Indexed by RecoveryPhase.
-constexpr StatusRow kStatusRows[] = {
-    {"STR_PROGRESS_READY", "Ready"},
-    {"STR_PROGRESS_CHECKVERSIONINFO", "Checking version"},
-    {"STR_PROGRESS_DOWNLOADHASHFILE", "Downloading recovery information"},
-    {"STR_PROGRESS_CHECKFILEHASH", "Checking file integrity"},
-    {"STR_PROGRESS_DOWNLOADFILE", "Downloading files"},
-    {"STR_PROGRESS_RECOVERFILE", "Recovering files"},
-    {"STR_PROGRESS_COMPLETE", "Finished"},
+constexpr const StringKey* kStatusRows[] = {
+    &kStrProgressReady,         &kStrProgressCheckVersionInfo, &kStrProgressDownloadHashFile,
+    &kStrProgressCheckFileHash, &kStrProgressDownloadFile,     &kStrProgressRecoverFile,
+    &kStrProgressComplete,
 };
 
 // Rounds `value` to double precision. A 32-bit x86 build computes in the x87 unit's 80-bit
@@ -90,10 +81,8 @@ int ProgressPosition(RecoveryPhase phase) {
 void Confirm(WindowControls& window) {
   std::string question;
   std::string caption;
-  LookupText("STR_CONFIRM_RECOVERY", question,
-             "Recovery of the corrupted client files will commence. Please shut down all "
-             "running operations before it begins.\nWould you like to proceed?");
-  LookupText("STR_CONFIRM", caption, "Confirm");
+  LookupText(kStrConfirmRecovery, question);
+  LookupText(kStrConfirm, caption);
   char text[kTextBufferSize] = {};
   char title[kTextBufferSize] = {};
   FormatText(text, "%s", question.c_str());
@@ -153,7 +142,7 @@ void UpdateStatus(WindowControls& window, RecoveryPhase phase, std::int32_t coun
   auto index = static_cast<std::size_t>(phase);
   if (index >= sizeof(kStatusRows) / sizeof(kStatusRows[0])) index = 0;
   std::string label;
-  LookupText(kStatusRows[index].key, label, kStatusRows[index].text);
+  LookupText(*kStatusRows[index], label);
   const std::string dots(static_cast<std::size_t>(DotCount(counter, 6)), '.');
   char text[kTextBufferSize] = {};
   FormatText(text, "%s%s", label.c_str(), dots.c_str());

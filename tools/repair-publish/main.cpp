@@ -16,6 +16,7 @@
 #include "publish/manifest_builder.h"
 #include "publish/release.h"
 #include "publish/sealer.h"
+#include "publish/string_file.h"
 #include "publish/version_file.h"
 #include "strings/string_table.h"
 
@@ -192,43 +193,31 @@ int RunOpen(const std::vector<std::string>& argsIn) {
   return Write(args[1], plaintext) ? kExitOk : kExitFailed;
 }
 
-// Reports lines the tool would not load as the operator meant them.
-void LintStringText(const Bytes& text, const std::string& name) {
-  std::size_t line = 0, start = 0;
-  while (start <= text.size()) {
-    std::size_t end = start;
-    while (end < text.size() && text[end] != '\n' && text[end] != '\r' && text[end] != 0) ++end;
-    ++line;
-    std::string row(text.begin() + static_cast<std::ptrdiff_t>(start), text.begin() + static_cast<std::ptrdiff_t>(end));
-    std::size_t eq = row.find('=');
-    if (!row.empty() && row[0] != ';' && eq != std::string::npos) {
-      if (eq == 0) {
-        std::fprintf(stderr, "%s:%zu: warning: empty key, line ignored\n", name.c_str(), line);
-      } else if (eq > 255 || row.size() - eq - 1 > 255) {
-        std::fprintf(stderr, "%s:%zu: warning: key or value over 255 bytes, line ignored\n",
-                     name.c_str(), line);
-      } else if (row[eq - 1] == ' ' || (eq + 1 < row.size() && row[eq + 1] == ' ')) {
-        std::fprintf(stderr, "%s:%zu: note: spaces around '=' belong to the key or value\n",
-                     name.c_str(), line);
-      }
-    }
-    if (end < text.size() && text[end] == 0) {
-      std::fprintf(stderr, "%s:%zu: warning: NUL byte ends the text here\n", name.c_str(), line);
-      break;
-    }
-    if (end >= text.size()) break;
-    start = end + 1;
-    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
-  }
+// Writes the translation template: every key the tool reads, with its built-in text.
+int WriteStringTemplate(const std::string& out) {
+  std::vector<std::string> notes;
+  const std::string text = repair::publish::StringTemplateText(notes);
+  for (const std::string& n : notes) Note(n);
+  return Write(out, Bytes(text.begin(), text.end())) ? kExitOk : kExitFailed;
 }
 
 int RunStrings(const std::vector<std::string>& argsIn) {
   std::vector<std::string> args = argsIn;
-  std::string publicPath;
-  if (!TakeOption(args, "--public", publicPath) || args.size() != 2) return kExitUsage;
+  std::string publicPath, templatePath;
+  if (!TakeOption(args, "--public", publicPath) ||
+      !TakeOption(args, "--template", templatePath) || HasUnknownOption(args)) {
+    return kExitUsage;
+  }
+  if (!templatePath.empty()) {
+    if (!args.empty() || !publicPath.empty()) return kExitUsage;
+    return WriteStringTemplate(templatePath);
+  }
+  if (args.size() != 2) return kExitUsage;
   Bytes text;
   if (!Read(args[0], text)) return kExitFailed;
-  LintStringText(text, args[0]);
+  for (const std::string& w : repair::publish::LintStringText(text, args[0])) {
+    std::fprintf(stderr, "%s\n", w.c_str());
+  }
   repair::StringTable table;
   repair::ParseStringText(reinterpret_cast<const char*>(text.data()), text.size(), table);
   int result = SealTo(publicPath, text, args[1]);
@@ -249,11 +238,8 @@ int RunShowStrings(const std::vector<std::string>& argsIn) {
   }
   repair::StringTable table;
   repair::ParseStringText(reinterpret_cast<const char*>(plaintext.data()), plaintext.size(), table);
-  for (const auto& [k, v] : table.entries()) {
-    std::string shown;
-    for (char c : v) shown += (c == '\n') ? std::string("\\n") : std::string(1, c);
-    std::printf("%s=%s\n", k.c_str(), shown.c_str());
-  }
+  const std::string listing = repair::publish::StringListing(table);
+  std::fwrite(listing.data(), 1, listing.size(), stdout);
   return kExitOk;
 }
 
@@ -389,12 +375,17 @@ const Command kCommands[] = {
     {"open", "open [--private KEY.der] IN OUT",
      "Opens a sealed file with the embedded key (or the private key given). OUT may be '-'.",
      RunOpen},
-    {"strings", "strings [--public KEY.der] TEXT OUT",
+    {"strings", "strings [--public KEY.der] TEXT OUT | strings --template OUT",
      "Seals a key=value text as the tool's string file (repair.dat), warning about lines the\n"
-     "tool would ignore.",
+     "tool would ignore and keys it never reads.\n"
+     "--template OUT writes, unsealed, every key the tool reads with its built-in text and a\n"
+     "comment line saying where it appears: the text a translation starts from.",
      RunStrings},
     {"show-strings", "show-strings [--private KEY.der] FILE",
-     "Lists the entries of a string file as the tool reads them.", RunShowStrings},
+     "Lists the entries of a string file as the tool reads them (a line feed shown as \\n),\n"
+     "marks with a '; not read by the tool' line above it each key the tool never reads, and\n"
+     "lists at the end, as '; KEY=text' lines, the keys it leaves to their built-in texts.",
+     RunShowStrings},
     {"version", "version [--public KEY.der] MAJOR MINOR [THIRD [FOURTH]] OUT",
      "Writes a sealed version file: 12 bytes of plaintext (73-byte file), or 16 with FOURTH\n"
      "(77-byte file). THIRD defaults to 0.",

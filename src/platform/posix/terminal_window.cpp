@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "platform/posix/file_descriptor.h"
-#include "strings/string_table.h"
+#include "strings/string_keys.h"
 
 namespace repair {
 namespace terminal {
@@ -313,15 +313,15 @@ TerminalWindow::TerminalWindow(const TerminalOptions& options)
 bool TerminalWindow::Open() {
   if (!MakePipe(wakeRead_, wakeWrite_) || !MakePipe(signalRead_, signalWrite_)) return false;
 
-  LookupText("SYS_WINDOWTITLE", title_, "");
+  LookupText(kSysWindowTitle, title_);
   title_ = Sanitize(title_);
   char header[512];
   headers_[0] = "#";
-  LookupTextInto("STR_FILENAME", header, "File name");
+  LookupTextInto(kStrFileName, header);
   headers_[1] = Sanitize(header);
-  LookupTextInto("STR_FILESIZE", header, "Size");
+  LookupTextInto(kStrFileSize, header);
   headers_[2] = Sanitize(header);
-  LookupTextInto("STR_PROGRESS", header, "Progress");
+  LookupTextInto(kStrProgress, header);
   headers_[3] = Sanitize(header);
 
   if (options_.catchSignals) InstallSignalHandlers();
@@ -631,8 +631,8 @@ void TerminalWindow::HandleKeyboard() {
 bool TerminalWindow::ConfirmStop() {
   std::string text;
   std::string caption;
-  LookupText("STR_CONFIRM_STOP", text, "Stop the file recovery now?");
-  LookupText("STR_CONFIRM", caption, "Confirm");
+  LookupText(kStrConfirmStop, text);
+  LookupText(kStrConfirm, caption);
   return ShowMessageBox(text.c_str(), caption.c_str(), MessageBoxKind::kYesNoQuestion) ==
          MessageBoxAnswer::kYes;
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/format.h"
-#include "strings/string_table.h"
+#include "strings/string_keys.h"
 
 namespace repair::platform {
 namespace {
@@ -32,9 +32,9 @@ struct ColumnLayout {
 };
 constexpr ColumnLayout kColumns[] = {
     {nullptr, "#", 30},
-    {"STR_FILENAME", "File name", 250},
-    {"STR_FILESIZE", "Size", 70},
-    {"STR_PROGRESS", "Progress", 70},
+    {kStrFileName.key, kStrFileName.defaultText, 250},
+    {kStrFileSize.key, kStrFileSize.defaultText, 70},
+    {kStrProgress.key, kStrProgress.defaultText, 70},
 };
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -127,7 +127,7 @@ MainWindowHandles CreateMainWindow(HINSTANCE instance) {
   RegisterMainClass(instance);
 
   std::string title;
-  LookupText("SYS_WINDOWTITLE", title, "");
+  LookupText(kSysWindowTitle, title);
   const int left = CentredEdge(GetSystemMetrics(SM_CXSCREEN), kMainWindowWidth);
   const int top = CentredEdge(GetSystemMetrics(SM_CYSCREEN), kMainWindowHeight);
   handles.window = CreateWindowExA(0, kMainWindowClass, title.c_str(), kMainWindowStyle, left,
