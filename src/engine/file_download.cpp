@@ -18,6 +18,8 @@ namespace {
 
 constexpr char kRecordMagic[] = "tovak-recovery-part 1";
 constexpr std::size_t kMaxValidatorLength = 255;
+// Below this a cut-off download is simply fetched again.
+constexpr std::uint32_t kSmallestResumable = 256 * 1024;
 // A record is four short lines; anything longer is not one of ours.
 constexpr std::size_t kMaxRecordFile = 1024;
 
@@ -107,8 +109,8 @@ class PartSink final : public platform::HttpSink {
     return true;
   }
 
-  // Closes the part file, on the disk for good. False when the close or the flush failed.
-  bool Finish() { return !opened_ || writer_.SyncAndClose(); }
+  // Closes the part file. False when the close failed.
+  bool Finish() { return !opened_ || writer_.Close(); }
 
   Refusal refusal() const { return refusal_; }
   bool Complete() const { return opened_ && received_ == expected_; }
@@ -146,8 +148,9 @@ class PartSink final : public platform::HttpSink {
     record.size = size_;
     std::memcpy(record.md5, md5_, sizeof record.md5);
     record.validator = ChooseValidator(head);
-    // Without a validator the part can never be continued safely: it keeps no record.
-    if (record.validator.empty()) return true;
+    // Without a validator the part can never be continued safely: it keeps no record. Nor
+    // does a small file, which is fetched again faster than its record is written and read.
+    if (record.validator.empty() || size_ < kSmallestResumable) return true;
     const std::string text = FormatPartRecord(record);
     if (!platform::WriteFileBytes(paths_.validator.c_str(),
                                   reinterpret_cast<const std::uint8_t*>(text.data()),

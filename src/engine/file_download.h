@@ -8,7 +8,8 @@
 // part belongs to (size, MD5, and the server's ETag or Last-Modified). A later call continues
 // a part file with a Range request that holds only while the remote file still matches that
 // validator (If-Range); a server that answers with the whole file, or a record that does not
-// match, starts the file over. The digest always covers the whole file, resumed or not.
+// match, starts the file over. Files under 256 KiB keep no record: they are fetched again.
+// The digest always covers the whole file, resumed or not.
 #pragma once
 
 #include <atomic>

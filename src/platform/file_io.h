@@ -59,9 +59,10 @@ class FileWriter {
   bool Open(const char* path, std::uint32_t keep);
   // Writes all `count` bytes. False when the disk refused any of them.
   bool Write(const std::uint8_t* bytes, std::uint32_t count);
-  // Forces what was written onto the disk, so that a power loss cannot leave a complete-
-  // looking file with holes; then closes. False when either failed.
-  bool SyncAndClose();
+  // Closes the file. False when the close failed (a late write error shows up here). Nothing
+  // is forced onto the disk: whatever the tool writes is checked by its digest before it is
+  // trusted, so bytes a power loss took are found and fetched again.
+  bool Close();
 
  private:
   NativeFile file_ = -1;

@@ -271,6 +271,29 @@ TEST_F(DownloadToCacheTest, AnswersThatDoNotContinueThePartAreRefusedAndThePartD
   }
 }
 
+TEST_F(DownloadToCacheTest, ASmallFileCutOffIsFetchedAgainWhole) {
+  const std::string small = body_.substr(0, 200 * 1024);
+  std::uint8_t md5[16];
+  ASSERT_EQ(DigestMd5(reinterpret_cast<const std::uint8_t*>(small.data()),
+                      static_cast<std::uint32_t>(small.size()), md5, nullptr),
+            kCodecOk);
+  Resource resource{small, "\"s1\"", ""};
+  resource.drops = 1;
+  resource.dropAfter = 100 * 1024;
+  resource.dropEnding = Response::Ending::kClose;
+  server_.ServeResource("/small", resource);
+  const std::string url = server_.Url("/small");
+  auto download = [&] {
+    return DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(small.size()),
+                           md5, &counter_, block_);
+  };
+  EXPECT_FALSE(download());
+  EXPECT_FALSE(fs::exists(paths_.validator));
+  ASSERT_TRUE(download()) << GetError();
+  EXPECT_EQ(Read(cache_), small);
+  EXPECT_EQ(RangeAsked(1), "");
+}
+
 TEST_F(DownloadToCacheTest, WrongBytesNeverBecomeTheCacheFile) {
   std::string wrong = body_;
   wrong[kSize / 2] ^= 1;

@@ -103,7 +103,7 @@ TEST(FileWriter, KeepsThePrefixAskedForAndAppendsAfterIt) {
     ASSERT_EQ(writer.Open(path.c_str(), c.keep), c.opens) << c.keep << " " << (c.before ? c.before : "-");
     if (c.opens) {
       ASSERT_TRUE(writer.Write(Text("new"), 3));
-      ASSERT_TRUE(writer.SyncAndClose());
+      ASSERT_TRUE(writer.Close());
     }
     if (c.after != nullptr) {
       EXPECT_EQ(ReadText(path), c.after);
@@ -125,8 +125,8 @@ TEST(FileWriter, ReadOnlyFilesAreWrittenAndRenamedOver) {
   FileWriter writer;
   ASSERT_TRUE(writer.Open(source.c_str(), 5));
   ASSERT_TRUE(writer.Write(Text("!"), 1));
-  ASSERT_TRUE(writer.SyncAndClose());
-  EXPECT_FALSE(writer.SyncAndClose());  // closed once only
+  ASSERT_TRUE(writer.Close());
+  EXPECT_FALSE(writer.Close());  // closed once only
 
   ASSERT_TRUE(RenameOver(source.c_str(), target.c_str()));
   EXPECT_EQ(ReadText(target), "fresh!");

@@ -117,12 +117,11 @@ bool FileWriter::Write(const std::uint8_t* bytes, std::uint32_t count) {
   return true;
 }
 
-bool FileWriter::SyncAndClose() {
+bool FileWriter::Close() {
   if (file_ < 0) return false;
-  bool synced = ::fsync(Fd(file_)) == 0;
   FileDescriptor file(Fd(file_));
   file_ = -1;
-  return file.Close() && synced;
+  return file.Close();
 }
 
 bool RegularFileSize(const char* path, std::uint32_t& size) {

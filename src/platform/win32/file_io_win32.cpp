@@ -120,12 +120,11 @@ bool FileWriter::Write(const std::uint8_t* bytes, std::uint32_t count) {
   return true;
 }
 
-bool FileWriter::SyncAndClose() {
+bool FileWriter::Close() {
   if (file_ == kNoFile) return false;
   FileHandle file(Handle(file_));
   file_ = kNoFile;
-  bool flushed = FlushFileBuffers(file.get()) != FALSE;
-  return file.Close() && flushed;
+  return file.Close();
 }
 
 bool RegularFileSize(const char* path, std::uint32_t& size) {
