@@ -19,6 +19,8 @@
 namespace repair {
 namespace {
 
+using test::Pattern;
+
 namespace fs = std::filesystem;
 using test::Resource;
 using test::Response;
@@ -84,18 +86,6 @@ TEST(PartPaths, SitBesideTheCacheFileAndFitThePathLimit) {
   EXPECT_EQ(paths.validator, "C:\\client\\recovery\\font.dat.recovery.part.validator");
   EXPECT_TRUE(BuildPartPaths(std::string(259 - 15, 'a').c_str(), paths));
   EXPECT_FALSE(BuildPartPaths(std::string(259 - 14, 'a').c_str(), paths));
-}
-
-// Bytes that differ from position to position, so that a misplaced piece shows.
-std::string Pattern(std::size_t size, std::uint32_t seed = 2463534242u) {
-  std::string bytes(size, '\0');
-  for (char& c : bytes) {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    c = static_cast<char>(seed);
-  }
-  return bytes;
 }
 
 std::string Read(const std::string& path) {

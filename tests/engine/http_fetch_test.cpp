@@ -14,9 +14,12 @@
 #include "engine/url.h"
 #include "platform/http_client_test_hooks.h"
 #include "support/test_http_server.h"
+#include "support/test_support.h"
 
 namespace repair {
 namespace {
+
+using test::Pattern;
 
 using test::Response;
 using test::TestHttpServer;
@@ -24,19 +27,6 @@ using Ending = Response::Ending;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kUntouched = 0xDEADBEEF;
-
-// Bytes that differ from position to position, so that a misplaced piece shows.
-std::string Pattern(std::size_t size) {
-  std::string bytes(size, '\0');
-  std::uint32_t x = 2463534242u;
-  for (char& c : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return bytes;
-}
 
 struct Outcome {
   bool ok = false;

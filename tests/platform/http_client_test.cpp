@@ -10,9 +10,12 @@
 
 #include "platform/http_client_test_hooks.h"
 #include "support/test_http_server.h"
+#include "support/test_support.h"
 
 namespace repair::platform {
 namespace {
+
+using test::Pattern;
 
 using test::Resource;
 using test::Response;
@@ -21,18 +24,6 @@ using Ending = Response::Ending;
 
 constexpr char kEtag[] = "\"5e1-a7\"";
 constexpr char kDate[] = "Tue, 03 Mar 2026 10:00:00 GMT";
-
-std::string Pattern(std::size_t size) {
-  std::string bytes(size, '\0');
-  std::uint32_t x = 88172645u;
-  for (char& c : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return bytes;
-}
 
 class RecordingSink final : public HttpSink {
  public:

@@ -179,17 +179,17 @@ bool ParseRange(const std::string& value, std::size_t size, std::size_t& first,
                 std::size_t& last) {
   static const char kPrefix[] = "bytes=";
   if (value.compare(0, sizeof kPrefix - 1, kPrefix) != 0) return false;
-  std::string spec = value.substr(sizeof kPrefix - 1);
-  std::size_t dash = spec.find('-');
+  std::string range = value.substr(sizeof kPrefix - 1);
+  std::size_t dash = range.find('-');
   const std::string digits = "0123456789";
   if (dash == 0 || dash == std::string::npos ||
-      spec.find_first_not_of(digits) != dash ||
-      spec.find_first_not_of(digits, dash + 1) != std::string::npos || dash > 15 ||
-      spec.size() - dash - 1 > 15) {
+      range.find_first_not_of(digits) != dash ||
+      range.find_first_not_of(digits, dash + 1) != std::string::npos || dash > 15 ||
+      range.size() - dash - 1 > 15) {
     return false;
   }
-  first = std::stoull(spec.substr(0, dash));
-  last = dash + 1 < spec.size() ? std::stoull(spec.substr(dash + 1)) : SIZE_MAX;
+  first = std::stoull(range.substr(0, dash));
+  last = dash + 1 < range.size() ? std::stoull(range.substr(dash + 1)) : SIZE_MAX;
   if (last < first) return false;
   last = std::min(last, size == 0 ? 0 : size - 1);
   return true;

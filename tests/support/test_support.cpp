@@ -61,4 +61,16 @@ void WriteAll(const std::string& path, const std::string& text) {
   WriteAll(path, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  std::uint32_t x = 2463534242u;
+  for (char& c : bytes) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return bytes;
+}
+
 }  // namespace repair::test

@@ -2,6 +2,7 @@
 // under Wine.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,6 +29,10 @@ class TempDir {
 // The path of a file in tests/data, in the form the platform's file calls accept
 // (under Wine, the Unix path through drive Z:).
 std::string DataPath(const std::string& name);
+
+// `size` bytes that differ from position to position (xorshift), so that a misplaced, repeated
+// or dropped piece shows.
+std::string Pattern(std::size_t size);
 
 std::vector<std::uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);
