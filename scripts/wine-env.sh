@@ -41,7 +41,10 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     wineserver -w || true
   fi
 ) 9>"$WINEPREFIX.lock"
-have="$(sed -n 's/^#arch=//p' "$WINEPREFIX/system.reg" 2>/dev/null | head -n 1)"
+have=""
+if [ -f "$WINEPREFIX/system.reg" ]; then
+  have="$(sed -n 's/^#arch=//p' "$WINEPREFIX/system.reg" | head -n 1)"
+fi
 if [ -n "$have" ] && [ "$have" != "$arch" ]; then
   echo "wine-env: $WINEPREFIX is a $have prefix, but $arch programs are to run in it;" \
        "give another WINEPREFIX" >&2

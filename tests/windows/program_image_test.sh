@@ -23,6 +23,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 "$objdump" -f "$exe" >"$work/file" 2>&1 || fail "objdump -f: $(cat "$work/file")"
 "$objdump" -p "$exe" >"$work/headers" 2>&1 || fail "objdump -p: $(head -n 3 "$work/headers")"
+: >"$work/resources.rc"
 "$windres" -i "$exe" -O rc -o "$work/resources.rc" 2>"$work/windres.err" ||
   fail "windres cannot read the resources: $(cat "$work/windres.err")"
 # windres writes the manifest's lines as rc strings, doubling every quote.
