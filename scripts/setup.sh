@@ -99,13 +99,16 @@ install_packages() {
   return 1
 }
 
-missing=()
-for p in "${native_pkgs[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  install_packages 0 "${missing[@]}" || exit 1
-fi
+# Installs those of the packages that are not installed yet; $1 as for install_packages.
+install_missing() {
+  local multiarch="$1" p missing=(); shift
+  for p in "$@"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  [ "${#missing[@]}" -eq 0 ] || install_packages "$multiarch" "${missing[@]}"
+}
+
+install_missing 0 "${native_pkgs[@]}" || exit 1
 
 if [ "$want_windows" = 0 ]; then exit 0; fi
 
@@ -115,21 +118,15 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
   added_i386=1
 fi
-missing=()
-for p in "${windows_pkgs[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  if ! install_packages 1 "${missing[@]}"; then
-    # Leave the machine as it was: an architecture with nothing installed for it only slows
-    # every later update.
-    if [ "$added_i386" = 1 ] && ! dpkg -l 2>/dev/null | awk '$1 ~ /^[hi]i$/ {print $2}' | grep -q ':i386$'; then
-      echo "setup: removing the i386 architecture again"
-      $SUDO dpkg --remove-architecture i386 || true
-      apt_update
-    fi
-    exit 1
+if ! install_missing 1 "${windows_pkgs[@]}"; then
+  # Leave the machine as it was: an architecture with nothing installed for it only slows
+  # every later update.
+  if [ "$added_i386" = 1 ] && ! dpkg -l 2>/dev/null | awk '$1 ~ /^[hi]i$/ {print $2}' | grep -q ':i386$'; then
+    echo "setup: removing the i386 architecture again"
+    $SUDO dpkg --remove-architecture i386 || true
+    apt_update
   fi
+  exit 1
 fi
 
 # Where Wine cannot run 32-bit programs the Windows suites run as 64-bit programs
@@ -146,13 +143,7 @@ else
   echo "setup: warning: Wine runs no Windows program here; the Windows suites cannot run"
 fi
 if [ "$want_x86_64" = 1 ]; then
-  missing=()
-  for p in "${windows64_pkgs[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-  done
-  if [ "${#missing[@]}" -gt 0 ]; then
-    install_packages 0 "${missing[@]}" || exit 1
-  fi
+  install_missing 0 "${windows64_pkgs[@]}" || exit 1
 fi
 
 # Crypto++ has no mingw package: build the static library from Debian's source package,

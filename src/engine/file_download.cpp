@@ -173,6 +173,16 @@ class PartSink final : public platform::HttpSink {
   Refusal refusal_ = Refusal::kNone;
 };
 
+// A complete part file whose digest is right becomes the cache file, in one step.
+bool RenameIntoCache(const PartPaths& paths, const char* cachePath) {
+  if (!platform::RenameOver(paths.part.c_str(), cachePath)) {
+    SetError(RecoveryError::Unknown);
+    return false;
+  }
+  Discard(paths.validator);
+  return true;
+}
+
 // The part file is complete: it becomes the cache file if, and only if, its digest is right.
 bool InstallPart(const PartPaths& paths, const char* cachePath, Md5Stream& digest,
                  const std::uint8_t* md5) {
@@ -184,12 +194,7 @@ bool InstallPart(const PartPaths& paths, const char* cachePath, Md5Stream& diges
     SetError(RecoveryError::InvalidData);
     return false;
   }
-  if (!platform::RenameOver(paths.part.c_str(), cachePath)) {
-    SetError(RecoveryError::Unknown);
-    return false;
-  }
-  Discard(paths.validator);
-  return true;
+  return RenameIntoCache(paths, cachePath);
 }
 
 bool FailAfterTransfer(platform::HttpResult result, Refusal refusal, const PartPaths& paths) {
@@ -293,14 +298,7 @@ bool DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
   if (have == size && size > 0) {
     std::uint8_t actual[kMd5Size];
     digest.Final(actual);
-    if (std::memcmp(actual, md5, kMd5Size) == 0) {
-      if (platform::RenameOver(paths.part.c_str(), cachePath)) {
-        Discard(paths.validator);
-        return true;
-      }
-      SetError(RecoveryError::Unknown);
-      return false;
-    }
+    if (std::memcmp(actual, md5, kMd5Size) == 0) return RenameIntoCache(paths, cachePath);
     have = 0;
   }
   if (have == 0) request.ifRange.clear();
