@@ -24,9 +24,9 @@ class AppHost {
   virtual void InitializeShell() = 0;
   virtual void ShutdownShell() = 0;
 
-  // Creates and shows the main window with its controls; null when the window cannot be
-  // created. The host owns it until the process ends.
-  virtual WindowControls* CreateMainWindow() = 0;
+  // Creates and shows the main window with its controls and `texts`; null when the window
+  // cannot be created. The host owns it until the process ends.
+  virtual WindowControls* CreateMainWindow(const WindowTexts& texts) = 0;
 
   // Runs the message loop until the run ends (EndRun) or the user closes the window. For
   // every timer of the main window that fires, calls onTimer(id) after the message has been

@@ -9,6 +9,7 @@
 #include "platform/process_info.h"
 #include "strings/string_table.h"
 #include "ui/refresh.h"
+#include "ui/window_texts.h"
 
 namespace repair {
 namespace {
@@ -53,7 +54,7 @@ int RunApplication(AppHost& host, const ProgramArguments& arguments, RecoveryCon
   char stringFilePath[kPathBufferSize] = {};
   if (!BuildStringFilePath(stringFilePath) || !LoadStringTable(stringFilePath)) return 1;
 
-  WindowControls* window = host.CreateMainWindow();
+  WindowControls* window = host.CreateMainWindow(LookupWindowTexts());
   if (window == nullptr) return 0;
   window->Activate();
   window->SetTimer(kStartWorkerTimer, kStartWorkerDelayMs);

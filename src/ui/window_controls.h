@@ -4,8 +4,10 @@
 // recording fake. All calls come from the UI thread, except EndRun (see there).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace repair {
 
@@ -20,6 +22,16 @@ enum class MessageBoxAnswer { kYes, kNo, kOk };
 // The window's two timers.
 constexpr int kStartWorkerTimer = 100;  // fires once, 2000 ms after start-up
 constexpr int kRefreshTimer = 101;      // 0 ms at start-up, then 500 ms after each refresh
+
+// The texts a window shows of itself, looked up before it is created (LookupWindowTexts):
+// the windows read no string file of their own.
+struct WindowTexts {
+  std::string title;
+  std::array<std::string, 4> columns;  // "#", file name, size, progress
+  // Asked by a window that offers a key of its own to stop the run (the terminal's q).
+  std::string confirmStop;
+  std::string confirmCaption;
+};
 
 class WindowControls {
  public:

@@ -185,6 +185,11 @@ TEST_F(LifecycleTest, StartUpFailuresEndWithTheirExitCodes) {
   EXPECT_EQ(Run(""), 0);
   EXPECT_EQ(host_.calls.back(), "CreateMainWindow");
   EXPECT_TRUE(window_.calls.empty());
+  // The window is given its texts from the string file, defaults where the file has none.
+  EXPECT_EQ(host_.createdWith.title, "Repair");
+  EXPECT_EQ(host_.createdWith.columns[0], "#");
+  EXPECT_EQ(host_.createdWith.columns[3], "Progress");
+  EXPECT_EQ(host_.createdWith.confirmCaption, "Confirm");
 }
 
 TEST_F(LifecycleTest, AWorkerThatCannotStartEndsTheRunWithAnError) {

@@ -24,6 +24,7 @@
 
 #include "strings/string_table.h"
 #include "support/test_support.h"
+#include "ui/window_texts.h"
 
 namespace repair {
 namespace {
@@ -34,7 +35,7 @@ using test::TempDir;
 struct QuietHost {
   explicit QuietHost(bool catchSignals = false) : host(Options(catchSignals)) {
     GlobalStringTable().Clear();
-    window = host.CreateMainWindow();
+    window = host.CreateMainWindow(LookupWindowTexts());
   }
   static TerminalOptions Options(bool catchSignals) {
     static const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);

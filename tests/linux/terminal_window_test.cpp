@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "strings/string_table.h"
+#include "ui/window_texts.h"
 
 namespace repair {
 namespace {
@@ -112,7 +113,7 @@ class PlainWindowTest : public ::testing::Test {
     options.outputFd = output.write;
     options.inputFd = input.read;
     options.catchSignals = false;
-    window = TerminalWindow::Create(options);
+    window = TerminalWindow::Create(options, LookupWindowTexts());
     ASSERT_NE(window, nullptr);
     ASSERT_FALSE(window->IsScreen());
     // Input is read with poll(): a blocking read end is what a real pipe gives.
@@ -258,7 +259,7 @@ class ScreenWindowTest : public ::testing::Test {
     options.columns = kColumns;
     options.rows = kRows;
     options.catchSignals = false;
-    window = TerminalWindow::Create(options);
+    window = TerminalWindow::Create(options, LookupWindowTexts());
     ASSERT_NE(window, nullptr);
     ::fcntl(input.read, F_SETFL, 0);
     ASSERT_NE(output.Drain().find("\x1b[?1049h"), std::string::npos);  // alternate screen
@@ -424,7 +425,7 @@ TEST(TinyScreenTest, EverySizeFitsWithABoxOnTop) {
       options.columns = columns;
       options.rows = rows;
       options.catchSignals = false;
-      auto window = TerminalWindow::Create(options);
+      auto window = TerminalWindow::Create(options, LookupWindowTexts());
       ASSERT_NE(window, nullptr);
       window->InsertRow(0, "1");
       window->SetCell(0, 1, "data\\a\\long\\name.txt");
@@ -486,7 +487,7 @@ class KeyboardWindowTest : public ::testing::Test {
     options.columns = 70;
     options.rows = 16;
     options.catchSignals = false;
-    window = TerminalWindow::Create(options);
+    window = TerminalWindow::Create(options, LookupWindowTexts());
     ASSERT_NE(window, nullptr);
   }
   // Types `keys` once the terminal shows `text` (what it showed before is forgotten); fails
@@ -600,7 +601,7 @@ TEST_F(KeyboardWindowTest, PlainOutputAsksOnTheTerminal) {
   options.inputFd = input.read;
   options.catchSignals = false;
   options.questionTerminal = ::ptsname(master);
-  window = TerminalWindow::Create(options);
+  window = TerminalWindow::Create(options, LookupWindowTexts());
   ASSERT_NE(window, nullptr);
   ASSERT_EQ(::write(master, "n\n", 2), 2);  // typed before the question: no answer
   pollfd p{slave, POLLIN, 0};

@@ -97,8 +97,9 @@ bool FakeHost::AcquireInstance(const char* name) {
   return !anotherCopyRuns;
 }
 
-WindowControls* FakeHost::CreateMainWindow() {
+WindowControls* FakeHost::CreateMainWindow(const WindowTexts& texts) {
   calls.push_back("CreateMainWindow");
+  createdWith = texts;
   return createWindowFails ? nullptr : window_;
 }
 

@@ -93,7 +93,8 @@ class FakeHost : public AppHost {
   void ReleaseInstance() override { calls.push_back("ReleaseInstance"); }
   void InitializeShell() override { calls.push_back("InitializeShell"); }
   void ShutdownShell() override { calls.push_back("ShutdownShell"); }
-  WindowControls* CreateMainWindow() override;
+  WindowTexts createdWith;  // the texts CreateMainWindow was given
+  WindowControls* CreateMainWindow(const WindowTexts& texts) override;
   // Fires the refresh timer at once, then the start-worker timer, then the refresh timer
   // every refreshPeriodMs until EndRun (each only while armed). Fails the test after 30 s.
   bool RunMessageLoop(const std::function<void(int)>& onTimer) override;

@@ -14,6 +14,7 @@
 
 #include "strings/string_table.h"
 #include "windows/win32_test_util.h"
+#include "ui/window_texts.h"
 
 namespace repair::platform {
 namespace {
@@ -41,7 +42,7 @@ class MessageLoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
     GlobalStringTable().Clear();
-    window_ = host_->CreateMainWindow();
+    window_ = host_->CreateMainWindow(LookupWindowTexts());
     ASSERT_NE(window_, nullptr);
     main_ = host_->window()->window();
   }

@@ -13,6 +13,7 @@
 
 #include "strings/string_table.h"
 #include "windows/win32_test_util.h"
+#include "ui/window_texts.h"
 
 namespace repair::platform {
 namespace {
@@ -85,7 +86,7 @@ class MainWindowTest : public ::testing::Test {
     GlobalStringTable().Clear();
   }
   Win32WindowControls& Open() {
-    controls_ = Win32WindowControls::Create(GetModuleHandleA(nullptr));
+    controls_ = Win32WindowControls::Create(GetModuleHandleA(nullptr), LookupWindowTexts());
     EXPECT_NE(controls_, nullptr);
     return *controls_;
   }

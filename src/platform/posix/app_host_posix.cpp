@@ -97,8 +97,8 @@ void PosixAppHost::ReleaseInstance() {
   lockFd_ = -1;
 }
 
-WindowControls* PosixAppHost::CreateMainWindow() {
-  if (!window_) window_ = TerminalWindow::Create(options_);
+WindowControls* PosixAppHost::CreateMainWindow(const WindowTexts& texts) {
+  if (!window_) window_ = TerminalWindow::Create(options_, texts);
   return window_.get();
 }
 

@@ -27,7 +27,7 @@ class PosixAppHost final : public AppHost {
   void ReleaseInstance() override;
   void InitializeShell() override {}
   void ShutdownShell() override {}
-  WindowControls* CreateMainWindow() override;
+  WindowControls* CreateMainWindow(const WindowTexts& texts) override;
   // Waits on the window's timers, its EndRun wake-up, the keyboard (Ctrl-C closes the
   // window, q asks whether to) and SIGINT, SIGTERM, SIGHUP (close it too).
   bool RunMessageLoop(const std::function<void(int)>& onTimer) override;

@@ -14,7 +14,6 @@
 #include <cstring>
 
 #include "platform/posix/file_descriptor.h"
-#include "strings/string_keys.h"
 
 namespace repair {
 namespace terminal {
@@ -301,28 +300,25 @@ TerminalOptions TerminalOptions::ForStandardStreams() {
   return options;
 }
 
-std::unique_ptr<TerminalWindow> TerminalWindow::Create(const TerminalOptions& options) {
-  std::unique_ptr<TerminalWindow> window(new TerminalWindow(options));
+std::unique_ptr<TerminalWindow> TerminalWindow::Create(const TerminalOptions& options,
+                                                       const WindowTexts& texts) {
+  std::unique_ptr<TerminalWindow> window(new TerminalWindow(options, texts));
   if (!window->Open()) return nullptr;
   return window;
 }
 
-TerminalWindow::TerminalWindow(const TerminalOptions& options)
-    : options_(options), uiThread_(std::this_thread::get_id()), numberWidth_(kNumberWidth) {}
+TerminalWindow::TerminalWindow(const TerminalOptions& options, const WindowTexts& texts)
+    : options_(options),
+      uiThread_(std::this_thread::get_id()),
+      title_(Sanitize(texts.title)),
+      confirmStop_(texts.confirmStop),
+      confirmCaption_(texts.confirmCaption),
+      numberWidth_(kNumberWidth) {
+  for (std::size_t i = 0; i < headers_.size(); ++i) headers_[i] = Sanitize(texts.columns[i]);
+}
 
 bool TerminalWindow::Open() {
   if (!MakePipe(wakeRead_, wakeWrite_) || !MakePipe(signalRead_, signalWrite_)) return false;
-
-  LookupText(kSysWindowTitle, title_);
-  title_ = Sanitize(title_);
-  char header[512];
-  headers_[0] = "#";
-  LookupTextInto(kStrFileName, header);
-  headers_[1] = Sanitize(header);
-  LookupTextInto(kStrFileSize, header);
-  headers_[2] = Sanitize(header);
-  LookupTextInto(kStrProgress, header);
-  headers_[3] = Sanitize(header);
 
   if (options_.catchSignals) InstallSignalHandlers();
   if (options_.screen) {
@@ -629,11 +625,8 @@ void TerminalWindow::HandleKeyboard() {
 // One key too many must not abandon a run: q asks first. While the question is open the
 // window is not refreshed, so the worker waits at its next phase, as for any other box.
 bool TerminalWindow::ConfirmStop() {
-  std::string text;
-  std::string caption;
-  LookupText(kStrConfirmStop, text);
-  LookupText(kStrConfirm, caption);
-  return ShowMessageBox(text.c_str(), caption.c_str(), MessageBoxKind::kYesNoQuestion) ==
+  return ShowMessageBox(confirmStop_.c_str(), confirmCaption_.c_str(),
+                        MessageBoxKind::kYesNoQuestion) ==
          MessageBoxAnswer::kYes;
 }
 

@@ -76,7 +76,8 @@ class TerminalWindow final : public WindowControls {
   using Clock = std::chrono::steady_clock;
 
   // Null when the window's pipes cannot be made. The calling thread becomes the UI thread.
-  static std::unique_ptr<TerminalWindow> Create(const TerminalOptions& options);
+  static std::unique_ptr<TerminalWindow> Create(const TerminalOptions& options,
+                                                const WindowTexts& texts);
   ~TerminalWindow() override;
   TerminalWindow(const TerminalWindow&) = delete;
   TerminalWindow& operator=(const TerminalWindow&) = delete;
@@ -150,7 +151,7 @@ class TerminalWindow final : public WindowControls {
     std::size_t boxTo = 0;
   };
 
-  explicit TerminalWindow(const TerminalOptions& options);
+  TerminalWindow(const TerminalOptions& options, const WindowTexts& texts);
   bool Open();
   void InstallSignalHandlers();
   void TakeTerminal();
@@ -177,6 +178,8 @@ class TerminalWindow final : public WindowControls {
 
   std::string title_;
   std::array<std::string, 4> headers_;
+  std::string confirmStop_;
+  std::string confirmCaption_;
   std::vector<Row> rows_;
   std::string status_;
   std::string lastPlainStatus_;

@@ -54,8 +54,8 @@ void Win32AppHost::InitializeShell() { OleInitialize(nullptr); }
 
 void Win32AppHost::ShutdownShell() { OleUninitialize(); }
 
-WindowControls* Win32AppHost::CreateMainWindow() {
-  window_ = Win32WindowControls::Create(instance_);
+WindowControls* Win32AppHost::CreateMainWindow(const WindowTexts& texts) {
+  window_ = Win32WindowControls::Create(instance_, texts);
   return window_.get();
 }
 

@@ -23,7 +23,7 @@ class Win32AppHost : public AppHost {
   void ReleaseInstance() override;
   void InitializeShell() override;
   void ShutdownShell() override;
-  WindowControls* CreateMainWindow() override;
+  WindowControls* CreateMainWindow(const WindowTexts& texts) override;
   bool RunMessageLoop(const std::function<void(int)>& onTimer) override;
   bool StartThread(void (*entry)(void*), void* parameter) override;
   void LaunchProgram(const char* path, const char* parameters) override;

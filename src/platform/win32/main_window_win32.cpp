@@ -6,7 +6,6 @@
 #include <string>
 
 #include "common/format.h"
-#include "strings/string_keys.h"
 
 namespace repair::platform {
 namespace {
@@ -25,17 +24,8 @@ constexpr LPARAM kProgressRange = MAKELPARAM(0, 1000);
 static_assert(kProgressRange == 65536000, "range 0 to 1000");
 constexpr UINT kCellMask = LVIF_TEXT | LVIF_IMAGE;
 
-struct ColumnLayout {
-  const char* key;  // null: the header is fixed
-  const char* text;
-  int width;
-};
-constexpr ColumnLayout kColumns[] = {
-    {nullptr, "#", 30},
-    {kStrFileName.key, kStrFileName.defaultText, 250},
-    {kStrFileSize.key, kStrFileSize.defaultText, 70},
-    {kStrProgress.key, kStrProgress.defaultText, 70},
-};
+// "#", file name, size, progress.
+constexpr int kColumnWidths[] = {30, 250, 70, 70};
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_DESTROY) {
@@ -87,24 +77,18 @@ HWND CreateChild(const char* className, DWORD style, int x, int y, int width, in
                          instance, nullptr);
 }
 
-void InsertColumns(HWND list) {
-  char header[kTextBufferSize];
-  int index = 0;
-  for (const ColumnLayout& layout : kColumns) {
-    if (layout.key == nullptr) {
-      CopyBounded(header, sizeof(header), layout.text);
-    } else {
-      LookupTextInto(layout.key, header, layout.text);
-    }
+void InsertColumns(HWND list, const WindowTexts& texts) {
+  for (int index = 0; index < 4; ++index) {
+    char header[kTextBufferSize];
+    CopyBounded(header, sizeof(header), texts.columns[index].c_str());
     LVCOLUMNA column{};
     column.mask = kColumnMask;
     column.fmt = LVCFMT_LEFT;
-    column.cx = layout.width;
+    column.cx = kColumnWidths[index];
     column.pszText = header;
     column.iSubItem = index;
     SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(index),
                  reinterpret_cast<LPARAM>(&column));
-    ++index;
   }
 }
 
@@ -121,16 +105,14 @@ void SendCell(HWND list, UINT message, int row, int subItem, const char* text) {
 
 }  // namespace
 
-MainWindowHandles CreateMainWindow(HINSTANCE instance) {
+MainWindowHandles CreateMainWindow(HINSTANCE instance, const WindowTexts& texts) {
   MainWindowHandles handles;
   EnsureCommonControls();
   RegisterMainClass(instance);
 
-  std::string title;
-  LookupText(kSysWindowTitle, title);
   const int left = CentredEdge(GetSystemMetrics(SM_CXSCREEN), kMainWindowWidth);
   const int top = CentredEdge(GetSystemMetrics(SM_CYSCREEN), kMainWindowHeight);
-  handles.window = CreateWindowExA(0, kMainWindowClass, title.c_str(), kMainWindowStyle, left,
+  handles.window = CreateWindowExA(0, kMainWindowClass, texts.title.c_str(), kMainWindowStyle, left,
                                    top, kMainWindowWidth, kMainWindowHeight, nullptr, nullptr,
                                    instance, nullptr);
   if (handles.window == nullptr) return handles;
@@ -149,7 +131,7 @@ MainWindowHandles CreateMainWindow(HINSTANCE instance) {
                              handles.window, instance);
   if (handles.list != nullptr) {
     SendMessageA(handles.list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, kListExtendedStyle);
-    InsertColumns(handles.list);
+    InsertColumns(handles.list, texts);
     SendMessageA(handles.list, WM_SETFONT, font, TRUE);
   }
 
@@ -191,8 +173,9 @@ void ActivateWindow(HWND window) {
   AttachThreadInput(foregroundThread, ownThread, FALSE);
 }
 
-std::unique_ptr<Win32WindowControls> Win32WindowControls::Create(HINSTANCE instance) {
-  const MainWindowHandles handles = CreateMainWindow(instance);
+std::unique_ptr<Win32WindowControls> Win32WindowControls::Create(HINSTANCE instance,
+                                                                 const WindowTexts& texts) {
+  const MainWindowHandles handles = CreateMainWindow(instance, texts);
   if (handles.window == nullptr) return nullptr;
   std::unique_ptr<Win32WindowControls> controls(new Win32WindowControls(handles));
   SetWindowLongPtrA(handles.window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(controls.get()));

@@ -38,7 +38,7 @@ struct MainWindowHandles {
 // Registers the class, creates the main window and its controls, shows and paints it. The
 // window is null when it cannot be created, and then nothing else is; a child control that
 // cannot be created leaves its handle null.
-MainWindowHandles CreateMainWindow(HINSTANCE instance);
+MainWindowHandles CreateMainWindow(HINSTANCE instance, const WindowTexts& texts);
 
 // Brings the window to the user's attention before a message box: restores it when minimised,
 // then, unless it is the foreground window already, borrows the foreground thread's input
@@ -51,7 +51,8 @@ void ActivateWindow(HWND window);
 class Win32WindowControls : public WindowControls {
  public:
   // Null when the main window cannot be created.
-  static std::unique_ptr<Win32WindowControls> Create(HINSTANCE instance);
+  static std::unique_ptr<Win32WindowControls> Create(HINSTANCE instance,
+                                                     const WindowTexts& texts);
   ~Win32WindowControls() override;
   Win32WindowControls(const Win32WindowControls&) = delete;
   Win32WindowControls& operator=(const Win32WindowControls&) = delete;
