@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,49 +27,56 @@ std::vector<fs::path> StagingLeftovers(const fs::path& root) {
   return found;
 }
 
+// Three files, the last one copied after the other two, and a stale manifest that makes the
+// run give a note once the folder is listed. Build 3.7, published to rel/.
+ReleaseOptions SmallClient(const test::TempDir& dir, bool badKey) {
+  ReleaseOptions options;
+  options.clientDir = fs::path(dir.path()) / "client";
+  options.outDir = fs::path(dir.path()) / "rel";
+  options.major = 3;
+  options.minor = 7;
+  options.publicKey = badKey ? Bytes{1, 2, 3} : GenerateKeyPair().publicKey;
+  fs::create_directories(options.clientDir / "data");
+  test::WriteAll((options.clientDir / "a.txt").string(), "a");
+  test::WriteAll((options.clientDir / "data" / "b.txt").string(), "b");
+  test::WriteAll((options.clientDir / "c.txt").string(), "c");
+  test::WriteAll((options.clientDir / "filehash.tsf").string(), "stale");
+  return options;
+}
+
+struct FaultCase {
+  const char* what;
+  // Run once, after the client was listed and before anything is copied.
+  void (*afterListing)(const fs::path& client, const fs::path& remoteDir);
+  bool badKey;
+  const char* error;  // empty: the publish succeeds
+};
+const FaultCase kFaults[] = {
+    {"nothing goes wrong", nullptr, false, ""},
+    {"a file removed after listing, once others are copied",
+     [](const fs::path& client, const fs::path&) { fs::remove(client / "c.txt"); }, false,
+     "c.txt: cannot open"},
+    {"a file grown after listing",
+     [](const fs::path& client, const fs::path&) {
+       std::ofstream(client / "c.txt", std::ios::app) << "more";
+     },
+     false, "changed while being read"},
+    {"a public key that is no key, once every file is copied", nullptr, true, ""},
+    {"another release put in place meanwhile",
+     [](const fs::path&, const fs::path& remoteDir) {
+       fs::create_directories(remoteDir);
+       test::WriteAll((remoteDir / "filehash.tsf").string(), "other");
+     },
+     false, "3.7"},
+};
+
 TEST(PublishRelease, AFailedStepLeavesNoHalfReleaseAndKeepsAnEarlierOne) {
-  struct Case {
-    const char* what;
-    // Run once, after the client was listed and before anything is copied.
-    std::function<void(const fs::path& client, const fs::path& remoteDir)> afterListing;
-    bool badKey;
-    const char* error;  // empty: the publish succeeds
-  };
-  const Case cases[] = {
-      {"nothing goes wrong", nullptr, false, ""},
-      {"a file removed after listing, once others are copied",
-       [](const fs::path& client, const fs::path&) { fs::remove(client / "c.txt"); }, false,
-       "c.txt: cannot open"},
-      {"a file grown after listing",
-       [](const fs::path& client, const fs::path&) {
-         std::ofstream(client / "c.txt", std::ios::app) << "more";
-       },
-       false, "changed while being read"},
-      {"a public key that is no key, once every file is copied", nullptr, true, ""},
-      {"another release put in place meanwhile",
-       [](const fs::path&, const fs::path& remoteDir) {
-         fs::create_directories(remoteDir);
-         test::WriteAll((remoteDir / "filehash.tsf").string(), "other");
-       },
-       false, "3.7"},
-  };
-  for (const Case& c : cases) {
+  for (const FaultCase& c : kFaults) {
     SCOPED_TRACE(c.what);
     test::TempDir dir;
-    const fs::path client = fs::path(dir.path()) / "client";
-    const fs::path out = fs::path(dir.path()) / "rel";
-    fs::create_directories(client / "data");
-    test::WriteAll((client / "a.txt").string(), "a");
-    test::WriteAll((client / "data" / "b.txt").string(), "b");
-    test::WriteAll((client / "c.txt").string(), "c");
-    test::WriteAll((client / "filehash.tsf").string(), "stale");
-
-    ReleaseOptions options;
-    options.clientDir = client;
-    options.outDir = out;
-    options.major = 3;
-    options.minor = 7;
-    options.publicKey = c.badKey ? Bytes{1, 2, 3} : GenerateKeyPair().publicKey;
+    const ReleaseOptions options = SmallClient(dir, c.badKey);
+    const fs::path& client = options.clientDir;
+    const fs::path& out = options.outDir;
     const fs::path remoteDir = out / "remote" / "3.7";
     bool faulted = false;
     NoteSink note = [&](const std::string&) {
