@@ -5,8 +5,7 @@
 set -uo pipefail
 . "$(dirname "$(realpath "$0")")/publish_test_lib.sh"
 
-expect 0 "manifest --help" "$publish" manifest --help
-grep -q "usage: repair-publish manifest" out.txt || fail "manifest --help has no usage"
+expect_help manifest
 make_keys
 make_client
 

@@ -6,8 +6,7 @@ set -uo pipefail
 python="$2"; ref="$(realpath "$3")"
 . "$(dirname "$(realpath "$0")")/publish_test_lib.sh"
 
-expect 0 "inspect --help" "$publish" inspect --help
-grep -q "usage: repair-publish inspect" out.txt || fail "inspect --help has no usage"
+expect_help inspect
 make_keys
 make_client
 "$publish" manifest client m.tsf 2>/dev/null || fail "manifest"

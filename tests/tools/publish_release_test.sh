@@ -5,8 +5,7 @@
 set -uo pipefail
 . "$(dirname "$(realpath "$0")")/publish_test_lib.sh"
 
-expect 0 "publish --help" "$publish" publish --help
-grep -q "usage: repair-publish publish" out.txt || fail "publish --help has no usage"
+expect_help publish
 make_keys
 make_client
 # A client whose longest name is one byte over the limit.

@@ -21,6 +21,12 @@ expected_listing() {  # DIR [find arguments...]
    done) | LC_ALL=C sort -t$'\t' -k1,1 | cut -f2-
 }
 
+# COMMAND --help succeeds and shows the command's usage.
+expect_help() {  # COMMAND
+  expect 0 "$1 --help" "$publish" "$1" --help
+  grep -q "usage: repair-publish $1" out.txt || fail "$1 --help has no usage"
+}
+
 # The embedded key pair (key.der, key.pub) and another one (other.der, other.pub).
 make_keys() {
   "$publish" export-key --private key.der --public key.pub
