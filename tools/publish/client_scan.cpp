@@ -132,8 +132,7 @@ bool ClientWalk::ReadFolder(const Folder& folder, std::string& error) {
 
 // Lists, queues, notes and skips, or refuses one entry; the checks run in this order so that
 // a left-out entry is never refused and a link is never looked into.
-bool ClientWalk::Visit(const fs::directory_entry& entry, const Folder& folder,
-                       std::string& error) {
+bool ClientWalk::Visit(const fs::directory_entry& entry, const Folder& folder, std::string& error) {
   std::string leafName;
   if (!LeafName(entry.path(), leafName, error)) return false;
   const std::string name = folder.name.empty() ? leafName : folder.name + "\\" + leafName;

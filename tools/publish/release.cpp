@@ -136,16 +136,17 @@ bool ScanRelease(const ReleaseOptions& options, const NoteSink& note, ReleasePla
   return true;
 }
 
-// Copies every listed file into `staging`, digesting it in the same read.
-bool CopyClientFiles(const ScanResult& scan, const fs::path& staging,
-                     std::vector<ManifestRecord>& records, std::string& summary,
-                     std::string& error) {
-  ProgressLine progress = MakeProgress("copying", scan);
+// Digests every listed file in order, with a progress line under `label`; with `copyInto`,
+// copies each below that folder in the same read.
+bool DigestFiles(const ScanResult& scan, const char* label, const fs::path* copyInto,
+                 std::vector<ManifestRecord>& records, std::string& summary, std::string& error) {
+  ProgressLine progress = MakeProgress(label, scan);
   for (const ClientFile& file : scan.files) {
     ManifestRecord record;
-    const fs::path target = staging / file.relative;
+    const fs::path target = copyInto != nullptr ? *copyInto / file.relative : fs::path();
     if (!DigestClientFile(
-            file, &target, record, [&progress](std::uint64_t n) { progress.AddBytes(n); }, error)) {
+            file, copyInto != nullptr ? &target : nullptr, record,
+            [&progress](std::uint64_t n) { progress.AddBytes(n); }, error)) {
       return false;
     }
     records.push_back(std::move(record));
@@ -262,23 +263,12 @@ bool WriteClientManifest(const fs::path& clientDir, const ScanOptions& scanOptio
   for (const std::string& n : scan.notes) note(n);
 
   std::vector<ManifestRecord> list;
-  ProgressLine progress = MakeProgress("digesting", scan);
-  for (const ClientFile& file : scan.files) {
-    ManifestRecord record;
-    if (!DigestClientFile(
-            file, nullptr, record, [&progress](std::uint64_t n) { progress.AddBytes(n); }, error)) {
-      return false;
-    }
-    list.push_back(std::move(record));
-    progress.FileDone();
-  }
-  progress.Finish();
   Bytes manifest;
-  if (!BuildManifest(list, publicKey, manifest, error) || !WriteFile(out, manifest, error)) {
+  if (!DigestFiles(scan, "digesting", nullptr, list, summary, error) ||
+      !BuildManifest(list, publicKey, manifest, error) || !WriteFile(out, manifest, error)) {
     return false;
   }
   records = list.size();
-  summary = progress.Summary();
   return true;
 }
 
@@ -290,7 +280,8 @@ bool PublishRelease(const ReleaseOptions& options, const NoteSink& note, Release
   // Whichever step fails, the staging folder goes with it: no half release is ever left.
   StagingFolder staging(plan.remoteDir);
   if (!staging.Create(error) ||
-      !CopyClientFiles(plan.scan, staging.path(), plan.records, result.copySummary, error) ||
+      !DigestFiles(plan.scan, "copying", &staging.path(), plan.records, result.copySummary,
+                   error) ||
       !StageVersionFile(options, plan, staging.path(), error) ||
       !StageManifest(options, plan.records, staging.path(), error)) {
     return false;
