@@ -19,7 +19,7 @@
 #include "engine/recovery_state.h"
 #include "platform/http_client_test_hooks.h"
 #include "platform/process_info.h"
-#include "publish/manifest_builder.h"
+#include "publish/manifest_format.h"
 #include "publish/sealer.h"
 #include "strings/string_table.h"
 #include "support/fake_window.h"

@@ -22,7 +22,7 @@
 #include "engine/cache_plan.h"
 #include "engine/recovery_state.h"
 #include "platform/file_system.h"
-#include "publish/manifest_builder.h"
+#include "publish/manifest_format.h"
 #include "publish/sealer.h"
 #include "support/test_http_server.h"
 #include "support/test_support.h"

@@ -8,10 +8,7 @@
 #include <iterator>
 #include <system_error>
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
+#include "publish/host_files.h"
 
 namespace repair::publish {
 namespace fs = std::filesystem;
@@ -37,10 +34,7 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::st
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error) {
   if (path == "-") {
-#if defined(_WIN32)
-    // Text mode would turn every LF byte of a binary file into CR LF.
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
+    UseBinaryStandardOutput();
     if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
       error = "standard output: write failed";
       return false;

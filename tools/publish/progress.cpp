@@ -1,12 +1,8 @@
 #include "publish/progress.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <utility>
+
+#include "publish/display.h"
 
 namespace repair::publish {
 namespace {
@@ -14,39 +10,7 @@ namespace {
 // Often enough to look alive, rarely enough that drawing costs nothing next to the work.
 constexpr std::chrono::milliseconds kRedrawInterval(100);
 
-std::string Rate(std::uint64_t bytes, double seconds) {
-  if (seconds < 0.001) return "-";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB/s", static_cast<double>(bytes) / 1e6 / seconds);
-  return text;
-}
-
 }  // namespace
-
-bool StderrIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(fileno(stderr)) != 0;
-#endif
-}
-
-std::string FormatByteCount(std::uint64_t bytes) {
-  static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
-  char text[32];
-  if (bytes < 1000) {
-    std::snprintf(text, sizeof text, "%u B", static_cast<unsigned>(bytes));
-    return text;
-  }
-  double value = static_cast<double>(bytes) / 1000.0;
-  std::size_t unit = 0;
-  while (value >= 999.95 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
-    value /= 1000.0;
-    ++unit;
-  }
-  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
-  return text;
-}
 
 ProgressLine::ProgressLine(std::string label, std::uint64_t totalFiles, std::uint64_t totalBytes,
                            std::FILE* out)
@@ -87,7 +51,7 @@ std::string ProgressLine::Summary() const {
   char text[160];
   std::snprintf(text, sizeof text, "%llu files, %s in %.1f s (%s)",
                 static_cast<unsigned long long>(filesDone_), FormatByteCount(bytesDone_).c_str(),
-                seconds, Rate(bytesDone_, seconds).c_str());
+                seconds, FormatRate(bytesDone_, seconds).c_str());
   return text;
 }
 
@@ -101,7 +65,7 @@ void ProgressLine::Draw(bool force) {
       text, sizeof text, "%s %llu/%llu files  %s of %s  %s", label_.c_str(),
       static_cast<unsigned long long>(filesDone_), static_cast<unsigned long long>(totalFiles_),
       FormatByteCount(bytesDone_).c_str(), FormatByteCount(totalBytes_).c_str(),
-      Rate(bytesDone_, Seconds()).c_str());
+      FormatRate(bytesDone_, Seconds()).c_str());
   if (width < 0) return;
   std::size_t drawn = static_cast<std::size_t>(width) < sizeof text
                           ? static_cast<std::size_t>(width)

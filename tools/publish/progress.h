@@ -10,12 +10,6 @@
 
 namespace repair::publish {
 
-// True when standard error is a terminal.
-bool StderrIsTerminal();
-
-// Decimal units, as transfer rates are usually given: "512 B", "1.5 KB", "12.3 MB", "4.0 GB".
-std::string FormatByteCount(std::uint64_t bytes);
-
 class ProgressLine {
  public:
   // Draws on `out` (normally stderr when it is a terminal); a null `out` draws nothing but

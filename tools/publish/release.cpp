@@ -5,8 +5,12 @@
 #include <system_error>
 
 #include "codec/codec.h"
+#include "publish/client_digest.h"
+#include "publish/display.h"
 #include "publish/file_util.h"
+#include "publish/host_files.h"
 #include "publish/progress.h"
+#include "publish/staging_folder.h"
 #include "publish/version_file.h"
 
 namespace repair::publish {
@@ -67,6 +71,135 @@ bool LiesWithin(const fs::path& inner, const fs::path& outer) {
 ProgressLine MakeProgress(const char* label, const ScanResult& scan) {
   return ProgressLine(label, scan.files.size(), scan.totalBytes,
                       StderrIsTerminal() ? stderr : nullptr);
+}
+
+// What a publish run carries from one step to the next.
+struct ReleasePlan {
+  std::string folder;  // the resolved remote layout
+  fs::path remoteDir;  // OUT_DIR/remote/<folder>
+  bool listVersionFile = false;
+  ScanResult scan;
+  std::vector<ManifestRecord> records;
+  Bytes versionFile;  // sealed
+};
+
+// Checks the options and the folders before anything is written.
+bool PlanRelease(const ReleaseOptions& options, ReleasePlan& plan, std::string& error) {
+  if (!CheckOwnFileName(options.manifestName, "manifest name", error) ||
+      !CheckOwnFileName(options.versionFileName, "version file name", error)) {
+    return false;
+  }
+  if (options.manifestName == options.versionFileName) {
+    error = "the manifest and the version file need different names";
+    return false;
+  }
+  if (!ResolveRemoteFolder(options.remoteLayout, options.major, options.minor, plan.folder,
+                           error)) {
+    return false;
+  }
+  std::error_code ec;
+  if (!fs::is_directory(options.clientDir, ec)) {
+    error = DisplayPath(options.clientDir) + ": not a folder";
+    return false;
+  }
+  if (LiesWithin(options.outDir, options.clientDir)) {
+    error = DisplayPath(options.outDir) + " lies inside the client folder; publish somewhere else";
+    return false;
+  }
+  plan.remoteDir = options.outDir / "remote" / fs::path(plan.folder);
+  if (fs::exists(plan.remoteDir, ec) && !fs::is_empty(plan.remoteDir, ec)) {
+    error = DisplayPath(plan.remoteDir) + " already holds a release; remove it first";
+    return false;
+  }
+  return true;
+}
+
+// Lists the client folder and tells the operator what the release leaves out or replaces.
+bool ScanRelease(const ReleaseOptions& options, const NoteSink& note, ReleasePlan& plan,
+                 std::string& error) {
+  ScanOptions scanOptions;
+  scanOptions.exclude = options.exclude;
+  // The release makes both itself: the client's copies may be stale, and the tool adds the
+  // manifest to its list on its own.
+  scanOptions.ignore = {options.manifestName, options.versionFileName};
+  if (!ScanClientFolder(options.clientDir, scanOptions, plan.scan, error)) return false;
+  std::error_code ec;
+  if (fs::exists(options.clientDir / options.manifestName, ec)) {
+    note(options.manifestName + " in the client folder is left out: the release writes its own");
+  }
+  plan.listVersionFile = !NameExcluded(options.versionFileName, options.exclude);
+  if (plan.listVersionFile && fs::exists(options.clientDir / options.versionFileName, ec)) {
+    note(options.versionFileName + " in the client folder is replaced by the one for build " +
+         std::to_string(options.major) + "." + std::to_string(options.minor));
+  }
+  for (const std::string& n : plan.scan.notes) note(n);
+  return true;
+}
+
+// Digests every listed file in order, with a progress line under `label`; with `copyInto`,
+// copies each below that folder in the same read.
+bool DigestFiles(const ScanResult& scan, const char* label, const fs::path* copyInto,
+                 std::vector<ManifestRecord>& records, std::string& summary, std::string& error) {
+  ProgressLine progress = MakeProgress(label, scan);
+  for (const ClientFile& file : scan.files) {
+    ManifestRecord record;
+    const fs::path target = copyInto != nullptr ? *copyInto / file.relative : fs::path();
+    if (!DigestClientFile(
+            file, copyInto != nullptr ? &target : nullptr, record,
+            [&progress](std::uint64_t n) { progress.AddBytes(n); }, error)) {
+      return false;
+    }
+    records.push_back(std::move(record));
+    progress.FileDone();
+  }
+  progress.Finish();
+  summary = progress.Summary();
+  return true;
+}
+
+// Seals the build's version file and, unless excluded, lists it and puts it in `staging`.
+bool StageVersionFile(const ReleaseOptions& options, ReleasePlan& plan, const fs::path& staging,
+                      std::string& error) {
+  VersionWords words;
+  words.major = options.major;
+  words.minor = options.minor;
+  try {
+    plan.versionFile = Seal(options.publicKey, EncodeVersionPlaintext(words));
+  } catch (const std::exception& e) {
+    error = e.what();
+    return false;
+  }
+  if (!plan.listVersionFile) return true;
+  ManifestRecord record;
+  record.name = options.versionFileName;
+  record.size = static_cast<std::uint32_t>(plan.versionFile.size());
+  if (DigestMd5(plan.versionFile.data(), record.size, record.md5.data(), nullptr) != kCodecOk) {
+    error = "cannot digest the version file";
+    return false;
+  }
+  if (!WriteBytes(staging / options.versionFileName, plan.versionFile, error)) return false;
+  plan.records.push_back(std::move(record));
+  return true;
+}
+
+bool StageManifest(const ReleaseOptions& options, const std::vector<ManifestRecord>& records,
+                   const fs::path& staging, std::string& error) {
+  Bytes manifest;
+  return BuildManifest(records, options.publicKey, manifest, error) &&
+         WriteBytes(staging / options.manifestName, manifest, error);
+}
+
+// With a base URL, notes each file whose download URL the tool could not hold.
+void NoteLongUrls(const ReleaseOptions& options, const ReleasePlan& plan, const NoteSink& note) {
+  if (options.baseUrl.empty()) return;
+  for (const ManifestRecord& r : plan.records) {
+    std::size_t length =
+        options.baseUrl.size() + 1 + plan.folder.size() + 1 + EscapedLength(r.name);
+    if (length > kMaxUrlLength) {
+      note(PrintableName(r.name) + ": its download URL is " + std::to_string(length) +
+           " characters; the tool handles at most " + std::to_string(kMaxUrlLength));
+    }
+  }
 }
 
 }  // namespace
@@ -130,152 +263,37 @@ bool WriteClientManifest(const fs::path& clientDir, const ScanOptions& scanOptio
   for (const std::string& n : scan.notes) note(n);
 
   std::vector<ManifestRecord> list;
-  ProgressLine progress = MakeProgress("digesting", scan);
-  for (const ClientFile& file : scan.files) {
-    ManifestRecord record;
-    if (!DigestClientFile(
-            file, nullptr, record, [&progress](std::uint64_t n) { progress.AddBytes(n); }, error)) {
-      return false;
-    }
-    list.push_back(std::move(record));
-    progress.FileDone();
-  }
-  progress.Finish();
   Bytes manifest;
-  if (!BuildManifest(list, publicKey, manifest, error) || !WriteFile(out, manifest, error)) {
+  if (!DigestFiles(scan, "digesting", nullptr, list, summary, error) ||
+      !BuildManifest(list, publicKey, manifest, error) || !WriteFile(out, manifest, error)) {
     return false;
   }
   records = list.size();
-  summary = progress.Summary();
   return true;
 }
 
 bool PublishRelease(const ReleaseOptions& options, const NoteSink& note, ReleaseResult& result,
                     std::string& error) {
-  if (!CheckOwnFileName(options.manifestName, "manifest name", error) ||
-      !CheckOwnFileName(options.versionFileName, "version file name", error)) {
-    return false;
-  }
-  if (options.manifestName == options.versionFileName) {
-    error = "the manifest and the version file need different names";
-    return false;
-  }
-  std::string folder;
-  if (!ResolveRemoteFolder(options.remoteLayout, options.major, options.minor, folder, error)) {
-    return false;
-  }
-  std::error_code ec;
-  if (!fs::is_directory(options.clientDir, ec)) {
-    error = DisplayPath(options.clientDir) + ": not a folder";
-    return false;
-  }
-  if (LiesWithin(options.outDir, options.clientDir)) {
-    error = DisplayPath(options.outDir) + " lies inside the client folder; publish somewhere else";
-    return false;
-  }
-  const fs::path remoteDir = options.outDir / "remote" / fs::path(folder);
-  if (fs::exists(remoteDir, ec) && !fs::is_empty(remoteDir, ec)) {
-    error = DisplayPath(remoteDir) + " already holds a release; remove it first";
-    return false;
-  }
+  ReleasePlan plan;
+  if (!PlanRelease(options, plan, error) || !ScanRelease(options, note, plan, error)) return false;
 
-  ScanOptions scanOptions;
-  scanOptions.exclude = options.exclude;
-  // The release makes both itself: the client's copies may be stale, and the tool adds the
-  // manifest to its list on its own.
-  scanOptions.ignore = {options.manifestName, options.versionFileName};
-  ScanResult scan;
-  if (!ScanClientFolder(options.clientDir, scanOptions, scan, error)) return false;
-  if (fs::exists(options.clientDir / options.manifestName, ec)) {
-    note(options.manifestName + " in the client folder is left out: the release writes its own");
-  }
-  const bool listVersionFile = !NameExcluded(options.versionFileName, options.exclude);
-  if (listVersionFile && fs::exists(options.clientDir / options.versionFileName, ec)) {
-    note(options.versionFileName + " in the client folder is replaced by the one for build " +
-         std::to_string(options.major) + "." + std::to_string(options.minor));
-  }
-  for (const std::string& n : scan.notes) note(n);
-
-  // Built beside its final place under a hidden name, and renamed into place at the end.
-  fs::path stagingName(".");
-  stagingName += remoteDir.filename();
-  stagingName += ".publishing";
-  const fs::path staging = remoteDir.parent_path() / stagingName;
-  fs::remove_all(staging, ec);  // left by an interrupted run
-  if (!ec) fs::create_directories(staging, ec);
-  if (ec) {
-    error = DisplayPath(staging) + ": cannot create (" + ec.message() + ")";
+  // Whichever step fails, the staging folder goes with it: no half release is ever left.
+  StagingFolder staging(plan.remoteDir);
+  if (!staging.Create(error) ||
+      !DigestFiles(plan.scan, "copying", &staging.path(), plan.records, result.copySummary,
+                   error) ||
+      !StageVersionFile(options, plan, staging.path(), error) ||
+      !StageManifest(options, plan.records, staging.path(), error)) {
     return false;
   }
-  auto fail = [&staging]() {
-    std::error_code ignored;
-    fs::remove_all(staging, ignored);
-    return false;
-  };
+  NoteLongUrls(options, plan, note);
+  if (!staging.Commit(error)) return false;
 
-  std::vector<ManifestRecord> records;
-  ProgressLine progress = MakeProgress("copying", scan);
-  for (const ClientFile& file : scan.files) {
-    ManifestRecord record;
-    const fs::path target = staging / file.relative;
-    if (!DigestClientFile(
-            file, &target, record, [&progress](std::uint64_t n) { progress.AddBytes(n); }, error)) {
-      return fail();
-    }
-    records.push_back(std::move(record));
-    progress.FileDone();
-  }
-  progress.Finish();
-  result.copySummary = progress.Summary();
-
-  VersionWords words;
-  words.major = options.major;
-  words.minor = options.minor;
-  Bytes versionFile;
-  try {
-    versionFile = Seal(options.publicKey, EncodeVersionPlaintext(words));
-  } catch (const std::exception& e) {
-    error = e.what();
-    return fail();
-  }
-  if (listVersionFile) {
-    ManifestRecord record;
-    record.name = options.versionFileName;
-    record.size = static_cast<std::uint32_t>(versionFile.size());
-    if (DigestMd5(versionFile.data(), record.size, record.md5.data(), nullptr) != kCodecOk ||
-        !WriteBytes(staging / options.versionFileName, versionFile, error)) {
-      if (error.empty()) error = "cannot digest the version file";
-      return fail();
-    }
-    records.push_back(std::move(record));
-  }
-  Bytes manifest;
-  if (!BuildManifest(records, options.publicKey, manifest, error) ||
-      !WriteBytes(staging / options.manifestName, manifest, error)) {
-    return fail();
-  }
-
-  if (!options.baseUrl.empty()) {
-    for (const ManifestRecord& r : records) {
-      std::size_t length = options.baseUrl.size() + 1 + folder.size() + 1 + EscapedLength(r.name);
-      if (length > kMaxUrlLength) {
-        note(PrintableName(r.name) + ": its download URL is " + std::to_string(length) +
-             " characters; the tool handles at most " + std::to_string(kMaxUrlLength));
-      }
-    }
-  }
-
-  fs::remove(remoteDir, ec);  // empty, if it exists at all
-  fs::rename(staging, remoteDir, ec);
-  if (ec) {
-    error = DisplayPath(remoteDir) + ": " + ec.message();
-    return fail();
-  }
   result.versionFile = options.outDir / "client-files" / options.versionFileName;
-  if (!WriteBytes(result.versionFile, versionFile, error)) return false;
-  result.remoteFolder = folder;
-  result.remoteDir = remoteDir;
-  result.records = records.size();
+  if (!WriteBytes(result.versionFile, plan.versionFile, error)) return false;
+  result.remoteFolder = plan.folder;
+  result.remoteDir = plan.remoteDir;
+  result.records = plan.records.size();
   return true;
 }
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "publish/manifest_builder.h"
+#include "publish/client_scan.h"
 #include "publish/sealer.h"
 
 namespace repair::publish {

@@ -3,7 +3,6 @@
 // builds the manifest and the whole release that a static HTTP host serves.
 #include <cerrno>
 #include <climits>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,8 +11,10 @@
 #include <vector>
 
 #include "codec/builtin_key.h"
+#include "publish/display.h"
 #include "publish/file_util.h"
-#include "publish/manifest_builder.h"
+#include "publish/host_files.h"
+#include "publish/manifest_format.h"
 #include "publish/release.h"
 #include "publish/sealer.h"
 #include "publish/string_file.h"
@@ -431,10 +432,8 @@ void PrintOverview(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
   // File names reach the manifest in the system's ANSI code page, as the tool reads them.
-  std::setlocale(LC_CTYPE, "");
-#endif
+  repair::publish::UseHostNameEncoding();
   if (argc < 2) {
     PrintOverview(stderr);
     return kExitUsage;

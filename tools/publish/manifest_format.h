@@ -8,12 +8,11 @@
 // backslash-separated, at most 259 bytes.
 //
 // Every function reports failure by its result and a message; none throws for bad input.
+// Making the records from a client folder is client_scan.h's and client_digest.h's job.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,47 +32,6 @@ struct ManifestRecord {
   std::uint32_t size = 0;
   Md5Digest md5{};
 };
-
-// One regular file found under a client folder.
-struct ClientFile {
-  std::filesystem::path source;    // where to read it
-  std::filesystem::path relative;  // its native path below the client folder
-  std::string name;                // its manifest name
-  std::uint64_t size = 0;          // as listed by the folder walk
-};
-
-struct ScanOptions {
-  // Left out, each with a note when it matches nothing: a file's name, or a folder's name and
-  // everything below it. '/' and '\' both separate folders.
-  std::vector<std::string> exclude;
-  // Left out without a note: the tool's own files that a release provides itself.
-  std::vector<std::string> ignore;
-};
-
-struct ScanResult {
-  std::vector<ClientFile> files;  // sorted byte-wise by name
-  std::uint64_t totalBytes = 0;
-  std::vector<std::string> notes;  // what was left out and why, and names worth a second look
-};
-
-// True when `name` is one of `patterns` or lies below one of them (a folder), after turning
-// '/' into '\' in the patterns.
-bool NameExcluded(const std::string& name, const std::vector<std::string>& patterns);
-
-// Walks `root` for regular files. Symbolic links are reported and never followed; other
-// non-regular entries are reported and skipped. Empty files are listed like any other. Refuses
-// (false, `error`) a folder it cannot read, a name over 259 bytes, a file of 4 GiB or more, a
-// name part that ends with a dot or a space (the tool refuses such a manifest), and a name the
-// tool could not use.
-bool ScanClientFolder(const std::filesystem::path& root, const ScanOptions& options,
-                      ScanResult& result, std::string& error);
-
-// Reads `file` in 1 MiB pieces into an MD5; with `copyTo`, writes the same bytes there as well
-// (creating its folders), so the copy is exactly what the record describes. `onBytes` gets each
-// piece's length. Fails when the file cannot be read, changes size, or the copy fails.
-bool DigestClientFile(const ClientFile& file, const std::filesystem::path* copyTo,
-                      ManifestRecord& record, const std::function<void(std::uint64_t)>& onBytes,
-                      std::string& error);
 
 // Sorts the records by name, seals their plaintext for `publicKey` (X.509 DER) and packs it.
 bool BuildManifest(std::vector<ManifestRecord> records, const Bytes& publicKey, Bytes& manifest,
@@ -98,13 +56,5 @@ bool ReadManifest(const Bytes& manifest, const Bytes& privateKey,
 // Parses a record run; false with the offending offset in `error` when a bound is broken.
 bool ParseManifestPlaintext(const Bytes& plaintext, std::vector<ManifestRecord>& records,
                             std::string& error);
-
-std::string Md5Hex(const Md5Digest& md5);
-
-// A manifest name for display: control bytes (below 0x20, and 0x7F) are shown as \xNN.
-std::string PrintableName(const std::string& name);
-
-// A path for messages, in the form the console shows; never fails.
-std::string DisplayPath(const std::filesystem::path& path);
 
 }  // namespace repair::publish
