@@ -2,9 +2,12 @@
 # 'repair-publish check' against a private nginx set up each way that breaks a release on
 # players' machines (compression, a redirect, a 403 on names with spaces, missing and changed
 # files, chunked bodies), and against a good release, which must pass.
-#   publish_check_test.sh REPAIR_PUBLISH NGINX_SH
+#   publish_check_test.sh REPAIR_PUBLISH NGINX_SH [CHECKER...]
+# CHECKER is the command whose 'check' is tested (default REPAIR_PUBLISH), for example
+# "wine repair-publish.exe" in the Windows build, where REPAIR_PUBLISH is a native one.
 set -uo pipefail
-publish="$(realpath "$1")"; nginx_sh="$(realpath "$2")"
+publish="$(realpath "$1")"; nginx_sh="$(realpath "$2")"; shift 2
+checker=("$@"); [ ${#checker[@]} -gt 0 ] || checker=("$publish")
 work="$(mktemp -d)"
 source "$nginx_sh"
 trap 'nginx_stop; rm -rf "$work"' EXIT
@@ -15,7 +18,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # check EXIT_CODE description check-arguments...: runs check, output in out.txt
 check() {
   local want="$1" what="$2"; shift 2
-  "$publish" check "$@" >out.txt 2>err.txt
+  "${checker[@]}" check "$@" >out.txt 2>err.txt
   local got=$?
   [ "$got" = "$want" ] || { fail "$what: exit $got, expected $want"; cat out.txt err.txt; }
 }
@@ -137,6 +140,14 @@ has "missing manifest" "404 Not Found"
 check 1 "another build" "$tmpl" 3 8
 has "another build" "[ERR_NOTEXISTHASHFILE]"
 
+# --- a release sealed for another key than the one the tool embeds ---
+"$publish" keygen other.der other.pub > /dev/null
+"$publish" publish --public other.pub client 3 7 other > /dev/null
+rm -rf served; cp -a other/remote served; serve
+check 1 "another key" "$tmpl" 3 7
+has "another key" "[ERR_INVALIDDATA]"
+has "another key" "the manifest does not unpack, open or parse"
+
 # --- a sample: the seed is printed and repeats the same files ---
 copy; serve
 check 0 "sample" "$tmpl" 3 7 --sample 3 --verbose
@@ -156,7 +167,7 @@ check 2 "seed without sample" "$tmpl" 3 7 --seed 4
 check 2 "negative build" "$tmpl" -1 7
 check 2 "manifest name with a string file" repair.dat 3 7 --manifest-name x.tsf
 check 1 "unreadable string file" no-such.dat 3 7
-"$publish" check --help | grep -q "usage: repair-publish check" || fail "check --help"
+"${checker[@]}" check --help | grep -q "usage: repair-publish check" || fail "check --help"
 
 [ "$failures" = 0 ] && echo "all publish check tests passed"
 [ "$failures" = 0 ]

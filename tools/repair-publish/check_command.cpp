@@ -1,5 +1,6 @@
 #include "repair-publish/check_command.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <string>
 
 #include "engine/recovery_state.h"
 #include "publish/manifest_builder.h"
