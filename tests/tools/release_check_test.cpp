@@ -1,5 +1,7 @@
 // The verdicts of the release check: which error a player's repair would end with, and the
 // reason given, for each way a fetch can go; and the seeded choice of a sample.
+#include "publish/release_check.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "publish/check_verdict.h"
-#include "publish/release_check.h"
 
 namespace repair::publish {
 namespace {
@@ -72,8 +73,7 @@ TEST(CheckVerdictTest, EachFetchEndsInTheToolsErrorWithItsReason) {
        "no Content-Length (Transfer-Encoding: chunked): the tool needs the length"},
       {"length 0", Outcome(HttpResult::kNoLength, 200, true, 0), RecoveryError::NotExistFile,
        "Content-Length 0"},
-      {"no answer", Outcome(HttpResult::kOpenFailed, 0), RecoveryError::NotExistFile,
-       "no answer"},
+      {"no answer", Outcome(HttpResult::kOpenFailed, 0), RecoveryError::NotExistFile, "no answer"},
       {"no network", Outcome(HttpResult::kNoNetwork, 0), RecoveryError::NetworkDisconnected,
        "no network"},
       {"no client", Outcome(HttpResult::kSessionFailed, 0), RecoveryError::FailNetworkConnection,

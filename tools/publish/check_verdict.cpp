@@ -43,8 +43,9 @@ std::string NoLengthReason(const platform::HttpHeadFacts& facts) {
     why += " (Transfer-Encoding: " + facts.transferEncoding + ")";
   }
   if (!facts.contentEncoding.empty()) {
-    return why + ", because the server compresses the file (Content-Encoding: " +
-           facts.contentEncoding + "): turn compression off for this type of file";
+    return why +
+           ", because the server compresses the file (Content-Encoding: " + facts.contentEncoding +
+           "): turn compression off for this type of file";
   }
   return why + ": the tool needs the length of every file; serve it as a static file";
 }
@@ -79,8 +80,8 @@ Verdict FailedTransfer(std::uint32_t expectedSize, const FetchOutcome& outcome) 
       verdict.reason = "the available byte count could not be queried";
       break;
     case HttpResult::kReadFailed:
-      verdict.reason = "the connection dropped or stalled after " +
-                       Of(outcome.received, expectedSize);
+      verdict.reason =
+          "the connection dropped or stalled after " + Of(outcome.received, expectedSize);
       break;
     case HttpResult::kShortBody:
       verdict.reason = "the body ended after " + Of(outcome.received, expectedSize);
@@ -123,11 +124,11 @@ Verdict JudgeManifestFetch(const FetchOutcome& outcome) {
   // The tool names a manifest it cannot find apart from any other file.
   if (verdict.error == RecoveryError::NotExistFile) verdict.error = RecoveryError::NotExistHashFile;
   if (outcome.result == HttpResult::kReadFailed || outcome.result == HttpResult::kShortBody) {
-    verdict.reason = outcome.result == HttpResult::kReadFailed
-                         ? "the connection dropped or stalled after " +
-                               Number(outcome.received) + " bytes"
-                         : "the body ended after " + Number(outcome.received) + " of " +
-                               Number(outcome.facts.contentLength) + " bytes";
+    verdict.reason =
+        outcome.result == HttpResult::kReadFailed
+            ? "the connection dropped or stalled after " + Number(outcome.received) + " bytes"
+            : "the body ended after " + Number(outcome.received) + " of " +
+                  Number(outcome.facts.contentLength) + " bytes";
   }
   return verdict;
 }

@@ -106,8 +106,8 @@ bool ReadManifest(const CheckOptions& options, FileList& files, CheckReport& rep
   SetError(RecoveryError::None);
   if (!ResolveRemotePath("", "", options.remoteTemplate.c_str(), VersionMode::Explicit,
                          options.major, options.minor, report.remote)) {
-    report.manifest = Refused(static_cast<RecoveryError>(GetError()),
-                              "the build numbers must not be negative");
+    report.manifest =
+        Refused(static_cast<RecoveryError>(GetError()), "the build numbers must not be negative");
     return false;
   }
   char url[kPathBufferSize];
@@ -150,8 +150,8 @@ void CheckFile(const std::string& remote, const FileEntry& entry, const std::uin
   check.url = url;
   if (entry.size == 0 && std::memcmp(entry.md5, emptyMd5, kMd5Size) == 0) return;
   check.requested = true;
-  check.verdict = JudgeFileFetch(entry.size, Fetch(check.url, &entry.size, entry.md5,
-                                                   std::move(onBytes)));
+  check.verdict =
+      JudgeFileFetch(entry.size, Fetch(check.url, &entry.size, entry.md5, std::move(onBytes)));
 }
 
 }  // namespace

@@ -22,8 +22,8 @@ struct CheckOptions {
   std::string manifestName = "filehash.tsf";
   std::int32_t major = 0;
   std::int32_t minor = 0;
-  unsigned jobs = 4;        // requests at a time, 1..64
-  std::size_t sample = 0;   // 0: every file; else this many, chosen at random by `seed`
+  unsigned jobs = 4;       // requests at a time, 1..64
+  std::size_t sample = 0;  // 0: every file; else this many, chosen at random by `seed`
   std::uint64_t seed = 0;
 };
 
@@ -31,16 +31,16 @@ struct FileCheck {
   std::size_t index = 0;  // in the manifest (0: the manifest's own entry)
   std::string name;
   std::uint32_t size = 0;
-  std::string url;        // empty when the tool could not build one
+  std::string url;         // empty when the tool could not build one
   bool requested = false;  // false: an empty file, which the tool restores without a request
   Verdict verdict;
 };
 
 struct CheckReport {
-  std::string remote;       // the resolved remote folder
+  std::string remote;  // the resolved remote folder
   std::string manifestUrl;
-  Verdict manifest;         // None when the manifest was fetched, opened and accepted
-  std::size_t listed = 0;   // entries the tool would list, its manifest's own among them
+  Verdict manifest;              // None when the manifest was fetched, opened and accepted
+  std::size_t listed = 0;        // entries the tool would list, its manifest's own among them
   std::vector<FileCheck> files;  // the files checked, in manifest order
   std::uint64_t bytes = 0;       // body bytes received
 };

@@ -128,8 +128,9 @@ int ResolveSource(Arguments& args) {
     return kExitOk;
   }
   if (!args.manifestName.empty()) {
-    std::fprintf(stderr, "repair-publish: --manifest-name goes with a template; the string "
-                         "file names the manifest\n");
+    std::fprintf(stderr,
+                 "repair-publish: --manifest-name goes with a template; the string "
+                 "file names the manifest\n");
     return kExitUsage;
   }
   if (!LoadStringTable(args.source.c_str())) {
@@ -142,8 +143,10 @@ int ResolveSource(Arguments& args) {
   LookupText(kSysRemotePath.key, args.options.remoteTemplate, kSysRemotePath.defaultText);
   LookupText(kSysFileHashFName.key, args.options.manifestName, kSysFileHashFName.defaultText);
   if (args.options.remoteTemplate.empty()) {
-    std::fprintf(stderr, "repair-publish: %s sets no SYS_REMOTEPATH: the tool has nowhere to "
-                         "fetch from\n", args.source.c_str());
+    std::fprintf(stderr,
+                 "repair-publish: %s sets no SYS_REMOTEPATH: the tool has nowhere to "
+                 "fetch from\n",
+                 args.source.c_str());
     return kExitFailed;
   }
   return kExitOk;
@@ -168,8 +171,8 @@ void PrintFailure(const std::string& what, const std::string& url, const Verdict
 }
 
 void PrintFile(const FileCheck& check, bool verbose) {
-  const std::string what = PrintableName(check.name) + " (" + std::to_string(check.size) +
-                           " bytes)";
+  const std::string what =
+      PrintableName(check.name) + " (" + std::to_string(check.size) + " bytes)";
   if (check.verdict.error != RecoveryError::None) {
     PrintFailure(what, check.url, check.verdict);
   } else if (verbose) {
@@ -182,15 +185,17 @@ int Summarise(const CheckReport& report, double seconds) {
   std::map<std::int32_t, std::size_t> failures;
   std::size_t empty = 0;
   for (const FileCheck& f : report.files) {
-    if (f.verdict.error != RecoveryError::None) ++failures[static_cast<std::int32_t>(f.verdict.error)];
+    if (f.verdict.error != RecoveryError::None)
+      ++failures[static_cast<std::int32_t>(f.verdict.error)];
     if (!f.requested && f.verdict.error == RecoveryError::None) ++empty;
   }
   std::size_t failed = 0;
   for (const auto& [code, count] : failures) failed += count;
-  std::printf("checked %zu of %zu files (%s received in %.1f s): %zu would repair, %zu would "
-              "fail\n",
-              report.files.size(), report.listed, FormatByteCount(report.bytes).c_str(), seconds,
-              report.files.size() - failed, failed);
+  std::printf(
+      "checked %zu of %zu files (%s received in %.1f s): %zu would repair, %zu would "
+      "fail\n",
+      report.files.size(), report.listed, FormatByteCount(report.bytes).c_str(), seconds,
+      report.files.size() - failed, failed);
   if (empty > 0) std::printf("  %zu empty files: restored by the tool without a request\n", empty);
   for (const auto& [code, count] : failures) {
     std::printf("  %zu with %s\n", count, ErrorMessageKey(code));
@@ -203,8 +208,8 @@ void PrintHeading(const CheckReport& report, const CheckOptions& options) {
   std::printf("manifest %s: %zu files listed (its own entry among them)\n",
               report.manifestUrl.c_str(), report.listed);
   if (options.sample > 0) {
-    std::printf("sample of %zu files, seed %llu (repeat with --seed %llu)\n",
-                report.files.size(), static_cast<unsigned long long>(options.seed),
+    std::printf("sample of %zu files, seed %llu (repeat with --seed %llu)\n", report.files.size(),
+                static_cast<unsigned long long>(options.seed),
                 static_cast<unsigned long long>(options.seed));
   }
   std::fflush(stdout);
@@ -213,8 +218,8 @@ void PrintHeading(const CheckReport& report, const CheckOptions& options) {
 std::uint64_t FreshSeed() {
   std::random_device device;
   std::uint64_t seed = (static_cast<std::uint64_t>(device()) << 32) ^ device();
-  return seed ^ static_cast<std::uint64_t>(
-                    std::chrono::steady_clock::now().time_since_epoch().count());
+  return seed ^
+         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
 }  // namespace
