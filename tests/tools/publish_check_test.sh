@@ -114,6 +114,9 @@ has "missing files" "FAIL data\\notes.txt"
 has "missing files" "FAIL sub\\deep\\x.bin"
 has "missing files" "404 Not Found: the file is not on the server"
 has "missing files" "2 with ERR_NOTEXISTFILE"
+# The summary names the failures in manifest order, however the requests finished.
+[ "$(grep '^  ERR_' out.txt | tr -d '\r')" = "$(printf '  ERR_NOTEXISTFILE: data\\notes.txt\n  ERR_NOTEXISTFILE: sub\\deep\\x.bin')" ] ||
+  fail "missing files: the summary's list: $(grep '^  ERR_' out.txt)"
 
 # --- files changed after publishing (a stale cache serves the like): length and MD5 ---
 copy; printf 'width=1024\nheight=768\n' > served/3.7/config/game.cfg

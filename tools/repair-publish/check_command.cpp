@@ -185,8 +185,9 @@ int Summarise(const CheckReport& report, double seconds) {
   std::map<std::int32_t, std::size_t> failures;
   std::size_t empty = 0;
   for (const FileCheck& f : report.files) {
-    if (f.verdict.error != RecoveryError::None)
+    if (f.verdict.error != RecoveryError::None) {
       ++failures[static_cast<std::int32_t>(f.verdict.error)];
+    }
     if (!f.requested && f.verdict.error == RecoveryError::None) ++empty;
   }
   std::size_t failed = 0;
@@ -199,6 +200,12 @@ int Summarise(const CheckReport& report, double seconds) {
   if (empty > 0) std::printf("  %zu empty files: restored by the tool without a request\n", empty);
   for (const auto& [code, count] : failures) {
     std::printf("  %zu with %s\n", count, ErrorMessageKey(code));
+  }
+  // The failures again, in manifest order: the lines above come as the files finish.
+  for (const FileCheck& f : report.files) {
+    if (f.verdict.error == RecoveryError::None) continue;
+    std::printf("  %s: %s\n", ErrorMessageKey(static_cast<std::int32_t>(f.verdict.error)),
+                PrintableName(f.name).c_str());
   }
   return failed == 0 ? kExitOk : kExitFailed;
 }
