@@ -19,9 +19,7 @@
 
 namespace repair::publish {
 
-const char kCheckUsage[] =
-    "check [--jobs N] [--sample N [--seed S]] [--manifest-name NAME] [--verbose] SOURCE MAJOR "
-    "MINOR";
+const char kCheckUsage[] = "check [OPTIONS] SOURCE MAJOR MINOR";
 const char kCheckHelp[] =
     "Fetches the manifest of build MAJOR.MINOR and every file it lists exactly as the tool\n"
     "does (its agent, its URL escaping, no redirects followed, status 200 and Content-Length\n"
