@@ -59,9 +59,22 @@ class HttpSink {
   virtual bool Data(const std::uint8_t* bytes, std::uint32_t count) = 0;
 };
 
+// What the final response head said, accepted or not, for a caller that explains a refusal
+// (the operator's check of a release) rather than acts on it. status 0: no head was read.
+struct HttpHeadFacts {
+  std::uint32_t status = 0;
+  bool lengthKnown = false;  // a readable Content-Length and no chunked body
+  std::uint64_t contentLength = 0;
+  std::string location;          // each as sent, surrounding white space removed; empty when
+  std::string contentEncoding;   // absent
+  std::string transferEncoding;
+};
+
 // Fetches the request (http:// or https://) into `sink`. A body longer than its Content-Length
-// is cut at that length; kOk means the sink received exactly contentLength bytes.
-HttpResult HttpGet(const HttpRequest& request, HttpSink& sink);
+// is cut at that length; kOk means the sink received exactly contentLength bytes. `facts`
+// (optional) receives what the response head said; it stays empty when no head was read or
+// the call gave up on a server that did not answer.
+HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* facts = nullptr);
 
 // The Windows client library's defaults, which both backends apply unless a test shortens them.
 constexpr std::uint32_t kDefaultConnectTimeoutMs = 60000;

@@ -99,6 +99,17 @@ HttpResult JudgeHead(const RawHead& raw, bool resumed, HttpResponseHead& head) {
   return HttpResult::kOk;
 }
 
+HttpHeadFacts FactsOf(const RawHead& raw) {
+  HttpHeadFacts facts;
+  facts.status = raw.status;
+  facts.lengthKnown = raw.lengthKnown;
+  facts.contentLength = raw.lengthKnown ? raw.contentLength : 0;
+  facts.location = raw.location;
+  facts.contentEncoding = raw.contentEncoding;
+  facts.transferEncoding = raw.transferEncoding;
+  return facts;
+}
+
 std::string TrimHeaderValue(const std::string& text) {
   static const char kSpace[] = " \t\r\n";
   std::size_t first = text.find_first_not_of(kSpace);

@@ -25,7 +25,14 @@ struct RawHead {
   std::string contentRange;          // the header's value, surrounding white space removed
   std::string etag;
   std::string lastModified;
+  // Read only to explain a refusal (HttpHeadFacts).
+  std::string location;
+  std::string contentEncoding;
+  std::string transferEncoding;
 };
+
+// The facts of `raw` as HttpGet reports them.
+HttpHeadFacts FactsOf(const RawHead& raw);
 
 // Judges `raw` for a request that was resumed or not and fills `head` when it is accepted:
 // kBadStatus for a status other than 200 (or 206 to a resumed request), kNoLength for a

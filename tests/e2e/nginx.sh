@@ -1,12 +1,14 @@
 # Sourced by the end-to-end scripts: a private nginx on a free loopback port.
-#   nginx_start ROOT_DIR [RATE]   serves ROOT_DIR; sets NGINX_PORT and NGINX_URL
-#                                 (RATE, e.g. 200k, limits every response's send rate)
+#   nginx_start ROOT_DIR [RATE] [DIRECTIVES]
+#                                 serves ROOT_DIR; sets NGINX_PORT and NGINX_URL
+#                                 (RATE, e.g. 200k, limits every response's send rate;
+#                                 DIRECTIVES go into the server block as they are)
 #   nginx_stop
 # The server runs in the foreground of a background job, with its config, logs and temp
 # folders in a folder of its own, and never touches the machine's nginx setup.
 
 nginx_start() {
-  local root="$1" rate="${2:-0}"
+  local root="$1" rate="${2:-0}" directives="${3:-}"
   NGINX_DIR="$(mktemp -d)"
   local attempt
   for attempt in 1 2 3 4 5 6 7 8 9 10; do
@@ -31,6 +33,7 @@ http {
     listen 127.0.0.1:$NGINX_PORT;
     root $root;
     limit_rate $rate;
+    $directives
   }
 }
 CONF

@@ -275,5 +275,70 @@ TEST_F(HttpClientTest, ADroppedTransferResumesWhereItStopped) {
   }
 }
 
+// The facts that explain a refusal reach the caller in both clients alike, for accepted and
+// refused heads; a request that got no head leaves them empty.
+TEST_F(HttpClientTest, TheHeadsFactsAreReportedWhetherAcceptedOrNot) {
+  const std::string body = Pattern(5000);
+  Response gzipped = Response::Chunked(body);
+  gzipped.bytes.insert(gzipped.bytes.find("\r\n") + 2, "Content-Encoding: gzip\r\n");
+  Response compressedWithLength = Response::Ok(body);
+  compressedWithLength.bytes.insert(compressedWithLength.bytes.find("\r\n") + 2,
+                                    "Content-Encoding:  gzip \r\n");
+  server_.Serve("/moved", Response::Redirect(301, "http://other.example/3.7/a.txt"));
+  server_.Serve("/chunked", Response::Chunked(body));
+  server_.Serve("/gzip", gzipped);
+  server_.Serve("/gzip-length", compressedWithLength);
+  server_.Serve("/forbidden", Response::Status(403));
+  server_.ServeFile("/plain", body);
+  struct Case {
+    const char* path;
+    HttpResult result;
+    std::uint32_t status;
+    bool lengthKnown;
+    std::uint64_t length;
+    const char* location;
+    const char* encoding;
+    const char* transfer;
+  };
+  const Case cases[] = {
+      {"/moved", HttpResult::kBadStatus, 301, true, 6, "http://other.example/3.7/a.txt", "", ""},
+      {"/chunked", HttpResult::kNoLength, 200, false, 0, "", "", "chunked"},
+      {"/gzip", HttpResult::kNoLength, 200, false, 0, "", "gzip", "chunked"},
+      {"/gzip-length", HttpResult::kOk, 200, true, 5000, "", "gzip", ""},
+      {"/forbidden", HttpResult::kBadStatus, 403, true, 14, "", "", ""},
+      {"/missing", HttpResult::kBadStatus, 404, true, 14, "", "", ""},
+      {"/plain", HttpResult::kOk, 200, true, 5000, "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    RecordingSink sink;
+    HttpHeadFacts facts;
+    facts.status = 999;
+    const std::string url = server_.Url(c.path);
+    HttpRequest request;
+    request.url = url.c_str();
+    EXPECT_EQ(HttpGet(request, sink, &facts), c.result);
+    EXPECT_EQ(facts.status, c.status);
+    EXPECT_EQ(facts.lengthKnown, c.lengthKnown);
+    EXPECT_EQ(facts.contentLength, c.length);
+    EXPECT_EQ(facts.location, c.location);
+    EXPECT_EQ(facts.contentEncoding, c.encoding);
+    EXPECT_EQ(facts.transferEncoding, c.transfer);
+  }
+
+  // No server at all: no head, no facts.
+  const std::string url = server_.Url("/plain");
+  server_.Stop();
+  RecordingSink sink;
+  HttpHeadFacts facts;
+  facts.status = 999;
+  facts.location = "stale";
+  HttpRequest request;
+  request.url = url.c_str();
+  EXPECT_EQ(HttpGet(request, sink, &facts), HttpResult::kOpenFailed);
+  EXPECT_EQ(facts.status, 0u);
+  EXPECT_TRUE(facts.location.empty());
+}
+
 }  // namespace
 }  // namespace repair::platform

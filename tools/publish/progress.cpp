@@ -33,12 +33,15 @@ void ProgressLine::FileDone() {
   Draw(filesDone_ == totalFiles_);
 }
 
+void ProgressLine::Clear() {
+  if (out_ == nullptr || drawnWidth_ == 0) return;
+  std::fprintf(out_, "\r%*s\r", static_cast<int>(drawnWidth_), "");
+  std::fflush(out_);
+  drawnWidth_ = 0;
+}
+
 void ProgressLine::Finish() {
-  if (out_ == nullptr) return;
-  if (drawnWidth_ > 0) {
-    std::fprintf(out_, "\r%*s\r", static_cast<int>(drawnWidth_), "");
-    std::fflush(out_);
-  }
+  Clear();
   out_ = nullptr;
 }
 

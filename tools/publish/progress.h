@@ -22,6 +22,8 @@ class ProgressLine {
 
   void AddBytes(std::uint64_t bytes);
   void FileDone();
+  // Erases the line so that other output can go where it was; the next call draws it again.
+  void Clear();
   // Erases the line; later calls draw nothing.
   void Finish();
 

@@ -19,6 +19,7 @@
 #include "publish/sealer.h"
 #include "publish/string_file.h"
 #include "publish/version_file.h"
+#include "repair-publish/check_command.h"
 #include "strings/string_table.h"
 
 namespace {
@@ -421,6 +422,8 @@ const Command kCommands[] = {
      "  --base-url URL            the address of OUT_DIR/remote, to fill in SYS_REMOTEPATH and\n"
      "                            check every file's URL against the tool's 259 characters",
      RunPublish},
+    {"check", repair::publish::kCheckUsage, repair::publish::kCheckHelp,
+     repair::publish::RunCheckCommand},
 };
 
 void PrintOverview(std::FILE* out) {

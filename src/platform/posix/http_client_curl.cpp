@@ -192,8 +192,14 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   std::string value;
   // Its body has no length known in advance, whatever a Content-Length beside it says.
   if (HeaderValue(data, length, "transfer-encoding:", value)) {
+    if (transfer.raw.transferEncoding.empty()) transfer.raw.transferEncoding = value;
     for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (value.find("chunked") != std::string::npos) transfer.chunked = true;
+  }
+  // Kept only to explain a refusal.
+  if (transfer.raw.location.empty()) HeaderValue(data, length, "location:", transfer.raw.location);
+  if (transfer.raw.contentEncoding.empty()) {
+    HeaderValue(data, length, "content-encoding:", transfer.raw.contentEncoding);
   }
   KeepFirst(data, length, "content-range:", transfer.raw.contentRange,
             transfer.raw.hasContentRange);
@@ -314,7 +320,8 @@ std::unique_ptr<curl_slist, SlistFree> RequestHeaders(const std::string& range,
 
 }  // namespace
 
-HttpResult HttpGet(const HttpRequest& request, HttpSink& sink) {
+HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* facts) {
+  if (facts != nullptr) *facts = HttpHeadFacts();
   std::string range;
   std::string ifRange;
   if (!BuildRequestHeaders(request, range, ifRange)) return HttpResult::kOpenFailed;
@@ -335,8 +342,12 @@ HttpResult HttpGet(const HttpRequest& request, HttpSink& sink) {
   HandOn(transfer);
   // Once the whole declared body is in, how the transfer ended does not matter: a longer
   // body was cut on purpose.
-  if (transfer.begun && transfer.received == transfer.head.contentLength) return HttpResult::kOk;
-  return Judge(transfer, code);
+  HttpResult result = HttpResult::kOk;
+  if (!transfer.begun || transfer.received != transfer.head.contentLength) {
+    result = Judge(transfer, code);
+  }
+  if (facts != nullptr) *facts = FactsOf(transfer.raw);
+  return result;
 }
 
 void ForceNetworkState(int state) { g_forcedNetworkState = state < 0 ? -1 : (state != 0); }

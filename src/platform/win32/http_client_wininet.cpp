@@ -111,7 +111,8 @@ bool QueryText(HINTERNET request, DWORD query, std::string& value) {
   return true;
 }
 
-HttpResult ReadHead(HINTERNET request, bool resumed, HttpResponseHead& head) {
+HttpResult ReadHead(HINTERNET request, bool resumed, HttpResponseHead& head,
+                    HttpHeadFacts& facts) {
   RawHead raw;
   DWORD number = 0;
   if (QueryNumber(request, HTTP_QUERY_STATUS_CODE, number)) raw.status = number;
@@ -120,6 +121,11 @@ HttpResult ReadHead(HINTERNET request, bool resumed, HttpResponseHead& head) {
   raw.hasContentRange = QueryText(request, HTTP_QUERY_CONTENT_RANGE, raw.contentRange);
   QueryText(request, HTTP_QUERY_ETAG, raw.etag);
   QueryText(request, HTTP_QUERY_LAST_MODIFIED, raw.lastModified);
+  // Read only to explain a refusal.
+  QueryText(request, HTTP_QUERY_LOCATION, raw.location);
+  QueryText(request, HTTP_QUERY_CONTENT_ENCODING, raw.contentEncoding);
+  QueryText(request, HTTP_QUERY_TRANSFER_ENCODING, raw.transferEncoding);
+  facts = FactsOf(raw);
   return JudgeHead(raw, resumed, head);
 }
 
@@ -199,7 +205,7 @@ HttpResult ReadBody(TransferChannel& channel, HINTERNET request, DWORD declared,
 }
 
 // The whole request on the fetch thread. Its handles close when it returns, request first.
-HttpResult Fetch(TransferChannel& channel, const FetchPlan& plan) {
+HttpResult Fetch(TransferChannel& channel, const FetchPlan& plan, HttpHeadFacts& facts) {
   // Declared root first, so that the request handle is closed before it.
   InternetHandle root(
       InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -214,14 +220,16 @@ HttpResult Fetch(TransferChannel& channel, const FetchPlan& plan) {
   if (!request) return HttpResult::kOpenFailed;
 
   HttpResponseHead head;
-  HttpResult judged = ReadHead(request.get(), plan.resumed, head);
+  HttpResult judged = ReadHead(request.get(), plan.resumed, head, facts);
   if (judged != HttpResult::kOk) return judged;
   channel.PostHead(head);
   return ReadBody(channel, request.get(), head.contentLength, plan.receiveMs);
 }
 
-void RunFetch(std::shared_ptr<TransferChannel> channel, FetchPlan plan) {
-  HttpResult result = Fetch(*channel, plan);
+// `facts` is written here and read by the caller only after joining this thread.
+void RunFetch(std::shared_ptr<TransferChannel> channel, FetchPlan plan,
+              std::shared_ptr<HttpHeadFacts> facts) {
+  HttpResult result = Fetch(*channel, plan, *facts);
   channel->Finish(result);
 }
 
@@ -266,17 +274,20 @@ FetchPlan PlanFor(const HttpRequest& request, const std::string& range,
 
 }  // namespace
 
-HttpResult HttpGet(const HttpRequest& request, HttpSink& sink) {
+HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* facts) {
+  if (facts != nullptr) *facts = HttpHeadFacts();
   std::string range;
   std::string ifRange;
   if (!BuildRequestHeaders(request, range, ifRange)) return HttpResult::kOpenFailed;
   if (!IsConnected()) return HttpResult::kNoNetwork;
   auto channel = std::make_shared<TransferChannel>();
   if (!channel->Allocate()) return HttpResult::kSessionFailed;
+  std::shared_ptr<HttpHeadFacts> seen;
   std::thread fetcher;
   try {
-    fetcher = std::thread(RunFetch, channel, PlanFor(request, range, ifRange));
-  } catch (const std::system_error&) {
+    seen = std::make_shared<HttpHeadFacts>();
+    fetcher = std::thread(RunFetch, channel, PlanFor(request, range, ifRange), seen);
+  } catch (const std::exception&) {
     return HttpResult::kSessionFailed;
   }
   HttpResult result = Deliver(*channel, sink);
@@ -285,6 +296,7 @@ HttpResult HttpGet(const HttpRequest& request, HttpSink& sink) {
   // its own; any other has closed its handles before this call returns.
   if (channel->WaitForFinish()) {
     fetcher.join();
+    if (facts != nullptr) *facts = *seen;
   } else {
     fetcher.detach();
   }
