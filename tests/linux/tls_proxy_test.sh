@@ -94,7 +94,7 @@ namespace_part() {
   install_client "$plain_url"
   run ns-http "http_proxy=$PROXY_URL"
   expect_repaired ns-http
-  grep -q "GET http://192.0.2.1:[0-9]*/1.0/filehash.tsf" "$PROXY_LOG" \
+  grep -aq "GET http://192.0.2.1:[0-9]*/1.0/filehash.tsf" "$PROXY_LOG" \
     || fail "ns-http: the proxy's log shows no manifest request"
   grep -q '"GET /1.0/data/sub/big.bin HTTP/1.1" 200' "$plain_log" \
     || fail "ns-http: the server did not serve the file (to the proxy)"
@@ -104,7 +104,7 @@ namespace_part() {
   : > "$PROXY_LOG"
   run ns-https "https_proxy=$PROXY_URL"
   expect_repaired ns-https
-  grep -q "CONNECT 192.0.2.1:" "$PROXY_LOG" || fail "ns-https: the proxy's log shows no CONNECT"
+  grep -aq "CONNECT 192.0.2.1:" "$PROXY_LOG" || fail "ns-https: the proxy's log shows no CONNECT"
   cleanup
 }
 
@@ -164,7 +164,7 @@ for variable in https_proxy HTTPS_PROXY; do
   : > "$PROXY_LOG"
   run "https-$variable" "$variable=$PROXY_URL"
   expect_repaired "https-$variable"
-  grep -q "CONNECT 127.0.0.1:${tls_url##*:}" "$PROXY_LOG" \
+  grep -aq "CONNECT 127.0.0.1:${tls_url##*:}" "$PROXY_LOG" \
     || fail "https-$variable: the proxy's log shows no CONNECT to the server"
 done
 
@@ -173,7 +173,7 @@ install_client "$plain_url"
 : > "$PROXY_LOG"
 run http-proxy "http_proxy=$PROXY_URL"
 expect_repaired http-proxy
-grep -q "GET $plain_url/1.0/data/sub/big.bin" "$PROXY_LOG" \
+grep -aq "GET $plain_url/1.0/data/sub/big.bin" "$PROXY_LOG" \
   || fail "http-proxy: the proxy's log shows no request for the file"
 
 step "HTTP_PROXY is never read; no_proxy is honoured"
