@@ -59,8 +59,14 @@ box_text_shown "$work/untrusted.log" \
 [ "$(cat "$client/data/file1.txt")" = corrupt ] || fail "untrusted: a refused run changed a file"
 grep -q 'GET /1.0' "$NGINX_DIR/access.log" && fail "untrusted: a request reached the server"
 
-step "the CA in the Root store: the https run repairs the client"
+step "the CA in the Root store: the https run repairs the client (SYS_CAFILE is Linux's)"
 wine "$add_root_cert" "$(winepath -w "$work/ca.pem")" || fail "the CA could not be added"
+# The Windows program trusts its store alone: a CA file named for the Linux program, even one
+# that is not there, changes nothing here.
+printf 'SYS_REMOTEPATH=%s/$MAJORVER$.$MINORVER$\nSYS_WINDOWTITLE=%s\nSYS_CAFILE=missing.pem\n' \
+  "$tls_url" "$WINDOW_TITLE" > "$work/strings.txt"
+"$publish" strings "$work/strings.txt" "$client/repair.dat" >/dev/null 2>&1 ||
+  fail "cannot write the string file"
 run_quiet trusted
 expect_repaired trusted
 grep -aq "CONNECT" "$PROXY_LOG" && fail "trusted: a request went through the proxy unasked"
