@@ -28,7 +28,8 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
 native_pkgs=(cmake g++ make libcrypto++-dev lzma-dev googletest libgtest-dev xz-utils python3
-             libcurl4-openssl-dev nginx-light clang libclang-rt-14-dev curl tmux time)
+             libcurl4-openssl-dev nginx-light clang libclang-rt-14-dev curl tmux time
+             openssl ca-certificates tinyproxy-bin iproute2 util-linux)
 windows_pkgs=(g++-mingw-w64-i686 gcc-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth xdotool
               imagemagick dpkg-dev osslsigncode openssl)
 # Only where the Windows suites run as 64-bit programs (see below): the posix-thread compilers.

@@ -1,10 +1,22 @@
 #include "app/run_context.h"
 
+#include <string>
+
 #include "platform/path_split.h"
 #include "platform/process_info.h"
 #include "strings/string_keys.h"
 
 namespace repair {
+namespace {
+
+// A path that names its own start: from a root (/etc/ssl/ca.pem, \\server\share\ca.pem) or
+// a drive (C:\ca.pem).
+bool IsRootedPath(const std::string& path) {
+  return (!path.empty() && (path[0] == '/' || path[0] == '\\')) ||
+         (path.size() >= 2 && path[1] == ':');
+}
+
+}  // namespace
 
 bool FillRunContext(WindowControls* window, const CommandLineOptions& options,
                     RecoveryContext& context) {
@@ -29,6 +41,10 @@ bool FillRunContextFromPath(WindowControls* window, const CommandLineOptions& op
   LookupTextInto(kSysLocalVerFName, context.versionFileName);
   LookupTextInto(kSysFileHashFName, context.manifestFileName);
   LookupTextInto(kSysRemotePath, context.remotePath);
+  // Beside the program, like the string file, unless the setting says where it starts.
+  std::string caFile;
+  LookupText(kSysCaFile, caFile);
+  context.caFile = caFile.empty() || IsRootedPath(caFile) ? caFile : context.baseFolder + caFile;
 
   // A rollback request beats an explicit version wherever it stands on the command line.
   if (options.rollback) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/command_line.h"
 #include "common/format.h"
@@ -17,6 +18,7 @@ struct RecoveryContext {
   char versionFileName[kPathBufferSize] = {};   // kSysLocalVerFName
   char manifestFileName[kPathBufferSize] = {};  // kSysFileHashFName
   char ownFileName[kPathBufferSize] = {};       // the executable's name and extension
+  std::string caFile;  // kSysCaFile, a relative path put after baseFolder; empty: none
   VersionMode versionMode = VersionMode::Current;
   std::int32_t major = 0;
   std::int32_t minor = 0;
@@ -29,6 +31,7 @@ bool FillRunContext(WindowControls* window, const CommandLineOptions& options,
                     RecoveryContext& context);
 
 // The part of FillRunContext that does not ask the system: `executablePath` is given.
+// An executable path that cannot be split leaves a relative CA file as it is.
 bool FillRunContextFromPath(WindowControls* window, const CommandLineOptions& options,
                             const char* executablePath, RecoveryContext& context);
 

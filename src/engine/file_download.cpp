@@ -275,7 +275,7 @@ bool ParsePartRecord(const std::string& text, PartRecord& record) {
 
 bool DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
                      const std::uint8_t* md5, std::atomic<std::uint32_t>* counter,
-                     HeapBuffer& block) {
+                     HeapBuffer& block, const char* caFile) {
   if (counter != nullptr) counter->store(0, std::memory_order_relaxed);
   PartPaths paths;
   if (!BuildPartPaths(cachePath, paths)) {
@@ -287,6 +287,7 @@ bool DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
   Md5Stream digest;
   platform::HttpRequest request;
   request.url = url;
+  if (caFile != nullptr) request.caFile = caFile;
   std::uint32_t have = UsablePart(paths, size, md5, request.ifRange);
   if (have > 0 && !DigestPrefix(paths.part, have, block, digest)) {
     have = 0;

@@ -44,9 +44,10 @@ bool ParsePartRecord(const std::string& text, PartRecord& record);
 // `block` is the run's one work buffer (its size is kept), used to digest a part file.
 // On failure sets the error code: those of FetchUrl, InvalidData for a body whose length or
 // MD5 is not the manifest's or a 206 that does not continue the part file (the part is then
-// discarded), Unknown when the cache folder or a file in it cannot be written.
+// discarded), Unknown when the cache folder or a file in it cannot be written. `caFile` as
+// for FetchUrl.
 bool DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
                      const std::uint8_t* md5, std::atomic<std::uint32_t>* counter,
-                     HeapBuffer& block);
+                     HeapBuffer& block, const char* caFile = nullptr);
 
 }  // namespace repair

@@ -65,13 +65,14 @@ RecoveryError FetchErrorFor(HttpResult result) {
 }
 
 bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
-              std::atomic<std::uint32_t>* counter) {
+              std::atomic<std::uint32_t>* counter, const char* caFile) {
   if (counter != nullptr) counter->store(0, std::memory_order_relaxed);
   buffer.Reset();
   size = 0;
   BufferSink sink(buffer, counter);
   platform::HttpRequest request;
   request.url = url;
+  if (caFile != nullptr) request.caFile = caFile;
   HttpResult result = platform::HttpGet(request, sink);
   if (result == HttpResult::kOk && !sink.Complete()) result = HttpResult::kShortBody;
   if (result != HttpResult::kOk) {

@@ -21,8 +21,10 @@ namespace repair {
 // than 200, redirects included, or no usable Content-Length), MemoryAllocation, Unknown (the
 // available byte count could not be queried) or InvalidData (a read failed, the connection
 // dropped, the server stalled, or the body ended short). `counter` keeps what it counted.
+// `caFile` (optional) names the operator's CA certificates for https (HttpRequest::caFile);
+// null or empty, the system's trusted certificates alone.
 bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
-              std::atomic<std::uint32_t>* counter);
+              std::atomic<std::uint32_t>* counter, const char* caFile = nullptr);
 
 // The error code a failed HTTP transfer leaves, as FetchUrl sets it.
 RecoveryError FetchErrorFor(platform::HttpResult result);

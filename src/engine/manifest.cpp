@@ -112,7 +112,7 @@ bool ParseRecordsOrThrow(const std::uint8_t* plaintext, std::uint32_t length, Fi
   return true;
 }
 
-bool ParseManifestOrThrow(const char* url, FileList& files) {
+bool ParseManifestOrThrow(const char* url, FileList& files, const char* caFile) {
   if (url == nullptr || !FitsPathBuffer(url)) {
     SetError(RecoveryError::Unknown);
     return false;
@@ -120,7 +120,7 @@ bool ParseManifestOrThrow(const char* url, FileList& files) {
 
   HeapBuffer body;
   std::uint32_t bodyLength = 0;
-  if (!FetchUrl(url, body, bodyLength, nullptr)) {
+  if (!FetchUrl(url, body, bodyLength, nullptr, caFile)) {
     if (GetError() == static_cast<std::int32_t>(RecoveryError::NotExistFile)) {
       SetError(RecoveryError::NotExistHashFile);
     }
@@ -215,9 +215,9 @@ bool ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t length, F
   }
 }
 
-bool ParseManifest(const char* url, FileList& files) {
+bool ParseManifest(const char* url, FileList& files, const char* caFile) {
   try {
-    return ParseManifestOrThrow(url, files);
+    return ParseManifestOrThrow(url, files, caFile);
   } catch (const std::bad_alloc&) {
     SetError(RecoveryError::MemoryAllocation);
     return false;

@@ -22,8 +22,8 @@ constexpr std::uint32_t kManifestRecordOverhead = 2 + 4 + 16;  // length field, 
 // 5 for content that does not unpack, open or parse and for a URL whose last component is no
 // safe file name, 1 for a URL over 259 characters, otherwise the download's code. The
 // manifest's own entry may already be in the list, but no record's entry is. Appends under
-// the recovery state's list lock, so the caller must not hold it.
-bool ParseManifest(const char* url, FileList& files);
+// the recovery state's list lock, so the caller must not hold it. `caFile` as for FetchUrl.
+bool ParseManifest(const char* url, FileList& files, const char* caFile = nullptr);
 
 // Unpacks and opens a manifest body of `length` bytes into `plaintext`, whose first
 // `plaintextLength` bytes are then the records. On false the run's error code is set: 5

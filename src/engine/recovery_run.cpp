@@ -112,7 +112,7 @@ bool WriteEmptyCacheFile(const char* cachePath, const FileEntry& entry, bool& fa
 // Downloads every Invalid entry into the cache path planned for it (by list index). False ends
 // the run.
 bool DownloadFiles(const std::string& remote, const std::vector<std::string>& cachePaths,
-                   HeapBuffer& block) {
+                   HeapBuffer& block, const char* caFile) {
   FileList& files = GlobalRecoveryState().files;
   char url[kPathBufferSize];
   std::size_t index = 0;
@@ -133,7 +133,8 @@ bool DownloadFiles(const std::string& remote, const std::vector<std::string>& ca
     // The manifest is the only thing that says what a file must hold: bytes that differ
     // from it never reach the cache, let alone the client folder.
     if (!cached &&
-        !DownloadToCache(url, cachePath, entry->size, entry->md5, &entry->done, block)) {
+        !DownloadToCache(url, cachePath, entry->size, entry->md5, &entry->done, block,
+                         caFile)) {
       return Fail();
     }
     entry->done.store(entry->size);
@@ -190,7 +191,7 @@ bool BuildLocalPath(char* out, const char* baseFolder, const char* name) {
 
 bool RunRecovery(const char* baseFolder, const char* remotePath, const char* versionFileName,
                  const char* manifestFileName, const char* ownFileName,
-                 const VersionChoice* version) {
+                 const VersionChoice* version, const char* caFile) {
   RecoveryState& state = GlobalRecoveryState();
   if (state.running.load() != 0) return false;
   ResetRecoveryState();
@@ -209,7 +210,7 @@ bool RunRecovery(const char* baseFolder, const char* remotePath, const char* ver
     return FailWith(RecoveryError::Unknown);
   }
   FileList parsed;
-  const bool manifestOk = ParseManifest(manifestUrl, parsed);
+  const bool manifestOk = ParseManifest(manifestUrl, parsed, caFile);
   PublishEntries(parsed, baseFolder, ownFileName);
   if (!manifestOk) return Fail();
   // Before anything is written: a manifest whose entries would overwrite each other ends here.
@@ -224,7 +225,7 @@ bool RunRecovery(const char* baseFolder, const char* remotePath, const char* ver
   if (!CheckFiles(baseFolder, block)) return false;
 
   SetPhaseAndWait(RecoveryPhase::DownloadFiles);
-  if (!DownloadFiles(remote, cachePaths, block)) return false;
+  if (!DownloadFiles(remote, cachePaths, block, caFile)) return false;
 
   SetPhaseAndWait(RecoveryPhase::RecoverFiles);
   if (!RecoverFiles(baseFolder, versionFileName, cachePaths)) return false;

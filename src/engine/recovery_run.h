@@ -16,10 +16,11 @@ struct VersionChoice {
 
 // Runs one recovery on the calling (worker) thread, reporting only through the global
 // recovery state. True when the run reached Finished. A second call while a run is active
-// returns false and changes nothing.
+// returns false and changes nothing. `caFile` (optional) names the operator's CA certificates
+// for every request of the run (see FetchUrl).
 bool RunRecovery(const char* baseFolder, const char* remotePath, const char* versionFileName,
                  const char* manifestFileName, const char* ownFileName,
-                 const VersionChoice* version);
+                 const VersionChoice* version, const char* caFile = nullptr);
 
 // The local path of a manifest name: the base folder (ending with its separator) and the
 // name, whose backslashes become the platform's separator. False when it exceeds 259 chars.

@@ -1,7 +1,10 @@
 // One HTTP GET: WinINet on Windows, libcurl elsewhere, set up alike. The request carries the
 // agent "tovak:recovery:1.0", always goes to the server (no cached copy, nothing stored in a
 // cache), keeps its connection for the next request, follows no redirect, and sends and stores
-// no cookies. The system's proxy settings apply.
+// no cookies. The system's proxy settings apply: on Linux the variables https_proxy (either
+// case), http_proxy (lower case only), all_proxy and no_proxy, as libcurl reads them; on
+// Windows the system's own settings. An https server's certificate is always verified (chain
+// and host name) against the system's trusted certificates.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +16,8 @@ enum class HttpResult {
   kOk,
   kNoNetwork,      // the machine has no network connection
   kSessionFailed,  // the client library could not be opened
-  kOpenFailed,     // name lookup, connection or request failed, or the server stalled
+  kOpenFailed,     // name lookup, connection, certificate check or request failed, the CA
+                   // file cannot be opened, or the server stalled
   kBadStatus,      // no readable status, or a status other than 200 (or 206, see below)
   kNoLength,       // no readable Content-Length, or Content-Length 0
   kSinkRefused,    // the sink refused the head or a piece (it knows why)
@@ -30,10 +34,17 @@ enum class HttpResult {
 // versions of a file. Neither is one whose validator holds a control character or exceeds
 // 1024 bytes. HttpGet answers both, like a request without a URL, with kOpenFailed and
 // without connecting.
+//
+// `caFile` names a PEM file of CA certificates that are trusted as well for https servers,
+// for operators whose hosts carry certificates of their own CA; empty, the system's trusted
+// certificates alone. A file that is named but cannot be opened as a regular file fails the
+// request with kOpenFailed before anything is sent: verification never falls back to less.
+// The WinINet client ignores it (Windows trusts what its certificate store holds).
 struct HttpRequest {
   const char* url = nullptr;
   std::uint32_t resumeFrom = 0;
   std::string ifRange;
+  std::string caFile;
 };
 
 // The head of an accepted response: 200 with a non-zero Content-Length, or, for a resumed

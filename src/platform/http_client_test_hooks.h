@@ -7,7 +7,7 @@ namespace repair::platform {
 
 // Forces the answer of the network-connection check (1 connected, 0 not), or restores the
 // real check (-1). On Linux the real check is "some interface other than loopback is up and
-// running, or the URL's host is a loopback address".
+// running, or the URL's host, or the proxy that applies to the URL, is a loopback address".
 void ForceNetworkState(int state);
 
 // The limits after which a connection attempt or a silent server counts as a failure. 0

@@ -35,6 +35,12 @@ inline constexpr StringKey kSysLocalVerFName{
 inline constexpr StringKey kSysFileHashFName{
     "SYS_FILEHASHFNAME", "filehash.tsf", StringUse::kSetting,
     "name of the manifest in the build's remote folder"};
+inline constexpr StringKey kSysCaFile{
+    "SYS_CAFILE", "", StringUse::kSetting,
+    "Linux program only: a PEM file of CA certificates trusted for https besides the system's, "
+    "for a server with a certificate of your own CA; a relative path starts at the program's "
+    "folder; empty: the system's certificates alone (the Windows program always uses the "
+    "Windows certificate store)"};
 
 // ---- the main window ----
 inline constexpr StringKey kSysWindowTitle{"SYS_WINDOWTITLE", "", StringUse::kWindow,
@@ -130,6 +136,7 @@ inline constexpr const StringKey* kStringKeys[] = {
     &kSysRemotePath,
     &kSysLocalVerFName,
     &kSysFileHashFName,
+    &kSysCaFile,
     &kSysWindowTitle,
     &kStrFileName,
     &kStrFileSize,

@@ -43,6 +43,7 @@ TEST_F(RunContextTest, EmptyTableGivesDefaults) {
   EXPECT_STREQ(context.versionFileName, "buildver.tvf");
   EXPECT_STREQ(context.manifestFileName, "filehash.tsf");
   EXPECT_STREQ(context.remotePath, "");
+  EXPECT_EQ(context.caFile, "");  // the system's certificates alone
   EXPECT_EQ(context.versionMode, VersionMode::Current);
   EXPECT_EQ(context.quiet, 0);
 }
@@ -56,6 +57,28 @@ TEST_F(RunContextTest, SettingsComeFromTheStringTable) {
   EXPECT_STREQ(context.versionFileName, "ver.dat");
   EXPECT_STREQ(context.manifestFileName, "");
   EXPECT_STREQ(context.remotePath, "http://127.0.0.1/$MAJORVER$/%d");
+}
+
+// A relative CA file lies beside the program, wherever the program was started from; a path
+// from a root or a drive is kept as it is.
+TEST_F(RunContextTest, TheCaFileIsFoundFromTheProgramsFolder) {
+  const struct {
+    const char* setting;
+    std::string expected;
+  } cases[] = {
+      {"ca.pem", std::string(kFolder) + "ca.pem"},
+      {"certs/ca.pem", std::string(kFolder) + "certs/ca.pem"},
+      {"/etc/ssl/operator.pem", "/etc/ssl/operator.pem"},
+      {"\\\\server\\ca.pem", "\\\\server\\ca.pem"},
+      {"D:\\certs\\ca.pem", "D:\\certs\\ca.pem"},
+  };
+  for (const auto& c : cases) {
+    GlobalStringTable().Clear();
+    GlobalStringTable().Insert("SYS_CAFILE", c.setting);
+    RecoveryContext context;
+    ASSERT_TRUE(FillRunContextFromPath(nullptr, CommandLineOptions{}, kExecutable, context));
+    EXPECT_EQ(context.caFile, c.expected) << c.setting;
+  }
 }
 
 TEST_F(RunContextTest, VersionModeAndQuiet) {

@@ -11,6 +11,7 @@
 
 #include "codec/codec.h"
 #include "engine/file_ops.h"
+#include "engine/http_fetch.h"
 #include "engine/recovery_state.h"
 #include "platform/path_split.h"
 #include "support/test_http_server.h"
@@ -294,6 +295,35 @@ TEST_F(DownloadToCacheTest, WrongBytesNeverBecomeTheCacheFile) {
   EXPECT_FALSE(fs::exists(paths_.part));
   EXPECT_FALSE(fs::exists(paths_.validator));
 }
+
+#if !defined(_WIN32)
+// The operator's CA file reaches both kinds of request (the Windows client has its store
+// instead): one that cannot be opened fails the request before anything is sent, with the
+// code of a server that cannot be reached, and leaves nothing in the cache.
+TEST_F(DownloadToCacheTest, ACaFileThatCannotBeOpenedFailsEveryRequestUnsent) {
+  server_.ServeResource("/f", Resource{body_, "\"v1\"", ""});
+  const std::string url = server_.Url("/f");
+  const std::string missing = dir_.File("no-such-ca.pem");
+  EXPECT_FALSE(DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(kSize),
+                               md5_, &counter_, block_, missing.c_str()));
+  EXPECT_EQ(GetError(), static_cast<std::int32_t>(RecoveryError::NotExistFile));
+  EXPECT_FALSE(fs::exists(cache_));
+  HeapBuffer buffer;
+  std::uint32_t size = 0;
+  SetError(RecoveryError::None);
+  EXPECT_FALSE(FetchUrl(url.c_str(), buffer, size, nullptr, missing.c_str()));
+  EXPECT_EQ(GetError(), static_cast<std::int32_t>(RecoveryError::NotExistFile));
+  EXPECT_TRUE(server_.Requests().empty());
+
+  // A file that is there is no reason to fail a plain request.
+  const std::string present = dir_.File("ca.pem");
+  test::WriteAll(present, "not read for http\n");
+  EXPECT_TRUE(FetchUrl(url.c_str(), buffer, size, nullptr, present.c_str()));
+  EXPECT_TRUE(DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(kSize), md5_,
+                              &counter_, block_, present.c_str()));
+  EXPECT_TRUE(OnlyTheCacheFileIsLeft());
+}
+#endif
 
 }  // namespace
 }  // namespace repair

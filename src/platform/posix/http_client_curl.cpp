@@ -3,17 +3,17 @@
 // the same thread, no redirects, no cookies, no cache, and WinINet's default time limits.
 #include "platform/http_client.h"
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -22,6 +22,7 @@
 #include "common/heap_buffer.h"
 #include "platform/http_client_test_hooks.h"
 #include "platform/http_head.h"
+#include "platform/posix/network_check.h"
 
 namespace repair::platform {
 namespace {
@@ -36,44 +37,23 @@ std::atomic<int> g_forcedNetworkState{-1};
 std::atomic<std::uint32_t> g_connectTimeoutMs{kDefaultConnectTimeoutMs};
 std::atomic<std::uint32_t> g_receiveTimeoutMs{kDefaultReceiveTimeoutMs};
 
-// The host of an http(s) URL, an IPv6 literal with its brackets; empty when there is none.
-std::string UrlHost(const char* url) {
-  const char* start = std::strstr(url, "://");
-  if (start == nullptr) return {};
-  start += 3;
-  std::string authority(start, std::strcspn(start, "/?#"));
-  std::size_t at = authority.rfind('@');
-  if (at != std::string::npos) authority.erase(0, at + 1);
-  if (!authority.empty() && authority[0] == '[') {
-    std::size_t close = authority.find(']');
-    return close == std::string::npos ? std::string() : authority.substr(0, close + 1);
-  }
-  return authority.substr(0, authority.find(':'));
-}
-
-bool IsLoopbackHost(const std::string& host) {
-  if (strcasecmp(host.c_str(), "localhost") == 0 || host == "[::1]") return true;
-  in_addr address{};
-  return inet_pton(AF_INET, host.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
-}
-
-bool AnyInterfaceUp() {
-  ifaddrs* list = nullptr;
-  // When the interfaces cannot be listed, the request itself will tell.
-  if (getifaddrs(&list) != 0) return true;
-  std::unique_ptr<ifaddrs, decltype(&freeifaddrs)> owner(list, freeifaddrs);
-  for (const ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
-    unsigned flags = it->ifa_flags;
-    if ((flags & IFF_UP) && (flags & IFF_RUNNING) && !(flags & IFF_LOOPBACK)) return true;
-  }
-  return false;
-}
-
-// A loopback server needs no network, so tests and local mirrors work on a machine without one.
+// A loopback server needs no network, so tests and local mirrors work on a machine without one;
+// neither does a machine whose way out is a proxy on loopback.
 bool IsConnected(const char* url) {
   int forced = g_forcedNetworkState.load();
   if (forced >= 0) return forced != 0;
-  return IsLoopbackHost(UrlHost(url)) || AnyInterfaceUp();
+  return HasNetworkFor(url, [](const char* name) -> const char* { return std::getenv(name); });
+}
+
+// A CA file that is named must be there: a missing one never means "the system's store alone".
+bool CaFileUsable(const std::string& caFile) {
+  if (caFile.empty()) return true;
+  int fd = open(caFile.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  close(fd);
+  return regular;
 }
 
 struct EasyCleanup {
@@ -253,6 +233,15 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return now - transfer.lastReceived > transfer.receiveLimit ? 1 : 0;  // 1 ends the transfer
 }
 
+// Certificates are always verified, chain and host name: libcurl's defaults, stated here so
+// that no later change loses them. A CA file adds its certificates to the system's (the bundle
+// is replaced, the system's folder of certificates stays).
+bool SetTlsOptions(CURL* curl, const std::string& caFile) {
+  return curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+         (caFile.empty() || curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str()) == CURLE_OK);
+}
+
 bool SetOptions(CURL* curl, const char* url, curl_slist* headers, Transfer& transfer) {
   auto receiveMs = static_cast<std::uint32_t>(transfer.receiveLimit.count());
   long lowSpeedSeconds = static_cast<long>(std::max<std::uint32_t>(1, (receiveMs + 999) / 1000));
@@ -326,6 +315,7 @@ HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* fa
   std::string ifRange;
   if (!BuildRequestHeaders(request, range, ifRange)) return HttpResult::kOpenFailed;
   if (!IsConnected(request.url)) return HttpResult::kNoNetwork;
+  if (!CaFileUsable(request.caFile)) return HttpResult::kOpenFailed;
   CURL* curl = ThreadHandle();
   if (curl == nullptr) return HttpResult::kSessionFailed;
   OptionsReset reset(curl);
@@ -334,7 +324,8 @@ HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* fa
   if (!headers) return HttpResult::kSessionFailed;
   Transfer transfer(curl, sink, !range.empty(), g_receiveTimeoutMs.load());
   if (!transfer.gathered.Allocate(kReceiveBuffer) ||
-      !SetOptions(curl, request.url, headers.get(), transfer)) {
+      !SetOptions(curl, request.url, headers.get(), transfer) ||
+      !SetTlsOptions(curl, request.caFile)) {
     return HttpResult::kSessionFailed;
   }
   CURLcode code = curl_easy_perform(curl);
