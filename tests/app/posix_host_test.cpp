@@ -1,6 +1,6 @@
 // The POSIX host: the instance lock file, the message loop with its timers, the end of the
 // run from another thread and the signals that close the window, and the chained launch.
-#include "platform/posix/app_host_posix.h"
+#include "app/posix_host.h"
 
 #include <fcntl.h>
 #include <poll.h>
