@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/file_descriptor.h"
 #include "strings/string_table.h"
 #include "support/test_support.h"
 #include "ui/window_texts.h"
@@ -38,10 +39,10 @@ struct QuietHost {
     window = host.CreateMainWindow(LookupWindowTexts());
   }
   static TerminalOptions Options(bool catchSignals) {
-    static const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    static const platform::FileDescriptor devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
     TerminalOptions options;
-    options.outputFd = devNull;
-    options.inputFd = devNull;
+    options.outputFd = devNull.get();
+    options.inputFd = devNull.get();
     options.catchSignals = catchSignals;
     return options;
   }
@@ -118,16 +119,16 @@ TEST(InstanceLockTest, IgnoresFilesItCannotTrust) {
   ::unlink(PosixAppHost::FallbackLockPath(name.c_str()).c_str());
 
   // A file of another user, held by them, does not keep this user from running.
-  const int fd = ::open(planted.c_str(), O_RDWR | O_CREAT, 0644);
-  ASSERT_GE(fd, 0);
-  if (::geteuid() != 0 || ::fchown(fd, 65534, 65534) != 0) {
-    ::close(fd);
-    GTEST_SKIP() << "needs root to plant another user's file";
+  {
+    const platform::FileDescriptor theirs(::open(planted.c_str(), O_RDWR | O_CREAT, 0644));
+    ASSERT_TRUE(theirs.valid());
+    if (::geteuid() != 0 || ::fchown(theirs.get(), 65534, 65534) != 0) {
+      GTEST_SKIP() << "needs root to plant another user's file";
+    }
+    ASSERT_EQ(::flock(theirs.get(), LOCK_EX | LOCK_NB), 0);
+    PosixAppHost host(QuietHost::Options(false));
+    EXPECT_TRUE(host.AcquireInstance(name.c_str()));
   }
-  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-  PosixAppHost host(QuietHost::Options(false));
-  EXPECT_TRUE(host.AcquireInstance(name.c_str()));
-  ::close(fd);
   ::unlink(PosixAppHost::FallbackLockPath(name.c_str()).c_str());
 }
 

@@ -16,6 +16,12 @@ Answer Closed(MessageBoxKind kind, bool closeWindow) {
   return answer;
 }
 
+Answer Given(MessageBoxAnswer given) {
+  Answer answer;
+  answer.answer = given;
+  return answer;
+}
+
 }  // namespace
 
 MessageBoxAnswer ClosedAnswer(MessageBoxKind kind) {
@@ -39,12 +45,9 @@ Answer AnswerByKey(const AnswerSource& source, MessageBoxKind kind) {
         break;
     }
     if (key == kCtrlC) return Closed(kind, true);
-    Answer answer;
-    if (question && (key == 'y' || key == 'Y')) answer.answer = MessageBoxAnswer::kYes;
-    else if (question && (key == 'n' || key == 'N')) answer.answer = MessageBoxAnswer::kNo;
-    else if (!question && (key == '\r' || key == '\n')) answer.answer = MessageBoxAnswer::kOk;
-    else continue;
-    return answer;
+    if (question && (key == 'y' || key == 'Y')) return Given(MessageBoxAnswer::kYes);
+    if (question && (key == 'n' || key == 'N')) return Given(MessageBoxAnswer::kNo);
+    if (!question && (key == '\r' || key == '\n')) return Given(MessageBoxAnswer::kOk);
   }
 }
 
@@ -53,7 +56,8 @@ Answer AnswerByLine(const AnswerSource& source, MessageBoxKind kind) {
   bool yes = false;
   for (;;) {
     char byte = 0;
-    const platform::WaitedRead got = platform::ReadByteOrSignal(source.inputFd, source.signalFd, byte);
+    const platform::WaitedRead got =
+        platform::ReadByteOrSignal(source.inputFd, source.signalFd, byte);
     if (got == platform::WaitedRead::kSignal) {
       if (source.signalsClose()) return Closed(kind, false);
       continue;
@@ -63,11 +67,8 @@ Answer AnswerByLine(const AnswerSource& source, MessageBoxKind kind) {
     if (first) yes = byte == 'y' || byte == 'Y';
     first = false;
   }
-  Answer answer;
-  if (kind == MessageBoxKind::kYesNoQuestion) {
-    answer.answer = yes ? MessageBoxAnswer::kYes : MessageBoxAnswer::kNo;
-  }
-  return answer;
+  if (kind != MessageBoxKind::kYesNoQuestion) return Given(MessageBoxAnswer::kOk);
+  return Given(yes ? MessageBoxAnswer::kYes : MessageBoxAnswer::kNo);
 }
 
 Answer AnswerOnTerminal(const std::string& terminalPath, const std::vector<std::string>& question,

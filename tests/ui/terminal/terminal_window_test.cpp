@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/file_descriptor.h"
 #include "strings/string_table.h"
 #include "ui/terminal/text_fit.h"
 #include "ui/window_texts.h"
@@ -29,36 +30,46 @@ namespace {
 
 using terminal::DisplayWidth;
 
+// A pipe whose read end does not block, as the tests drain it.
 struct Pipe {
-  int read = -1;
-  int write = -1;
+  platform::FileDescriptor readEnd;
+  platform::FileDescriptor writeEnd;
   Pipe() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) == 0) {
-      read = fds[0];
-      write = fds[1];
-      ::fcntl(read, F_SETFL, O_NONBLOCK);
+      readEnd.Reset(fds[0]);
+      writeEnd.Reset(fds[1]);
+      ::fcntl(readFd(), F_SETFL, O_NONBLOCK);
     }
   }
-  ~Pipe() {
-    CloseWrite();
-    if (read >= 0) ::close(read);
-  }
-  void CloseWrite() {
-    if (write >= 0) ::close(write);
-    write = -1;
-  }
+  int readFd() const { return readEnd.get(); }
+  int writeFd() const { return writeEnd.get(); }
+  void CloseWrite() { writeEnd.Reset(); }
   std::string Drain() const {
     std::string text;
     char chunk[4096];
     ssize_t n;
-    while ((n = ::read(read, chunk, sizeof(chunk))) > 0) text.append(chunk, static_cast<std::size_t>(n));
+    while ((n = ::read(readFd(), chunk, sizeof(chunk))) > 0) {
+      text.append(chunk, static_cast<std::size_t>(n));
+    }
     return text;
   }
   void Put(const std::string& text) const {
-    ASSERT_EQ(::write(write, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ASSERT_EQ(::write(writeFd(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
 };
+
+// The window drawn in place on a screen of a fixed size, over two pipes.
+TerminalOptions ScreenOptions(const Pipe& output, const Pipe& input, int columns, int rows) {
+  TerminalOptions options;
+  options.outputFd = output.writeFd();
+  options.inputFd = input.readFd();
+  options.screen = true;
+  options.columns = columns;
+  options.rows = rows;
+  options.catchSignals = false;
+  return options;
+}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -74,14 +85,14 @@ class PlainWindowTest : public ::testing::Test {
   void SetUp() override {
     GlobalStringTable().Clear();
     TerminalOptions options;
-    options.outputFd = output.write;
-    options.inputFd = input.read;
+    options.outputFd = output.writeFd();
+    options.inputFd = input.readFd();
     options.catchSignals = false;
     window = TerminalWindow::Create(options, LookupWindowTexts());
     ASSERT_NE(window, nullptr);
     ASSERT_FALSE(window->IsScreen());
     // Input is read with poll(): a blocking read end is what a real pipe gives.
-    ::fcntl(input.read, F_SETFL, 0);
+    ::fcntl(input.readFd(), F_SETFL, 0);
   }
   void AddRow(int row, const char* name, const char* size) {
     window->InsertRow(row, std::to_string(row + 1).c_str());
@@ -216,16 +227,10 @@ class ScreenWindowTest : public ::testing::Test {
     GlobalStringTable().Clear();
     GlobalStringTable().Insert("SYS_WINDOWTITLE", "Client repair");
     GlobalStringTable().Insert("STR_FILESIZE", "Taille");
-    TerminalOptions options;
-    options.outputFd = output.write;
-    options.inputFd = input.read;
-    options.screen = true;
-    options.columns = kColumns;
-    options.rows = kRows;
-    options.catchSignals = false;
-    window = TerminalWindow::Create(options, LookupWindowTexts());
+    window = TerminalWindow::Create(ScreenOptions(output, input, kColumns, kRows),
+                                    LookupWindowTexts());
     ASSERT_NE(window, nullptr);
-    ::fcntl(input.read, F_SETFL, 0);
+    ::fcntl(input.readFd(), F_SETFL, 0);
     ASSERT_NE(output.Drain().find("\x1b[?1049h"), std::string::npos);  // alternate screen
   }
   void TearDown() override { GlobalStringTable().Clear(); }
@@ -382,14 +387,8 @@ TEST(TinyScreenTest, EverySizeFitsWithABoxOnTop) {
     for (int rows = 1; rows <= 9; ++rows) {
       Pipe output;
       Pipe input;
-      TerminalOptions options;
-      options.outputFd = output.write;
-      options.inputFd = input.read;
-      options.screen = true;
-      options.columns = columns;
-      options.rows = rows;
-      options.catchSignals = false;
-      auto window = TerminalWindow::Create(options, LookupWindowTexts());
+      auto window = TerminalWindow::Create(ScreenOptions(output, input, columns, rows),
+                                           LookupWindowTexts());
       ASSERT_NE(window, nullptr);
       window->InsertRow(0, "1");
       window->SetCell(0, 1, "data\\a\\long\\name.txt");
@@ -413,11 +412,13 @@ class KeyboardWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     GlobalStringTable().Clear();
-    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    masterFd.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    master = masterFd.get();
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
     ASSERT_EQ(::unlockpt(master), 0);
-    slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    slaveFd.Reset(::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    slave = slaveFd.get();
     ASSERT_GE(slave, 0);
     ASSERT_EQ(::tcgetattr(slave, &before), 0);
     reader = std::thread([this] {
@@ -439,8 +440,8 @@ class KeyboardWindowTest : public ::testing::Test {
     window.reset();
     stop = true;
     reader.join();
-    ::close(slave);
-    ::close(master);
+    slaveFd.Reset();
+    masterFd.Reset();
   }
   void Open() {
     TerminalOptions options;
@@ -478,6 +479,8 @@ class KeyboardWindowTest : public ::testing::Test {
     });
   }
 
+  platform::FileDescriptor masterFd;  // the pseudo-terminal's two sides
+  platform::FileDescriptor slaveFd;
   int master = -1;
   int slave = -1;
   struct termios before {};
@@ -561,8 +564,8 @@ TEST_F(KeyboardWindowTest, PlainOutputAsksOnTheTerminal) {
   Pipe input;
   input.CloseWrite();  // an answer read from here would be No
   TerminalOptions options;
-  options.outputFd = output.write;
-  options.inputFd = input.read;
+  options.outputFd = output.writeFd();
+  options.inputFd = input.readFd();
   options.catchSignals = false;
   options.questionTerminal = ::ptsname(master);
   window = TerminalWindow::Create(options, LookupWindowTexts());
