@@ -2,8 +2,6 @@
 
 #include <errno.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +13,7 @@
 
 #include "app/command_line.h"
 #include "platform/posix/process_launch.h"
+#include "platform/posix/tty.h"
 
 namespace repair {
 namespace {
@@ -99,19 +98,13 @@ bool PosixAppHost::RunMessageLoop(const std::function<void(int)>& onTimer) {
 bool PosixAppHost::StartThread(void (*entry)(void*), void* parameter) {
   if (entry == nullptr) return false;
   // The UI thread takes the signals that close or resize the window.
-  sigset_t blocked;
-  sigset_t previous;
-  ::sigemptyset(&blocked);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH}) ::sigaddset(&blocked, signal);
-  ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  bool started = true;
+  const platform::WindowSignalsBlocked blocked;
   try {
     std::thread(entry, parameter).detach();
   } catch (const std::system_error&) {
-    started = false;
+    return false;
   }
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return started;
+  return true;
 }
 
 std::vector<std::string> PosixAppHost::SplitParameters(const char* parameters) {

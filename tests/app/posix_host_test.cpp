@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -211,6 +212,32 @@ TEST(MessageLoopTest, TerminationSignalsCloseTheWindow) {
   struct sigaction now {};
   ::sigaction(SIGTERM, nullptr, &now);
   EXPECT_EQ(now.sa_handler, SIG_DFL) << "the window left its handler behind";
+}
+
+// The signals that close or resize the window reach the UI thread, never the worker, and the
+// UI thread keeps its own mask.
+TEST(StartThreadTest, TheWorkerLeavesTheWindowsSignalsToTheUiThread) {
+  QuietHost q;
+  std::promise<std::vector<int>> seen;
+  std::future<std::vector<int>> blocked = seen.get_future();
+  ASSERT_TRUE(q.host.StartThread(
+      [](void* parameter) {
+        sigset_t mask;
+        ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+        std::vector<int> found;
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGSEGV}) {
+          if (::sigismember(&mask, signal) == 1) found.push_back(signal);
+        }
+        static_cast<std::promise<std::vector<int>>*>(parameter)->set_value(found);
+      },
+      &seen));
+  ASSERT_EQ(blocked.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(blocked.get(), (std::vector<int>{SIGINT, SIGTERM, SIGHUP, SIGWINCH}));
+  sigset_t mine;
+  ::pthread_sigmask(SIG_SETMASK, nullptr, &mine);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH}) {
+    EXPECT_EQ(::sigismember(&mine, signal), 0) << signal;
+  }
 }
 
 TEST(ChainedLaunchTest, ParametersSplitByTheToolsOwnRules) {

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -168,5 +169,14 @@ SignalPipe::Caught SignalPipe::Take() {
   }
   return caught;
 }
+
+WindowSignalsBlocked::WindowSignalsBlocked() {
+  sigset_t blocked;
+  ::sigemptyset(&blocked);
+  for (int signal : kCaughtSignals) ::sigaddset(&blocked, signal);
+  ::pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
+}
+
+WindowSignalsBlocked::~WindowSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
 }  // namespace repair::platform

@@ -3,6 +3,8 @@
 // the signals that close or resize the window, turned into bytes on a pipe.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 #include "platform/posix/file_descriptor.h"
@@ -72,6 +74,19 @@ class SignalPipe {
   FileDescriptor read_;
   FileDescriptor write_;
   bool listening_ = false;
+};
+
+// Blocks, on the calling thread and for the holder's life, the signals a SignalPipe listens
+// for: a thread started meanwhile inherits the mask and leaves them to the window's thread.
+class WindowSignalsBlocked {
+ public:
+  WindowSignalsBlocked();
+  ~WindowSignalsBlocked();
+  WindowSignalsBlocked(const WindowSignalsBlocked&) = delete;
+  WindowSignalsBlocked& operator=(const WindowSignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_;
 };
 
 }  // namespace repair::platform
