@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "app/lifecycle.h"
-#include "platform/posix/app_host_posix.h"
+#include "app/posix_host.h"
 
 int main(int argc, char** argv) {
   // A closed pipe on standard output must not end a run half-way through moving files.

@@ -15,8 +15,9 @@ namespace {
 
 int Fd(NativeFile file) { return static_cast<int>(file); }
 
+// The portable header keeps the descriptor as a number; closing goes through its holder.
 void CloseNative(NativeFile& file) {
-  if (file >= 0) ::close(Fd(file));
+  FileDescriptor closing(Fd(file));
   file = -1;
 }
 

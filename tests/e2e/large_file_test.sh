@@ -9,8 +9,8 @@
 set -uo pipefail
 repair="$(readlink -f "$1")"; publish="$(readlink -f "$2")"
 here="$(cd "$(dirname "$0")" && pwd)"
-source "$here/../e2e/nginx.sh"
-source "$here/../e2e/large_client.sh"
+source "$here/nginx.sh"
+source "$here/large_client.sh"
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (the time package; scripts/setup.sh installs it)"; exit 1; }
 
 SIZE=$(( (2560 << 20) + 12345 ))

@@ -7,7 +7,7 @@
 set -uo pipefail
 repair="$(readlink -f "$1")"; publish="$(readlink -f "$2")"
 here="$(cd "$(dirname "$0")" && pwd)"
-source "$here/../e2e/nginx.sh"
+source "$here/nginx.sh"
 work="$(mktemp -d)"
 tmux_() { tmux -S "$work/tmux.sock" -f /dev/null "$@"; }
 cleanup() { tmux_ kill-server 2>/dev/null; nginx_stop; rm -rf "$work"; }

@@ -1,12 +1,14 @@
 // The Linux program's host: a lock file as the single-instance marker, the terminal window,
-// a message loop on poll(), detached threads and posix_spawn for the chained program.
+// a message loop on poll(), detached threads and a spawned chained program.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app_host.h"
-#include "platform/posix/terminal_window.h"
+#include "platform/posix/instance_lock.h"
+#include "ui/terminal/terminal_window.h"
 
 namespace repair {
 
@@ -58,7 +60,7 @@ class PosixAppHost final : public AppHost {
  private:
   TerminalOptions options_;
   std::unique_ptr<TerminalWindow> window_;
-  int lockFd_ = -1;
+  platform::InstanceLock lock_;
 };
 
 }  // namespace repair

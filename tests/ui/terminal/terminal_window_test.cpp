@@ -1,6 +1,6 @@
-// The terminal window: text fitting, the cells, the plain output, the screen it composes and
-// what it writes, message boxes from a pipe and from a pseudo-terminal.
-#include "platform/posix/terminal_window.h"
+// The terminal window: the cells, the plain output, the screen it composes and what it
+// writes, message boxes from a pipe and from a pseudo-terminal.
+#include "ui/terminal/terminal_window.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,47 +20,56 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/file_descriptor.h"
 #include "strings/string_table.h"
+#include "ui/terminal/text_fit.h"
 #include "ui/window_texts.h"
 
 namespace repair {
 namespace {
 
 using terminal::DisplayWidth;
-using terminal::FitLeft;
-using terminal::FitTail;
-using terminal::Sanitize;
 
+// A pipe whose read end does not block, as the tests drain it.
 struct Pipe {
-  int read = -1;
-  int write = -1;
+  platform::FileDescriptor readEnd;
+  platform::FileDescriptor writeEnd;
   Pipe() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) == 0) {
-      read = fds[0];
-      write = fds[1];
-      ::fcntl(read, F_SETFL, O_NONBLOCK);
+      readEnd.Reset(fds[0]);
+      writeEnd.Reset(fds[1]);
+      ::fcntl(readFd(), F_SETFL, O_NONBLOCK);
     }
   }
-  ~Pipe() {
-    CloseWrite();
-    if (read >= 0) ::close(read);
-  }
-  void CloseWrite() {
-    if (write >= 0) ::close(write);
-    write = -1;
-  }
+  int readFd() const { return readEnd.get(); }
+  int writeFd() const { return writeEnd.get(); }
+  void CloseWrite() { writeEnd.Reset(); }
   std::string Drain() const {
     std::string text;
     char chunk[4096];
     ssize_t n;
-    while ((n = ::read(read, chunk, sizeof(chunk))) > 0) text.append(chunk, static_cast<std::size_t>(n));
+    while ((n = ::read(readFd(), chunk, sizeof(chunk))) > 0) {
+      text.append(chunk, static_cast<std::size_t>(n));
+    }
     return text;
   }
   void Put(const std::string& text) const {
-    ASSERT_EQ(::write(write, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ASSERT_EQ(::write(writeFd(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
 };
+
+// The window drawn in place on a screen of a fixed size, over two pipes.
+TerminalOptions ScreenOptions(const Pipe& output, const Pipe& input, int columns, int rows) {
+  TerminalOptions options;
+  options.outputFd = output.writeFd();
+  options.inputFd = input.readFd();
+  options.screen = true;
+  options.columns = columns;
+  options.rows = rows;
+  options.catchSignals = false;
+  return options;
+}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -71,53 +80,19 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-TEST(TerminalTextTest, SanitizeKeepsTextAndDefusesControls) {
-  EXPECT_EQ(Sanitize("data\\file 1.txt"), "data\\file 1.txt");
-  EXPECT_EQ(Sanitize("a\x1b[2Jb\tc\x7f"), "a?[2Jb c?");
-  EXPECT_EQ(Sanitize("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"), "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
-  EXPECT_EQ(Sanitize("\xFF\x80"), "??");                 // no lead byte
-  EXPECT_EQ(Sanitize("\xC0\x80"), "??");                 // overlong
-  EXPECT_EQ(Sanitize("\xC2\x9B" "2J"), "?" "?2J");       // C1 control (CSI): both bytes refused
-  EXPECT_EQ(Sanitize("ab\xE2\x82"), "ab??");             // cut at the end
-  EXPECT_EQ(Sanitize("\xED\xA0\x80"), "???");            // surrogate
-  EXPECT_EQ(Sanitize(std::string("a\0b", 3)), "a?b");
-}
-
-TEST(TerminalTextTest, FittingCountsCodePointsAndNeverSplitsThem) {
-  const std::string euro = "\xE2\x82\xAC";
-  EXPECT_EQ(DisplayWidth(euro + euro + "x"), 3u);
-  EXPECT_EQ(FitLeft("ab", 4), "ab  ");
-  EXPECT_EQ(FitLeft(euro + euro + euro, 2), euro + euro);
-  EXPECT_EQ(FitLeft("abc", 0), "");
-  EXPECT_EQ(FitTail("data\\maps\\deep\\leaf.cfg", 12), "...\\leaf.cfg");
-  EXPECT_EQ(DisplayWidth(FitTail(euro + "0123456789" + euro, 6)), 6u);
-  EXPECT_EQ(FitTail(euro + "0123456789" + euro, 6), "...89" + euro);
-  EXPECT_EQ(FitTail("short", 8), "short   ");
-  EXPECT_EQ(FitTail("abcdef", 2), "ab");
-}
-
-TEST(TerminalTextTest, WrapsAtSpacesAndSplitsLongWords) {
-  EXPECT_EQ(terminal::WrapText("one two three", 7), (std::vector<std::string>{"one two", "three"}));
-  EXPECT_EQ(terminal::WrapText("abcdefghij", 4), (std::vector<std::string>{"abcd", "efgh", "ij"}));
-  EXPECT_EQ(terminal::WrapText("", 4), (std::vector<std::string>{""}));
-  for (const std::string& line : terminal::WrapText("a bb ccc dddd eeeee ffffff", 5)) {
-    EXPECT_LE(DisplayWidth(line), 5u) << line;
-  }
-}
-
 class PlainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     GlobalStringTable().Clear();
     TerminalOptions options;
-    options.outputFd = output.write;
-    options.inputFd = input.read;
+    options.outputFd = output.writeFd();
+    options.inputFd = input.readFd();
     options.catchSignals = false;
     window = TerminalWindow::Create(options, LookupWindowTexts());
     ASSERT_NE(window, nullptr);
     ASSERT_FALSE(window->IsScreen());
     // Input is read with poll(): a blocking read end is what a real pipe gives.
-    ::fcntl(input.read, F_SETFL, 0);
+    ::fcntl(input.readFd(), F_SETFL, 0);
   }
   void AddRow(int row, const char* name, const char* size) {
     window->InsertRow(row, std::to_string(row + 1).c_str());
@@ -252,16 +227,10 @@ class ScreenWindowTest : public ::testing::Test {
     GlobalStringTable().Clear();
     GlobalStringTable().Insert("SYS_WINDOWTITLE", "Client repair");
     GlobalStringTable().Insert("STR_FILESIZE", "Taille");
-    TerminalOptions options;
-    options.outputFd = output.write;
-    options.inputFd = input.read;
-    options.screen = true;
-    options.columns = kColumns;
-    options.rows = kRows;
-    options.catchSignals = false;
-    window = TerminalWindow::Create(options, LookupWindowTexts());
+    window = TerminalWindow::Create(ScreenOptions(output, input, kColumns, kRows),
+                                    LookupWindowTexts());
     ASSERT_NE(window, nullptr);
-    ::fcntl(input.read, F_SETFL, 0);
+    ::fcntl(input.readFd(), F_SETFL, 0);
     ASSERT_NE(output.Drain().find("\x1b[?1049h"), std::string::npos);  // alternate screen
   }
   void TearDown() override { GlobalStringTable().Clear(); }
@@ -418,14 +387,8 @@ TEST(TinyScreenTest, EverySizeFitsWithABoxOnTop) {
     for (int rows = 1; rows <= 9; ++rows) {
       Pipe output;
       Pipe input;
-      TerminalOptions options;
-      options.outputFd = output.write;
-      options.inputFd = input.read;
-      options.screen = true;
-      options.columns = columns;
-      options.rows = rows;
-      options.catchSignals = false;
-      auto window = TerminalWindow::Create(options, LookupWindowTexts());
+      auto window = TerminalWindow::Create(ScreenOptions(output, input, columns, rows),
+                                           LookupWindowTexts());
       ASSERT_NE(window, nullptr);
       window->InsertRow(0, "1");
       window->SetCell(0, 1, "data\\a\\long\\name.txt");
@@ -449,11 +412,13 @@ class KeyboardWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     GlobalStringTable().Clear();
-    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    masterFd.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    master = masterFd.get();
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
     ASSERT_EQ(::unlockpt(master), 0);
-    slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    slaveFd.Reset(::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    slave = slaveFd.get();
     ASSERT_GE(slave, 0);
     ASSERT_EQ(::tcgetattr(slave, &before), 0);
     reader = std::thread([this] {
@@ -475,8 +440,8 @@ class KeyboardWindowTest : public ::testing::Test {
     window.reset();
     stop = true;
     reader.join();
-    ::close(slave);
-    ::close(master);
+    slaveFd.Reset();
+    masterFd.Reset();
   }
   void Open() {
     TerminalOptions options;
@@ -514,6 +479,8 @@ class KeyboardWindowTest : public ::testing::Test {
     });
   }
 
+  platform::FileDescriptor masterFd;  // the pseudo-terminal's two sides
+  platform::FileDescriptor slaveFd;
   int master = -1;
   int slave = -1;
   struct termios before {};
@@ -597,8 +564,8 @@ TEST_F(KeyboardWindowTest, PlainOutputAsksOnTheTerminal) {
   Pipe input;
   input.CloseWrite();  // an answer read from here would be No
   TerminalOptions options;
-  options.outputFd = output.write;
-  options.inputFd = input.read;
+  options.outputFd = output.writeFd();
+  options.inputFd = input.readFd();
   options.catchSignals = false;
   options.questionTerminal = ::ptsname(master);
   window = TerminalWindow::Create(options, LookupWindowTexts());

@@ -11,9 +11,9 @@ set -uo pipefail
 if [ "${1:-}" = --in-namespace ]; then in_namespace=1; shift; else in_namespace=0; fi
 repair="$(readlink -f "$1")"; publish="$(readlink -f "$2")"
 here="$(cd "$(dirname "$0")" && pwd)"
-source "$here/../e2e/nginx.sh"
-source "$here/../e2e/tinyproxy.sh"
-source "$here/../e2e/tls.sh"
+source "$here/nginx.sh"
+source "$here/tinyproxy.sh"
+source "$here/tls.sh"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 step() { echo "--- $*"; }

@@ -1,9 +1,10 @@
 // The POSIX host: the instance lock file, the message loop with its timers, the end of the
 // run from another thread and the signals that close the window, and the chained launch.
-#include "platform/posix/app_host_posix.h"
+#include "app/posix_host.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -22,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/file_descriptor.h"
 #include "strings/string_table.h"
 #include "support/test_support.h"
 #include "ui/window_texts.h"
@@ -38,10 +40,10 @@ struct QuietHost {
     window = host.CreateMainWindow(LookupWindowTexts());
   }
   static TerminalOptions Options(bool catchSignals) {
-    static const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    static const platform::FileDescriptor devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
     TerminalOptions options;
-    options.outputFd = devNull;
-    options.inputFd = devNull;
+    options.outputFd = devNull.get();
+    options.inputFd = devNull.get();
     options.catchSignals = catchSignals;
     return options;
   }
@@ -118,16 +120,16 @@ TEST(InstanceLockTest, IgnoresFilesItCannotTrust) {
   ::unlink(PosixAppHost::FallbackLockPath(name.c_str()).c_str());
 
   // A file of another user, held by them, does not keep this user from running.
-  const int fd = ::open(planted.c_str(), O_RDWR | O_CREAT, 0644);
-  ASSERT_GE(fd, 0);
-  if (::geteuid() != 0 || ::fchown(fd, 65534, 65534) != 0) {
-    ::close(fd);
-    GTEST_SKIP() << "needs root to plant another user's file";
+  {
+    const platform::FileDescriptor theirs(::open(planted.c_str(), O_RDWR | O_CREAT, 0644));
+    ASSERT_TRUE(theirs.valid());
+    if (::geteuid() != 0 || ::fchown(theirs.get(), 65534, 65534) != 0) {
+      GTEST_SKIP() << "needs root to plant another user's file";
+    }
+    ASSERT_EQ(::flock(theirs.get(), LOCK_EX | LOCK_NB), 0);
+    PosixAppHost host(QuietHost::Options(false));
+    EXPECT_TRUE(host.AcquireInstance(name.c_str()));
   }
-  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-  PosixAppHost host(QuietHost::Options(false));
-  EXPECT_TRUE(host.AcquireInstance(name.c_str()));
-  ::close(fd);
   ::unlink(PosixAppHost::FallbackLockPath(name.c_str()).c_str());
 }
 
@@ -210,6 +212,32 @@ TEST(MessageLoopTest, TerminationSignalsCloseTheWindow) {
   struct sigaction now {};
   ::sigaction(SIGTERM, nullptr, &now);
   EXPECT_EQ(now.sa_handler, SIG_DFL) << "the window left its handler behind";
+}
+
+// The signals that close or resize the window reach the UI thread, never the worker, and the
+// UI thread keeps its own mask.
+TEST(StartThreadTest, TheWorkerLeavesTheWindowsSignalsToTheUiThread) {
+  QuietHost q;
+  std::promise<std::vector<int>> seen;
+  std::future<std::vector<int>> blocked = seen.get_future();
+  ASSERT_TRUE(q.host.StartThread(
+      [](void* parameter) {
+        sigset_t mask;
+        ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+        std::vector<int> found;
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGSEGV}) {
+          if (::sigismember(&mask, signal) == 1) found.push_back(signal);
+        }
+        static_cast<std::promise<std::vector<int>>*>(parameter)->set_value(found);
+      },
+      &seen));
+  ASSERT_EQ(blocked.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(blocked.get(), (std::vector<int>{SIGINT, SIGTERM, SIGHUP, SIGWINCH}));
+  sigset_t mine;
+  ::pthread_sigmask(SIG_SETMASK, nullptr, &mine);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH}) {
+    EXPECT_EQ(::sigismember(&mine, signal), 0) << signal;
+  }
 }
 
 TEST(ChainedLaunchTest, ParametersSplitByTheToolsOwnRules) {

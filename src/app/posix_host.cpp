@@ -1,13 +1,7 @@
-#include "platform/posix/app_host_posix.h"
+#include "app/posix_host.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,8 +12,8 @@
 #include <thread>
 
 #include "app/command_line.h"
-
-extern char** environ;
+#include "platform/posix/process_launch.h"
+#include "platform/posix/tty.h"
 
 namespace repair {
 namespace {
@@ -32,31 +26,6 @@ std::string LockFileStem(const char* name) {
   }
   return stem;
 }
-
-// 1: locked by us; 0: held by another process; -1: this path cannot serve as the marker.
-int TryLock(const std::string& path, int& fd) {
-  fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return -1;
-  struct stat info {};
-  // A file that someone else planted could be held by them to keep us from running.
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
-    ::close(fd);
-    fd = -1;
-    return -1;
-  }
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    const int error = errno;
-    ::close(fd);
-    fd = -1;
-    return error == EWOULDBLOCK ? 0 : -1;
-  }
-  return 1;
-}
-
-// Signals that the chained program must get with their default action, whatever this
-// process did with them.
-constexpr int kResetForChild[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGPIPE, SIGCHLD};
 
 }  // namespace
 
@@ -78,24 +47,19 @@ std::string PosixAppHost::FallbackLockPath(const char* name) {
 }
 
 bool PosixAppHost::AcquireInstance(const char* name) {
-  if (lockFd_ >= 0) return true;
+  if (lock_.Held()) return true;
   for (const std::string& path : {RuntimeLockPath(name), FallbackLockPath(name)}) {
     if (path.empty()) continue;
-    switch (TryLock(path, lockFd_)) {
-      case 1: return true;
-      case 0: return false;
-      default: break;  // try the next place
+    switch (lock_.TryLock(path)) {
+      case platform::LockResult::kLocked: return true;
+      case platform::LockResult::kHeld: return false;
+      case platform::LockResult::kUnusable: break;  // try the next place
     }
   }
   return true;  // no marker can be made: run rather than refuse
 }
 
-void PosixAppHost::ReleaseInstance() {
-  // The file stays: removing it could let a third copy lock a new file while a second one
-  // holds the old.
-  if (lockFd_ >= 0) ::close(lockFd_);
-  lockFd_ = -1;
-}
+void PosixAppHost::ReleaseInstance() { lock_.Release(); }
 
 WindowControls* PosixAppHost::CreateMainWindow(const WindowTexts& texts) {
   if (!window_) window_ = TerminalWindow::Create(options_, texts);
@@ -134,19 +98,13 @@ bool PosixAppHost::RunMessageLoop(const std::function<void(int)>& onTimer) {
 bool PosixAppHost::StartThread(void (*entry)(void*), void* parameter) {
   if (entry == nullptr) return false;
   // The UI thread takes the signals that close or resize the window.
-  sigset_t blocked;
-  sigset_t previous;
-  ::sigemptyset(&blocked);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH}) ::sigaddset(&blocked, signal);
-  ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  bool started = true;
+  const platform::WindowSignalsBlocked blocked;
   try {
     std::thread(entry, parameter).detach();
   } catch (const std::system_error&) {
-    started = false;
+    return false;
   }
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return started;
+  return true;
 }
 
 std::vector<std::string> PosixAppHost::SplitParameters(const char* parameters) {
@@ -165,29 +123,10 @@ std::vector<std::string> PosixAppHost::SplitParameters(const char* parameters) {
 
 void PosixAppHost::LaunchProgram(const char* path, const char* parameters) {
   if (path == nullptr || path[0] == '\0') return;
-  const std::vector<std::string> arguments = SplitParameters(parameters);
+  std::vector<std::string> arguments = SplitParameters(parameters);
+  arguments.insert(arguments.begin(), path);
   ReleaseTerminal();
-
-  std::string program = path;
-  if (std::strchr(path, '/') == nullptr && ::access(path, X_OK) == 0) program = "./" + program;
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(path));
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-
-  posix_spawnattr_t attributes;
-  if (::posix_spawnattr_init(&attributes) != 0) return;
-  sigset_t defaults;
-  sigset_t none;
-  ::sigemptyset(&defaults);
-  ::sigemptyset(&none);
-  for (int signal : kResetForChild) ::sigaddset(&defaults, signal);
-  ::posix_spawnattr_setsigdefault(&attributes, &defaults);
-  ::posix_spawnattr_setsigmask(&attributes, &none);
-  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  pid_t child = 0;
-  ::posix_spawnp(&child, program.c_str(), nullptr, &attributes, argv.data(), environ);
-  ::posix_spawnattr_destroy(&attributes);
+  platform::StartDetachedProgram(path, arguments);  // failures are not reported
 }
 
 void PosixAppHost::ReleaseTerminal() {
