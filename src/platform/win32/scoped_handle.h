@@ -1,8 +1,6 @@
 // Owners of Win32 handles, one template for every kind: a kind says how its handle is closed
 // and which values mean "no handle". Each owner closes its handle once, when it goes, unless
-// the handle was given up with Release. Files, mutexes and searches come back as
-// INVALID_HANDLE_VALUE from some calls and as null from others, so both mean "no handle" for
-// them.
+// the handle was given up with Release.
 #pragma once
 
 #include <windows.h>
@@ -50,21 +48,21 @@ class Scoped {
   Handle handle_{};
 };
 
-// Files, mutexes, threads, processes: CloseHandle.
-struct KernelHandleKind {
+// The kernel's calls say "no handle" with null or with INVALID_HANDLE_VALUE, call by call.
+struct KernelHandleValues {
   using Handle = HANDLE;
   static bool IsEmpty(HANDLE handle) {
     return handle == nullptr || handle == INVALID_HANDLE_VALUE;
   }
+};
+
+// Files, mutexes, threads, processes: CloseHandle.
+struct KernelHandleKind : KernelHandleValues {
   static bool Close(HANDLE handle) { return CloseHandle(handle) != FALSE; }
 };
 
 // FindFirstFile's searches: FindClose.
-struct FindHandleKind {
-  using Handle = HANDLE;
-  static bool IsEmpty(HANDLE handle) {
-    return handle == nullptr || handle == INVALID_HANDLE_VALUE;
-  }
+struct FindHandleKind : KernelHandleValues {
   static bool Close(HANDLE handle) { return FindClose(handle) != FALSE; }
 };
 
