@@ -1,19 +1,20 @@
-// The Windows entry point: the raw argument text goes unchanged to the tool's own splitting.
-#include <windows.h>
-
+// The Windows entry point. The program defines main, not WinMain: the mingw start-up calls
+// main in a GUI-subsystem program as well, and the raw argument text comes from the system's
+// command line, unchanged, to the tool's own splitting.
 #include "app/lifecycle.h"
-#include "platform/win32/app_host_win32.h"
+#include "app/win32_host.h"
+#include "platform/win32/program_entry.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR arguments, int /*show*/) {
+int main() {
   // After a declined question or a closed window the worker may still be running: it reads
   // the context and ends its run through the host's window. Both therefore live in this
   // frame, which is never left: the process ends below (which stops the worker first)
   // without unwinding it and without the static destructors, which would free the file list
   // under the worker.
-  repair::platform::Win32AppHost host(instance);
+  repair::Win32AppHost host;
   repair::RecoveryContext context;
   repair::ProgramArguments programArguments;
-  programArguments.text = arguments;
+  programArguments.text = repair::platform::ArgumentText();
   const int code = repair::RunApplication(host, programArguments, context);
-  ExitProcess(static_cast<UINT>(code));
+  repair::platform::ExitProgram(code);
 }

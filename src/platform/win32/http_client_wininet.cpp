@@ -19,6 +19,7 @@
 
 #include "platform/http_client_test_hooks.h"
 #include "platform/http_head.h"
+#include "platform/win32/scoped_handle.h"
 #include "platform/win32/transfer_channel.h"
 
 namespace repair::platform {
@@ -42,21 +43,6 @@ std::atomic<int> g_forcedNetworkState{-1};
 // 0: WinINet's own default stays in force.
 std::atomic<std::uint32_t> g_connectTimeoutMs{0};
 std::atomic<std::uint32_t> g_receiveTimeoutMs{0};
-
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-  ~InternetHandle() {
-    if (handle_ != nullptr) InternetCloseHandle(handle_);
-  }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_;
-};
 
 // What the fetch thread needs, copied: the caller may be gone before it ends.
 struct FetchPlan {
@@ -207,13 +193,13 @@ HttpResult ReadBody(TransferChannel& channel, HINTERNET request, DWORD declared,
 // The whole request on the fetch thread. Its handles close when it returns, request first.
 HttpResult Fetch(TransferChannel& channel, const FetchPlan& plan, HttpHeadFacts& facts) {
   // Declared root first, so that the request handle is closed before it.
-  InternetHandle root(
+  ScopedInternetHandle root(
       InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!root) return HttpResult::kSessionFailed;
   ApplyTestTimeouts(root.get());
   // Connecting, sending and waiting for the head all happen inside this one call.
   if (!channel.StartCall(plan.connectMs + plan.receiveMs)) return HttpResult::kSinkRefused;
-  InternetHandle request(InternetOpenUrlA(
+  ScopedInternetHandle request(InternetOpenUrlA(
       root.get(), plan.url.c_str(), plan.headers.empty() ? nullptr : plan.headers.c_str(),
       static_cast<DWORD>(plan.headers.size()), kOpenUrlFlags, 0));
   channel.EndCall();

@@ -9,8 +9,8 @@
 # The test uses a Wine prefix of its own, so that the CA never reaches another test's store.
 set -uo pipefail
 source "$(dirname "$0")/gui_lib.sh"
-source "$here/../e2e/tls.sh"
-source "$here/../e2e/tinyproxy.sh"
+source "$here/../tls.sh"
+source "$here/../tinyproxy.sh"
 add_root_cert="$(readlink -f "${5:-}")"
 prefix_dir="$(mktemp -d)"
 export WINEPREFIX="$prefix_dir/prefix"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "windows/win32_test_util.h"
+#include "support/win32_test_util.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 // The Win32 host under Wine: the instance mutex, the message loop and its timers, the worker
 // thread and the chained launch.
-#include "platform/win32/app_host_win32.h"
+#include "app/win32_host.h"
+
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -13,10 +15,11 @@
 #include <vector>
 
 #include "strings/string_table.h"
-#include "windows/win32_test_util.h"
+#include "support/win32_test_util.h"
+#include "ui/win32/window_setup.h"
 #include "ui/window_texts.h"
 
-namespace repair::platform {
+namespace repair {
 namespace {
 
 using test::DrainMessages;
@@ -28,8 +31,8 @@ std::string UniqueName(const char* base) {
 
 TEST(Win32AppHostTest, OnlyOneHolderOfTheInstanceNameAtATime) {
   const std::string name = UniqueName("repair_instance_test");
-  Win32AppHost first(GetModuleHandleA(nullptr));
-  Win32AppHost second(GetModuleHandleA(nullptr));
+  Win32AppHost first;
+  Win32AppHost second;
   EXPECT_TRUE(first.AcquireInstance(name.c_str()));
   EXPECT_FALSE(second.AcquireInstance(name.c_str()));
   EXPECT_FALSE(second.AcquireInstance(name.c_str()));  // a refused copy holds nothing
@@ -44,7 +47,7 @@ class MessageLoopTest : public ::testing::Test {
     GlobalStringTable().Clear();
     window_ = host_->CreateMainWindow(LookupWindowTexts());
     ASSERT_NE(window_, nullptr);
-    main_ = host_->window()->window();
+    main_ = host_->window()->handles().window;
   }
   void TearDown() override {
     if (IsWindow(main_)) DestroyWindow(main_);
@@ -52,7 +55,7 @@ class MessageLoopTest : public ::testing::Test {
     DrainMessages();  // the destroyed window's quit request
   }
 
-  std::unique_ptr<Win32AppHost> host_ = std::make_unique<Win32AppHost>(GetModuleHandleA(nullptr));
+  std::unique_ptr<Win32AppHost> host_ = std::make_unique<Win32AppHost>();
   WindowControls* window_ = nullptr;
   HWND main_ = nullptr;
 };
@@ -138,7 +141,7 @@ TEST_F(MessageLoopTest, TimersOfOtherWindowsAreNotHandedOn) {
 TEST(Win32LaunchTest, ChainedProgramGetsTheParametersAsSeparateArguments) {
   const std::string program = WinePath(REPAIR_RECORD_ARGS_EXE);
   const std::string record = program + ".args";
-  Win32AppHost host(GetModuleHandleA(nullptr));
+  Win32AppHost host;
   auto launchAndRead = [&](const char* parameters) {
     DeleteFileA(record.c_str());
     host.LaunchProgram(program.c_str(), parameters);
@@ -166,4 +169,4 @@ TEST(Win32LaunchTest, ChainedProgramGetsTheParametersAsSeparateArguments) {
 }
 
 }  // namespace
-}  // namespace repair::platform
+}  // namespace repair

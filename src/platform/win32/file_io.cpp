@@ -1,10 +1,10 @@
 #include "platform/file_io.h"
 
-#include "platform/win32/file_handle.h"
-
 #include <windows.h>
 
 #include <cstdint>
+
+#include "platform/win32/scoped_handle.h"
 
 namespace repair::platform {
 namespace {
@@ -15,7 +15,7 @@ NativeFile Native(HANDLE handle) { return reinterpret_cast<NativeFile>(handle); 
 const NativeFile kNoFile = Native(INVALID_HANDLE_VALUE);
 
 void CloseNative(NativeFile& file) {
-  if (file != kNoFile) CloseHandle(Handle(file));
+  ScopedHandle closing(Handle(file));  // kNoFile is no handle to it
   file = kNoFile;
 }
 
@@ -36,9 +36,9 @@ FileReader::~FileReader() { CloseNative(file_); }
 ReadStatus FileReader::Open(const char* path) {
   CloseNative(file_);
   size_ = 0;
-  FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return ReadStatus::kOpenFailed;
+  ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return ReadStatus::kOpenFailed;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.get(), &size)) return ReadStatus::kReadFailed;
   if (size.QuadPart < 0 || static_cast<ULONGLONG>(size.QuadPart) > 0xFFFFFFFFull) {
@@ -63,9 +63,9 @@ FileWriter::~FileWriter() { CloseNative(file_); }
 bool FileWriter::Open(const char* path, std::uint32_t keep) {
   CloseNative(file_);
   ClearReadOnly(path);
-  FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return false;
+  ScopedHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < static_cast<LONGLONG>(keep)) {
     return false;
@@ -94,7 +94,7 @@ bool FileWriter::Write(const std::uint8_t* bytes, std::uint32_t count) {
 
 bool FileWriter::Close() {
   if (file_ == kNoFile) return false;
-  FileHandle file(Handle(file_));
+  ScopedHandle file(Handle(file_));
   file_ = kNoFile;
   return file.Close();
 }

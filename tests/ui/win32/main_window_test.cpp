@@ -1,7 +1,8 @@
 // The real progress window under Wine: its class, place and controls, and the portable
 // interface over them.
-#include "platform/win32/main_window_win32.h"
+#include "ui/win32/main_window.h"
 
+#include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
@@ -12,10 +13,11 @@
 #include <vector>
 
 #include "strings/string_table.h"
-#include "windows/win32_test_util.h"
+#include "support/win32_test_util.h"
+#include "ui/win32/window_setup.h"
 #include "ui/window_texts.h"
 
-namespace repair::platform {
+namespace repair {
 namespace {
 
 using test::BoxAnswerer;
@@ -80,18 +82,18 @@ class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override { GlobalStringTable().Clear(); }
   void TearDown() override {
-    if (controls_ != nullptr && IsWindow(controls_->window())) DestroyWindow(controls_->window());
+    if (controls_ != nullptr && controls_->IsOpen()) DestroyWindow(controls_->handles().window);
     controls_.reset();
     DrainMessages();  // the destroyed window's quit request
     GlobalStringTable().Clear();
   }
-  Win32WindowControls& Open() {
-    controls_ = Win32WindowControls::Create(GetModuleHandleA(nullptr), LookupWindowTexts());
+  Win32Window& Open() {
+    controls_ = Win32Window::Create(LookupWindowTexts());
     EXPECT_NE(controls_, nullptr);
     return *controls_;
   }
 
-  std::unique_ptr<Win32WindowControls> controls_;
+  std::unique_ptr<Win32Window> controls_;
 };
 
 TEST(CentredEdgeTest, HalvesTheDifferenceTowardsMinusInfinity) {
@@ -129,7 +131,7 @@ TEST_F(MainWindowTest, ClassHasTheStylesCursorBackgroundAndBothIcons) {
 }
 
 TEST_F(MainWindowTest, WindowIsCentredFixedAndVisibleWithOnlyACloseBox) {
-  HWND window = Open().window();
+  HWND window = Open().handles().window;
   RECT rect{};
   GetWindowRect(window, &rect);
   ExpectRect(rect, CentredEdge(GetSystemMetrics(SM_CXSCREEN), 450),
@@ -151,43 +153,43 @@ TEST_F(MainWindowTest, TitleAndHeadersComeFromTheStringTable) {
   GlobalStringTable().Insert("STR_FILESIZE", "Groesse");
   GlobalStringTable().Insert("STR_PROGRESS", "Fortschritt");
   GlobalStringTable().Insert("#", "number");
-  Win32WindowControls& controls = Open();
-  EXPECT_EQ(WindowText(controls.window()), "Client Repair");
-  EXPECT_EQ(GetColumn(controls.list(), 0).text, "#");
-  EXPECT_EQ(GetColumn(controls.list(), 1).text, "Datei");
-  EXPECT_EQ(GetColumn(controls.list(), 2).text, "Groesse");
-  EXPECT_EQ(GetColumn(controls.list(), 3).text, "Fortschritt");
+  Win32Window& controls = Open();
+  EXPECT_EQ(WindowText(controls.handles().window), "Client Repair");
+  EXPECT_EQ(GetColumn(controls.handles().list, 0).text, "#");
+  EXPECT_EQ(GetColumn(controls.handles().list, 1).text, "Datei");
+  EXPECT_EQ(GetColumn(controls.handles().list, 2).text, "Groesse");
+  EXPECT_EQ(GetColumn(controls.handles().list, 3).text, "Fortschritt");
 }
 
 TEST_F(MainWindowTest, ControlsFillTheClientAreaAsLaidOut) {
-  Win32WindowControls& controls = Open();
+  Win32Window& controls = Open();
   ASSERT_TRUE(controls.HasList());
   ASSERT_TRUE(controls.HasStatus());
   ASSERT_TRUE(controls.HasProgress());
   RECT client{};
-  GetClientRect(controls.window(), &client);
+  GetClientRect(controls.handles().window, &client);
   const int w = client.right;
   const int h = client.bottom;
 
-  const std::vector<Child> children = Children(controls.window());
+  const std::vector<Child> children = Children(controls.handles().window);
   ASSERT_EQ(children.size(), 4u);
   int statics = 0;
   for (const Child& child : children) {
     SCOPED_TRACE(child.className);
-    if (child.handle == controls.list()) {
+    if (child.handle == controls.handles().list) {
       EXPECT_EQ(child.className, "SysListView32");
       ExpectRect(child.rect, 0, 0, w, h - 60);
       EXPECT_EQ(child.style & LVS_TYPEMASK, LVS_REPORT);
       EXPECT_TRUE(child.style & LVS_SINGLESEL);
       EXPECT_TRUE(child.style & LVS_SHOWSELALWAYS);
       EXPECT_TRUE(child.style & WS_VISIBLE);
-    } else if (child.handle == controls.status()) {
+    } else if (child.handle == controls.handles().status) {
       ++statics;
       EXPECT_EQ(child.className, "Static");
       ExpectRect(child.rect, 10, h - 50, w - 20, 20);
       EXPECT_FALSE(child.style & WS_DLGFRAME);
       EXPECT_EQ(WindowText(child.handle), "");
-    } else if (child.handle == controls.progress()) {
+    } else if (child.handle == controls.handles().progress) {
       EXPECT_EQ(child.className, "msctls_progress32");
       ExpectRect(child.rect, 10, h - 30, w - 20, 20);
     } else {
@@ -200,10 +202,11 @@ TEST_F(MainWindowTest, ControlsFillTheClientAreaAsLaidOut) {
   EXPECT_EQ(statics, 2);
 
   // The list and the status line share one 15-pixel Arial; the bar keeps its own.
-  auto font = reinterpret_cast<HFONT>(SendMessageA(controls.list(), WM_GETFONT, 0, 0));
+  auto font = reinterpret_cast<HFONT>(SendMessageA(controls.handles().list, WM_GETFONT, 0, 0));
   ASSERT_NE(font, nullptr);
-  EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(controls.status(), WM_GETFONT, 0, 0)), font);
-  EXPECT_EQ(SendMessageA(controls.progress(), WM_GETFONT, 0, 0), 0);
+  EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(controls.handles().status, WM_GETFONT, 0, 0)),
+            font);
+  EXPECT_EQ(SendMessageA(controls.handles().progress, WM_GETFONT, 0, 0), 0);
   LOGFONTA logFont{};
   ASSERT_EQ(GetObjectA(font, sizeof(logFont), &logFont), static_cast<int>(sizeof(logFont)));
   EXPECT_EQ(logFont.lfHeight, 15);
@@ -211,8 +214,34 @@ TEST_F(MainWindowTest, ControlsFillTheClientAreaAsLaidOut) {
   EXPECT_STREQ(logFont.lfFaceName, "Arial");
 }
 
+// The controls draw with the font for as long as the window is on screen; once the user has
+// closed it, the font goes with the window object.
+TEST_F(MainWindowTest, FontOutlivesAWindowOnScreenAndGoesWithAClosedOne) {
+  auto fontOf = [](const Win32Window& window) {
+    return reinterpret_cast<HFONT>(SendMessageA(window.handles().list, WM_GETFONT, 0, 0));
+  };
+  Win32Window& onScreen = Open();
+  HWND window = onScreen.handles().window;
+  const HFONT kept = fontOf(onScreen);
+  ASSERT_NE(kept, nullptr);
+  controls_.reset();
+  EXPECT_EQ(GetObjectType(kept), static_cast<DWORD>(OBJ_FONT));
+  DestroyWindow(window);
+  DeleteObject(kept);
+  DrainMessages();
+
+  Win32Window& closed = Open();
+  const HFONT freed = fontOf(closed);
+  ASSERT_NE(freed, nullptr);
+  DestroyWindow(closed.handles().window);
+  DrainMessages();
+  EXPECT_EQ(GetObjectType(freed), static_cast<DWORD>(OBJ_FONT));
+  controls_.reset();
+  EXPECT_EQ(GetObjectType(freed), 0u);
+}
+
 TEST_F(MainWindowTest, ListHasGridLinesFullRowSelectAndFourLeftAlignedColumns) {
-  HWND list = Open().list();
+  HWND list = Open().handles().list;
   EXPECT_EQ(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x21);
   const Column expected[] = {
       {LVCFMT_LEFT, 30, "#", 0},
@@ -233,27 +262,27 @@ TEST_F(MainWindowTest, ListHasGridLinesFullRowSelectAndFourLeftAlignedColumns) {
 }
 
 TEST_F(MainWindowTest, BarCountsInThousandthsAndShowsLargerValuesFull) {
-  Win32WindowControls& controls = Open();
+  Win32Window& controls = Open();
   PBRANGE range{};
-  SendMessageA(controls.progress(), PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  SendMessageA(controls.handles().progress, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
   EXPECT_EQ(range.iLow, 0);
   EXPECT_EQ(range.iHigh, 1000);
-  EXPECT_EQ(SendMessageA(controls.progress(), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(controls.handles().progress, PBM_GETPOS, 0, 0), 0);
   controls.SetProgressPosition(333);
-  EXPECT_EQ(SendMessageA(controls.progress(), PBM_GETPOS, 0, 0), 333);
+  EXPECT_EQ(SendMessageA(controls.handles().progress, PBM_GETPOS, 0, 0), 333);
   controls.SetProgressPosition(1700);
-  EXPECT_EQ(SendMessageA(controls.progress(), PBM_GETPOS, 0, 0), 1000);
+  EXPECT_EQ(SendMessageA(controls.handles().progress, PBM_GETPOS, 0, 0), 1000);
 }
 
 TEST_F(MainWindowTest, CellsAreWrittenAndReadBackWithinTheCallersBuffer) {
-  Win32WindowControls& controls = Open();
+  Win32Window& controls = Open();
   controls.InsertRow(0, "1");
   controls.SetCell(0, 1, "data\\file1.txt");
   controls.SetCell(0, 2, "26 B ");
   controls.SetCell(0, 3, "checking...");
   controls.InsertRow(1, "2");
   controls.SetCell(1, 3, nullptr);
-  EXPECT_EQ(SendMessageA(controls.list(), LVM_GETITEMCOUNT, 0, 0), 2);
+  EXPECT_EQ(SendMessageA(controls.handles().list, LVM_GETITEMCOUNT, 0, 0), 2);
 
   char buffer[512];
   const char* expected[] = {"1", "data\\file1.txt", "26 B ", "checking..."};
@@ -286,25 +315,25 @@ TEST_F(MainWindowTest, CellsAreWrittenAndReadBackWithinTheCallersBuffer) {
   controls.GetCell(-1, 3, buffer, sizeof(buffer));
   EXPECT_STREQ(buffer, "untouched");
   controls.SetCell(5, 3, "Ok");
-  EXPECT_EQ(SendMessageA(controls.list(), LVM_GETITEMCOUNT, 0, 0), 2);
+  EXPECT_EQ(SendMessageA(controls.handles().list, LVM_GETITEMCOUNT, 0, 0), 2);
 }
 
 TEST_F(MainWindowTest, EnsureVisibleScrollsTheRowIntoViewAndIgnoresNoRow) {
-  Win32WindowControls& controls = Open();
+  Win32Window& controls = Open();
   for (int i = 0; i < 200; ++i) controls.InsertRow(i, std::to_string(i + 1).c_str());
-  EXPECT_EQ(SendMessageA(controls.list(), LVM_GETTOPINDEX, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(controls.handles().list, LVM_GETTOPINDEX, 0, 0), 0);
   controls.EnsureVisible(150);
-  const LRESULT top = SendMessageA(controls.list(), LVM_GETTOPINDEX, 0, 0);
-  const LRESULT perPage = SendMessageA(controls.list(), LVM_GETCOUNTPERPAGE, 0, 0);
+  const LRESULT top = SendMessageA(controls.handles().list, LVM_GETTOPINDEX, 0, 0);
+  const LRESULT perPage = SendMessageA(controls.handles().list, LVM_GETCOUNTPERPAGE, 0, 0);
   ASSERT_GT(perPage, 0);
   EXPECT_LE(top, 150);
   EXPECT_LT(150, top + perPage);  // wholly visible, not just partly
   controls.EnsureVisible(-1);
-  EXPECT_EQ(SendMessageA(controls.list(), LVM_GETTOPINDEX, 0, 0), top);
+  EXPECT_EQ(SendMessageA(controls.handles().list, LVM_GETTOPINDEX, 0, 0), top);
 }
 
 TEST_F(MainWindowTest, EndRunFromAnotherThreadPostsTheQuitAndKeepsTheWindow) {
-  Win32WindowControls& controls = Open();
+  Win32Window& controls = Open();
   std::atomic<bool> returned{false};
   std::thread worker([&] {
     controls.EndRun();
@@ -315,8 +344,8 @@ TEST_F(MainWindowTest, EndRunFromAnotherThreadPostsTheQuitAndKeepsTheWindow) {
   worker.join();
   EXPECT_TRUE(quit);
   EXPECT_TRUE(returned);
-  EXPECT_TRUE(IsWindow(controls.window()));
-  EXPECT_TRUE(IsWindowVisible(controls.window()));
+  EXPECT_TRUE(IsWindow(controls.handles().window));
+  EXPECT_TRUE(IsWindowVisible(controls.handles().window));
 }
 
 // Pumps this thread's messages until `done` is set; true when a quit request came by.
@@ -336,31 +365,31 @@ bool PumpWhileWaitingFor(const std::atomic<bool>& done) {
 }
 
 TEST_F(MainWindowTest, OnceTheLoopHasEndedALateEndOfRunPostsNoQuit) {
-  Win32WindowControls& controls = Open();
+  Win32Window& controls = Open();
   controls.MarkLoopEnded();
   std::atomic<bool> returned{false};
   std::thread worker([&] {
     controls.EndRun();
     // What a worker that passed EndRun's test just before the loop ended sends.
-    SendMessageA(controls.window(), WM_DESTROY, 0, 0);
+    SendMessageA(controls.handles().window, WM_DESTROY, 0, 0);
     returned = true;
   });
   const bool quit = PumpWhileWaitingFor(returned);
   worker.join();
   EXPECT_TRUE(returned);
   EXPECT_FALSE(quit) << "a quit request would end the outcome box on screen";
-  EXPECT_TRUE(IsWindow(controls.window()));
+  EXPECT_TRUE(IsWindow(controls.handles().window));
 }
 
 TEST_F(MainWindowTest, QuestionBoxIsOwnedByTheWindowAndReportsTheAnswer) {
-  Win32WindowControls& controls = Open();
+  Win32Window& controls = Open();
   {
     BoxAnswerer answerer("Confirm", IDYES);
     EXPECT_EQ(controls.ShowMessageBox("Proceed?", "Confirm", MessageBoxKind::kYesNoQuestion),
               MessageBoxAnswer::kYes);
     answerer.Join();
     ASSERT_TRUE(answerer.found());
-    EXPECT_EQ(answerer.owner(), controls.window());
+    EXPECT_EQ(answerer.owner(), controls.handles().window);
     EXPECT_TRUE(answerer.hasButton(IDYES));
     EXPECT_TRUE(answerer.hasButton(IDNO));
     EXPECT_FALSE(answerer.hasButton(IDOK));
@@ -374,7 +403,7 @@ TEST_F(MainWindowTest, QuestionBoxIsOwnedByTheWindowAndReportsTheAnswer) {
 }
 
 TEST_F(MainWindowTest, ErrorAndInformationBoxesHaveOneButtonAndTheirIcon) {
-  Win32WindowControls& controls = Open();
+  Win32Window& controls = Open();
   struct Case {
     MessageBoxKind kind;
     LPCSTR icon;
@@ -386,7 +415,7 @@ TEST_F(MainWindowTest, ErrorAndInformationBoxesHaveOneButtonAndTheirIcon) {
     EXPECT_EQ(controls.ShowMessageBox("Text", "Outcome", c.kind), MessageBoxAnswer::kOk);
     answerer.Join();
     ASSERT_TRUE(answerer.found());
-    EXPECT_EQ(answerer.owner(), controls.window());
+    EXPECT_EQ(answerer.owner(), controls.handles().window);
     EXPECT_TRUE(answerer.hasButton(IDOK));
     EXPECT_FALSE(answerer.hasButton(IDYES));
     EXPECT_FALSE(answerer.hasButton(IDNO));
@@ -395,8 +424,8 @@ TEST_F(MainWindowTest, ErrorAndInformationBoxesHaveOneButtonAndTheirIcon) {
 }
 
 TEST_F(MainWindowTest, BoxesStandAloneOnceTheUserClosedTheWindow) {
-  Win32WindowControls& controls = Open();
-  DestroyWindow(controls.window());
+  Win32Window& controls = Open();
+  DestroyWindow(controls.handles().window);
   DrainMessages();
   controls.Activate();  // nothing to bring forward; must not fail
   BoxAnswerer answerer("Error", IDOK);
@@ -408,15 +437,15 @@ TEST_F(MainWindowTest, BoxesStandAloneOnceTheUserClosedTheWindow) {
 }
 
 TEST_F(MainWindowTest, ActivateRestoresAMinimisedWindowAndBringsItForward) {
-  Win32WindowControls& controls = Open();
-  ShowWindow(controls.window(), SW_MINIMIZE);
+  Win32Window& controls = Open();
+  ShowWindow(controls.handles().window, SW_MINIMIZE);
   DrainMessages();
-  ASSERT_TRUE(IsIconic(controls.window()));
+  ASSERT_TRUE(IsIconic(controls.handles().window));
   controls.Activate();
   DrainMessages();
-  EXPECT_FALSE(IsIconic(controls.window()));
-  EXPECT_EQ(GetForegroundWindow(), controls.window());
+  EXPECT_FALSE(IsIconic(controls.handles().window));
+  EXPECT_EQ(GetForegroundWindow(), controls.handles().window);
 }
 
 }  // namespace
-}  // namespace repair::platform
+}  // namespace repair

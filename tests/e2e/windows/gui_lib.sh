@@ -8,8 +8,8 @@
 # release. Message box texts are read from Wine's msgbox trace in the tool's log.
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-# shellcheck source=../e2e/nginx.sh
-source "$here/../e2e/nginx.sh"
+# shellcheck source=../nginx.sh
+source "$here/../nginx.sh"
 
 WINDOW_TITLE="Client Repair"
 BOX_WAIT=90        # seconds: a box or an exit that never comes fails the test, it never hangs it

@@ -1,28 +1,14 @@
 #include "platform/file_system.h"
 
-#include "platform/win32/file_handle.h"
-
 #include <io.h>
 #include <windows.h>
 
 #include <cstring>
 
+#include "platform/win32/scoped_handle.h"
+
 namespace repair::platform {
 namespace {
-
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle) : handle_(handle) {}
-  ~FindHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
 
 bool IsSlash(char c) { return c == '\\' || c == '/'; }
 
@@ -49,8 +35,8 @@ bool PathExists(const char* path) {
   // A drive root ("C:\", "\") has no directory entry to find; the run-time's test knows it.
   if (length == 0 || (length == 2 && name[1] == ':')) return _access(path, 0) == 0;
   WIN32_FIND_DATAA found;
-  FindHandle search(FindFirstFileA(name, &found));
-  if (!search.valid()) return false;
+  ScopedFindHandle search(FindFirstFileA(name, &found));
+  if (!search) return false;
   return !folderOnly || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -79,9 +65,9 @@ bool WriteFileBytes(const char* path, const std::uint8_t* data, std::uint32_t le
     DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     if (kept != 0) createAttributes = kept;
   }
-  FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                              createAttributes, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return false;
+  ScopedHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                createAttributes, nullptr));
+  if (!file) return false;
   // One WriteFile may take less than offered; keep writing until all of it is in.
   std::uint32_t written = 0;
   while (written < length) {

@@ -1,21 +1,21 @@
 // The program's host on Windows: a named mutex for the single instance, OLE around the chained
-// launch, the progress window, a PeekMessage loop that hands the main window's timers to the
-// caller, CreateThread for the worker and ShellExecuteEx for the chained program.
+// launch, the progress window and its message loop, a thread for the worker and the shell's
+// launch of the chained program. Each is reached through the window's code (ui/win32/) or a
+// small platform module (platform/win32/); this layer sees no Win32 of its own.
 #pragma once
-
-#include <windows.h>
 
 #include <memory>
 
 #include "app/app_host.h"
-#include "platform/win32/main_window_win32.h"
+#include "platform/win32/instance_mutex.h"
+#include "ui/win32/main_window.h"
 
-namespace repair::platform {
+namespace repair {
 
 class Win32AppHost : public AppHost {
  public:
-  explicit Win32AppHost(HINSTANCE instance) : instance_(instance) {}
-  ~Win32AppHost() override;
+  Win32AppHost() = default;
+  ~Win32AppHost() override = default;
   Win32AppHost(const Win32AppHost&) = delete;
   Win32AppHost& operator=(const Win32AppHost&) = delete;
 
@@ -31,12 +31,11 @@ class Win32AppHost : public AppHost {
   void Sleep(std::uint32_t milliseconds) override;
 
   // The main window, or null before CreateMainWindow.
-  Win32WindowControls* window() const { return window_.get(); }
+  Win32Window* window() const { return window_.get(); }
 
  private:
-  HINSTANCE instance_;
-  HANDLE instanceMutex_ = nullptr;
-  std::unique_ptr<Win32WindowControls> window_;
+  platform::InstanceMutex instanceMutex_;
+  std::unique_ptr<Win32Window> window_;
 };
 
-}  // namespace repair::platform
+}  // namespace repair

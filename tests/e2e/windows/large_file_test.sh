@@ -10,7 +10,7 @@
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/gui_lib.sh"
-source "$here/../e2e/large_client.sh"
+source "$here/../large_client.sh"
 gui_init "$@"
 
 SIZE=$(( (2560 << 20) + 12345 ))

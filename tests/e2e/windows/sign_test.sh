@@ -6,7 +6,7 @@
 #   sign_test.sh SIGN_SCRIPT REPAIR_EXE
 set -uo pipefail
 sign="$(readlink -f "$1")"; repair_exe="$(readlink -f "$2")"
-root="$(cd "$(dirname "$0")/../.." && pwd)"
+root="$(cd "$(dirname "$0")/../../.." && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
