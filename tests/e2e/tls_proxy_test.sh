@@ -158,6 +158,14 @@ install_client "$tls_url" SYS_CAFILE=certs/missing.pem
 run https-missing
 expect_error https-missing "$no_hash_file"
 
+step "repair-publish check over https: passes with --ca-file, refuses without it"
+"$publish" check --ca-file "$work/ca.pem" "$tls_url/\$MAJORVER\$.\$MINORVER\$" 1 0 \
+  > check-ca.log 2>&1 || fail "check --ca-file: $(tail -3 check-ca.log)"
+"$publish" check "$tls_url/\$MAJORVER\$.\$MINORVER\$" 1 0 > check-system.log 2>&1 \
+  && fail "check without the test CA passed"
+"$publish" check --ca-file "$work/other.pem" "$tls_url/\$MAJORVER\$.\$MINORVER\$" 1 0 \
+  > check-other.log 2>&1 && fail "check with another CA passed"
+
 step "https through tinyproxy, named by https_proxy and by HTTPS_PROXY"
 for variable in https_proxy HTTPS_PROXY; do
   install_client "$tls_url" SYS_CAFILE=certs/ca.pem

@@ -62,11 +62,13 @@ class DigestSink final : public platform::HttpSink {
 };
 
 // One GET as the tool makes it; `expected` and `md5` (optional) are the manifest's.
-FetchOutcome Fetch(const std::string& url, const std::uint32_t* expected, const std::uint8_t* md5,
+FetchOutcome Fetch(const std::string& url, const std::string& caFile,
+                   const std::uint32_t* expected, const std::uint8_t* md5,
                    std::function<void(std::uint64_t)> onBytes) {
   DigestSink sink(expected, std::move(onBytes));
   platform::HttpRequest request;
   request.url = url.c_str();
+  request.caFile = caFile;
   FetchOutcome outcome;
   HttpResult result = platform::HttpGet(request, sink, &outcome.facts);
   sink.Outcome(result, md5, outcome);
@@ -82,9 +84,9 @@ Verdict Refused(RecoveryError code, std::string reason) {
 
 // Why ParseManifest failed with the code it set: a second GET shows what the server answers;
 // when that GET is fine, the body itself was refused.
-Verdict ExplainManifestFailure(const std::string& url) {
+Verdict ExplainManifestFailure(const std::string& url, const std::string& caFile) {
   const auto code = static_cast<RecoveryError>(GetError());
-  Verdict probe = JudgeManifestFetch(Fetch(url, nullptr, nullptr, nullptr));
+  Verdict probe = JudgeManifestFetch(Fetch(url, caFile, nullptr, nullptr, nullptr));
   if (probe.error != RecoveryError::None) return Refused(code, probe.reason);
   if (code == RecoveryError::InvalidData) {
     return Refused(code,
@@ -118,8 +120,8 @@ bool ReadManifest(const CheckOptions& options, FileList& files, CheckReport& rep
     return false;
   }
   report.manifestUrl = url;
-  if (!ParseManifest(url, files)) {
-    report.manifest = ExplainManifestFailure(url);
+  if (!ParseManifest(url, files, options.caFile.empty() ? nullptr : options.caFile.c_str())) {
+    report.manifest = ExplainManifestFailure(url, options.caFile);
     return false;
   }
   report.listed = files.size();
@@ -137,8 +139,9 @@ bool ReadManifest(const CheckOptions& options, FileList& files, CheckReport& rep
 }
 
 // Checks one entry; `onBytes` sees every piece of its body.
-void CheckFile(const std::string& remote, const FileEntry& entry, const std::uint8_t* emptyMd5,
-               std::function<void(std::uint64_t)> onBytes, FileCheck& check) {
+void CheckFile(const std::string& remote, const std::string& caFile, const FileEntry& entry,
+               const std::uint8_t* emptyMd5, std::function<void(std::uint64_t)> onBytes,
+               FileCheck& check) {
   check.name = entry.name;
   check.size = entry.size;
   char url[kPathBufferSize];
@@ -151,7 +154,8 @@ void CheckFile(const std::string& remote, const FileEntry& entry, const std::uin
   if (entry.size == 0 && std::memcmp(entry.md5, emptyMd5, kMd5Size) == 0) return;
   check.requested = true;
   check.verdict =
-      JudgeFileFetch(entry.size, Fetch(check.url, &entry.size, entry.md5, std::move(onBytes)));
+      JudgeFileFetch(entry.size,
+                     Fetch(check.url, caFile, &entry.size, entry.md5, std::move(onBytes)));
 }
 
 }  // namespace
@@ -199,7 +203,7 @@ bool CheckRelease(const CheckOptions& options, CheckProgress& progress, CheckRep
         std::lock_guard<std::mutex> lock(progressMutex);
         if (progress.bytes) progress.bytes(count);
       };
-      CheckFile(report.remote, *files.At(check.index), emptyMd5, onBytes, check);
+      CheckFile(report.remote, options.caFile, *files.At(check.index), emptyMd5, onBytes, check);
       std::lock_guard<std::mutex> lock(progressMutex);
       if (progress.fileDone) progress.fileDone(check);
     }

@@ -25,6 +25,7 @@ struct CheckOptions {
   unsigned jobs = 4;       // requests at a time, 1..64
   std::size_t sample = 0;  // 0: every file; else this many, chosen at random by `seed`
   std::uint64_t seed = 0;
+  std::string caFile;  // certificates trusted besides the system's, as the tool's SYS_CAFILE
 };
 
 struct FileCheck {

@@ -11,7 +11,8 @@
 #include <string>
 
 #include "engine/recovery_state.h"
-#include "publish/manifest_builder.h"
+#include "publish/display.h"
+#include "publish/host_files.h"
 #include "publish/progress.h"
 #include "publish/release_check.h"
 #include "strings/string_keys.h"
@@ -37,6 +38,8 @@ const char kCheckHelp[] =
     "  --sample N           check N files chosen at random; the seed is printed\n"
     "  --seed S             the seed of --sample, to check the same files again\n"
     "  --manifest-name NAME with a template: the manifest's name (default filehash.tsf)\n"
+    "  --ca-file FILE       also trust these CA certificates (PEM), as SYS_CAFILE does\n"
+    "                       for the Linux tool; Windows uses the system's store\n"
     "  --verbose            list the files that pass too";
 
 namespace {
@@ -93,6 +96,8 @@ bool ParseArguments(const std::vector<std::string>& args, Arguments& out) {
     } else if (a == "--seed" && ParseUnsigned(value, UINT64_MAX, number)) {
       out.options.seed = number;
       out.seedGiven = true;
+    } else if (a == "--ca-file" && !value.empty()) {
+      out.options.caFile = value;
     } else if (a == "--manifest-name" && !value.empty()) {
       out.manifestName = value;
     } else {
