@@ -52,11 +52,12 @@ int main(int argc, char** argv) {
     repair::platform::HttpResult result = repair::platform::HttpGet(request, sink);
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("round %d: %s, %zu MiB in %.3f s = %.0f MiB/s; %llu pieces, mean %.0f KiB, "
-                "largest %u KiB\n",
-                round + 1, result == repair::platform::HttpResult::kOk ? "ok" : "FAILED", mib,
-                seconds, mib / seconds, static_cast<unsigned long long>(sink.pieces),
-                sink.pieces ? sink.received / 1024.0 / sink.pieces : 0.0, sink.largest / 1024);
+    std::printf(
+        "round %d: %s, %zu MiB in %.3f s = %.0f MiB/s; %llu pieces, mean %.0f KiB, "
+        "largest %u KiB\n",
+        round + 1, result == repair::platform::HttpResult::kOk ? "ok" : "FAILED", mib, seconds,
+        mib / seconds, static_cast<unsigned long long>(sink.pieces),
+        sink.pieces ? sink.received / 1024.0 / sink.pieces : 0.0, sink.largest / 1024);
   }
   return 0;
 }

@@ -34,7 +34,8 @@ class MemoryWindow : public repair::WindowControls {
   }
   void GetCell(int row, int subItem, char* buffer, std::size_t capacity) override {
     if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return;
-    const std::string& cell = rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(subItem)];
+    const std::string& cell =
+        rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(subItem)];
     std::size_t n = std::min(cell.size(), capacity - 1);
     std::memcpy(buffer, cell.data(), n);
     buffer[n] = '\0';
@@ -58,7 +59,8 @@ class MemoryWindow : public repair::WindowControls {
 double TimeMs(const std::function<void()>& work) {
   auto start = std::chrono::steady_clock::now();
   work();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
 }
 
 }  // namespace
@@ -89,9 +91,10 @@ int main(int argc, char** argv) {
     changing += TimeMs([&] { repair::RefreshProgress(window, refresh, true); });
     unchanged += TimeMs([&] { repair::RefreshProgress(window, refresh, true); });
   }
-  std::printf("refresh with %u rows: inserting the rows %.1f ms; a pass where 10%% of the cells "
-              "change %.1f ms (%.0f ns/row); a pass with no change %.1f ms (%.0f ns/row)\n",
-              kRows, insert, changing / kPasses, changing / kPasses * 1e6 / kRows,
-              unchanged / kPasses, unchanged / kPasses * 1e6 / kRows);
+  std::printf(
+      "refresh with %u rows: inserting the rows %.1f ms; a pass where 10%% of the cells "
+      "change %.1f ms (%.0f ns/row); a pass with no change %.1f ms (%.0f ns/row)\n",
+      kRows, insert, changing / kPasses, changing / kPasses * 1e6 / kRows, unchanged / kPasses,
+      unchanged / kPasses * 1e6 / kRows);
   return 0;
 }

@@ -29,8 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case repair::kCodecMissingArgument:
       if (streamLength != 0 || produced != capacity) std::abort();
       break;
-    default:
-      std::abort();
+    default: std::abort();
   }
   return 0;
 }

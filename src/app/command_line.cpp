@@ -156,8 +156,9 @@ std::int32_t ParseLeadingInt(const char* text) {
   for (; *text >= '0' && *text <= '9'; ++text) {
     if (magnitude <= kCeiling) magnitude = magnitude * 10 + (*text - '0');
   }
-  if (negative) return magnitude >= kCeiling ? std::numeric_limits<std::int32_t>::min()
-                                             : static_cast<std::int32_t>(-magnitude);
+  if (negative)
+    return magnitude >= kCeiling ? std::numeric_limits<std::int32_t>::min()
+                                 : static_cast<std::int32_t>(-magnitude);
   return magnitude > std::numeric_limits<std::int32_t>::max()
              ? std::numeric_limits<std::int32_t>::max()
              : static_cast<std::int32_t>(magnitude);

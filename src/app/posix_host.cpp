@@ -77,7 +77,8 @@ bool PosixAppHost::RunMessageLoop(const std::function<void(int)>& onTimer) {
       closed = true;
       break;
     }
-    pollfd fds[3] = {{window.WakeFd(), POLLIN, 0}, {window.SignalFd(), POLLIN, 0},
+    pollfd fds[3] = {{window.WakeFd(), POLLIN, 0},
+                     {window.SignalFd(), POLLIN, 0},
                      {window.KeyboardFd(), POLLIN, 0}};
     const nfds_t count = window.KeyboardFd() >= 0 ? 3 : 2;
     const int timeout = window.MillisecondsUntilNextTimer(TerminalWindow::Clock::now());

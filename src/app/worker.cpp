@@ -15,8 +15,7 @@ void RunWorker(void* parameter) {
   version.minor = context->minor;
   // The outcome travels through the recovery state; the end of run reads it there.
   RunRecovery(context->baseFolder, context->remotePath, context->versionFileName,
-              context->manifestFileName, context->ownFileName, &version,
-              context->caFile.c_str());
+              context->manifestFileName, context->ownFileName, &version, context->caFile.c_str());
   if (context->window != nullptr) context->window->EndRun();
 }
 

@@ -92,7 +92,11 @@ class PartSink final : public platform::HttpSink {
  public:
   PartSink(const PartPaths& paths, std::uint32_t size, const std::uint8_t* md5,
            std::uint32_t resumeFrom, Md5Stream& digest, std::atomic<std::uint32_t>* counter)
-      : paths_(paths), size_(size), md5_(md5), resumeFrom_(resumeFrom), digest_(digest),
+      : paths_(paths),
+        size_(size),
+        md5_(md5),
+        resumeFrom_(resumeFrom),
+        digest_(digest),
         counter_(counter) {}
 
   bool Begin(const platform::HttpResponseHead& head) override {
@@ -206,11 +210,8 @@ bool FailAfterTransfer(platform::HttpResult result, Refusal refusal, const PartP
       Discard(paths.validator);
       SetError(RecoveryError::InvalidData);
       return false;
-    case Refusal::kWriteFailed:
-      SetError(RecoveryError::Unknown);
-      return false;
-    case Refusal::kNone:
-      break;
+    case Refusal::kWriteFailed: SetError(RecoveryError::Unknown); return false;
+    case Refusal::kNone: break;
   }
   // The bytes that did arrive stay in the part file for the next run.
   SetError(result == platform::HttpResult::kOk ? RecoveryError::InvalidData
@@ -246,15 +247,17 @@ bool ParsePartRecord(const std::string& text, PartRecord& record) {
   unsigned long long size = 0;
   char md5[33] = {};
   int consumed = 0;
-  const std::string head = std::string(kRecordMagic) + "\nsize %20llu\nmd5 %32[0-9a-f]\nvalidator %n";
+  const std::string head =
+      std::string(kRecordMagic) + "\nsize %20llu\nmd5 %32[0-9a-f]\nvalidator %n";
   if (text.size() > kMaxRecordFile ||
       std::sscanf(text.c_str(), head.c_str(), &size, md5, &consumed) != 2 || consumed == 0 ||
       size > UINT32_MAX || std::strlen(md5) != 2 * kMd5Size) {
     return false;
   }
   // The numbers sscanf skips white space before are checked back against the one form written.
-  if (text.compare(0, consumed, std::string(kRecordMagic) + "\nsize " + std::to_string(size) +
-                                    "\nmd5 " + md5 + "\nvalidator ") != 0) {
+  if (text.compare(0, consumed,
+                   std::string(kRecordMagic) + "\nsize " + std::to_string(size) + "\nmd5 " + md5 +
+                       "\nvalidator ") != 0) {
     return false;
   }
   std::string validator = text.substr(static_cast<std::size_t>(consumed));

@@ -25,9 +25,7 @@ static_assert((platform::kPathSeparator == '\\') == kWindowsRules,
               "the folder walk follows the platform's separator");
 
 // Windows takes both slash kinds between folders; elsewhere a backslash is a name character.
-bool IsSeparator(char c, bool windowsRules) {
-  return c == '/' || (windowsRules && c == '\\');
-}
+bool IsSeparator(char c, bool windowsRules) { return c == '/' || (windowsRules && c == '\\'); }
 
 // Makes sure the folder named by `prefix` (ending with its separator) exists.
 bool EnsureFolder(const char* prefix) {
@@ -92,15 +90,9 @@ bool ReadWholeFile(const char* path, HeapBuffer& buffer, std::uint32_t& size) {
       // The platform refuses files over 32 bits, so the size fits.
       size = static_cast<std::uint32_t>(buffer.size());
       return true;
-    case platform::ReadStatus::kOpenFailed:
-      SetError(RecoveryError::NotExistFile);
-      break;
-    case platform::ReadStatus::kNoMemory:
-      SetError(RecoveryError::MemoryAllocation);
-      break;
-    case platform::ReadStatus::kReadFailed:
-      SetError(RecoveryError::Unknown);
-      break;
+    case platform::ReadStatus::kOpenFailed: SetError(RecoveryError::NotExistFile); break;
+    case platform::ReadStatus::kNoMemory: SetError(RecoveryError::MemoryAllocation); break;
+    case platform::ReadStatus::kReadFailed: SetError(RecoveryError::Unknown); break;
   }
   buffer.Reset();
   return false;
@@ -109,14 +101,9 @@ bool ReadWholeFile(const char* path, HeapBuffer& buffer, std::uint32_t& size) {
 bool DigestFile(const char* path, HeapBuffer& block, std::uint8_t* digest) {
   platform::FileReader reader;
   switch (reader.Open(path)) {
-    case platform::ReadStatus::kOk:
-      break;
-    case platform::ReadStatus::kNoMemory:
-      SetError(RecoveryError::MemoryAllocation);
-      return false;
-    default:
-      SetError(RecoveryError::NotExistFile);
-      return false;
+    case platform::ReadStatus::kOk: break;
+    case platform::ReadStatus::kNoMemory: SetError(RecoveryError::MemoryAllocation); return false;
+    default: SetError(RecoveryError::NotExistFile); return false;
   }
   Md5Stream md5;
   const std::uint32_t capacity = static_cast<std::uint32_t>(block.size());

@@ -71,8 +71,7 @@ bool CheckFiles(const char* baseFolder, HeapBuffer& block) {
     }
     std::uint8_t digest[kMd5Size];
     // A file that cannot be read is a file to repair, not a failure of the run.
-    if (DigestFile(localPath, block, digest) &&
-        std::memcmp(digest, entry->md5, kMd5Size) == 0) {
+    if (DigestFile(localPath, block, digest) && std::memcmp(digest, entry->md5, kMd5Size) == 0) {
       entry->done.store(entry->size);
       entry->state.store(Intact);
     } else {
@@ -133,8 +132,7 @@ bool DownloadFiles(const std::string& remote, const std::vector<std::string>& ca
     // The manifest is the only thing that says what a file must hold: bytes that differ
     // from it never reach the cache, let alone the client folder.
     if (!cached &&
-        !DownloadToCache(url, cachePath, entry->size, entry->md5, &entry->done, block,
-                         caFile)) {
+        !DownloadToCache(url, cachePath, entry->size, entry->md5, &entry->done, block, caFile)) {
       return Fail();
     }
     entry->done.store(entry->size);

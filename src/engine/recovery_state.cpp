@@ -128,7 +128,8 @@ std::uint32_t CountFiles(std::uint32_t mask) {
 }
 
 std::string FileNameAt(std::uint32_t index) {
-  return ReadEntry(index, [](const FileEntry& e) { return e.name; }, std::string());
+  return ReadEntry(
+      index, [](const FileEntry& e) { return e.name; }, std::string());
 }
 
 std::uint32_t FileStateAt(std::uint32_t index) {
@@ -138,7 +139,8 @@ std::uint32_t FileStateAt(std::uint32_t index) {
 }
 
 std::uint32_t FileSizeAt(std::uint32_t index) {
-  return ReadEntry(index, [](const FileEntry& e) { return e.size; }, std::uint32_t{0});
+  return ReadEntry(
+      index, [](const FileEntry& e) { return e.size; }, std::uint32_t{0});
 }
 
 std::uint32_t FileDoneAt(std::uint32_t index) {
@@ -162,8 +164,7 @@ bool SumTransfer(std::uint32_t& total, std::uint32_t& done) {
         total += entry->size;
         done += entry->done.load(std::memory_order_relaxed);
         break;
-      default:
-        break;
+      default: break;
     }
   }
   return true;

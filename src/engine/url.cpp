@@ -10,8 +10,7 @@ namespace {
 // Bytes that would end the path, start a query or fragment, or be read as an escape if they
 // went into a request line as they are.
 bool NeedsEscape(unsigned char byte) {
-  return byte <= 0x20 || byte >= 0x7F || byte == '%' || byte == '#' || byte == '?' ||
-         byte == '"';
+  return byte <= 0x20 || byte >= 0x7F || byte == '%' || byte == '#' || byte == '?' || byte == '"';
 }
 
 // Encodes `name` into `out` of `capacity` bytes; false when it does not fit.

@@ -76,8 +76,8 @@ struct HttpHeadFacts {
   std::uint32_t status = 0;
   bool lengthKnown = false;  // a readable Content-Length and no chunked body
   std::uint64_t contentLength = 0;
-  std::string location;          // each as sent, surrounding white space removed; empty when
-  std::string contentEncoding;   // absent
+  std::string location;         // each as sent, surrounding white space removed; empty when
+  std::string contentEncoding;  // absent
   std::string transferEncoding;
 };
 

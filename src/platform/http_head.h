@@ -18,11 +18,11 @@ bool BuildRequestHeaders(const HttpRequest& request, std::string& range, std::st
 
 // A response head as the client library read it.
 struct RawHead {
-  std::uint32_t status = 0;          // 0: no readable status
-  bool lengthKnown = false;          // false: no readable Content-Length, or a chunked body
+  std::uint32_t status = 0;  // 0: no readable status
+  bool lengthKnown = false;  // false: no readable Content-Length, or a chunked body
   std::uint64_t contentLength = 0;
   bool hasContentRange = false;
-  std::string contentRange;          // the header's value, surrounding white space removed
+  std::string contentRange;  // the header's value, surrounding white space removed
   std::string etag;
   std::string lastModified;
   // Read only to explain a refusal (HttpHeadFacts).

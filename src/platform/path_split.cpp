@@ -36,11 +36,11 @@ bool SplitPathWithRules(const char* path, PathParts& parts, bool windowsRules) {
   }
   // On Linux a leading dot marks a hidden file, not an extension: ".config" is all name.
   if (!windowsRules && baseLength == 0) baseLength = nameLength;
-  bool fits = CopyPart(parts.drive, sizeof parts.drive, path, driveLength) &&
-              CopyPart(parts.folder, sizeof parts.folder, path + driveLength,
-                       nameStart - driveLength) &&
-              CopyPart(parts.name, sizeof parts.name, name, baseLength) &&
-              CopyPart(parts.ext, sizeof parts.ext, name + baseLength, nameLength - baseLength);
+  bool fits =
+      CopyPart(parts.drive, sizeof parts.drive, path, driveLength) &&
+      CopyPart(parts.folder, sizeof parts.folder, path + driveLength, nameStart - driveLength) &&
+      CopyPart(parts.name, sizeof parts.name, name, baseLength) &&
+      CopyPart(parts.ext, sizeof parts.ext, name + baseLength, nameLength - baseLength);
   if (!fits) std::memset(&parts, 0, sizeof parts);
   return fits;
 }

@@ -12,10 +12,10 @@ constexpr char kPathSeparator = '/';
 
 // Field sizes of the C run-time's path splitter.
 struct PathParts {
-  char drive[3];    // "C:" on Windows; always empty elsewhere
-  char folder[256]; // with its trailing separator, e.g. "\Games\Client\"
-  char name[256];   // base name without extension
-  char ext[256];    // extension with its dot, or empty
+  char drive[3];     // "C:" on Windows; always empty elsewhere
+  char folder[256];  // with its trailing separator, e.g. "\Games\Client\"
+  char name[256];    // base name without extension
+  char ext[256];     // extension with its dot, or empty
 };
 
 // Splits `path`. On Windows both slash kinds separate folders; on Linux only '/', since a

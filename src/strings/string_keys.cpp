@@ -6,14 +6,10 @@ namespace repair {
 
 const char* StringUseName(StringUse use) {
   switch (use) {
-    case StringUse::kSetting:
-      return "setting";
-    case StringUse::kWindow:
-      return "window";
-    case StringUse::kQuestion:
-      return "question";
-    case StringUse::kBox:
-      return "box";
+    case StringUse::kSetting: return "setting";
+    case StringUse::kWindow: return "window";
+    case StringUse::kQuestion: return "question";
+    case StringUse::kBox: return "box";
   }
   return "";
 }

@@ -32,9 +32,9 @@ inline constexpr StringKey kSysRemotePath{
 inline constexpr StringKey kSysLocalVerFName{
     "SYS_LOCALVERFNAME", "buildver.tvf", StringUse::kSetting,
     "name of the sealed version file in the client folder"};
-inline constexpr StringKey kSysFileHashFName{
-    "SYS_FILEHASHFNAME", "filehash.tsf", StringUse::kSetting,
-    "name of the manifest in the build's remote folder"};
+inline constexpr StringKey kSysFileHashFName{"SYS_FILEHASHFNAME", "filehash.tsf",
+                                             StringUse::kSetting,
+                                             "name of the manifest in the build's remote folder"};
 inline constexpr StringKey kSysCaFile{
     "SYS_CAFILE", "", StringUse::kSetting,
     "Linux program only: a PEM file of CA certificates trusted for https besides the system's, "
@@ -98,10 +98,13 @@ inline constexpr StringKey kStrCompleteNotExistFile{
 
 // The error texts, in the order of their error codes, 1 to 8.
 inline constexpr StringKey kErrUnknown{
-    "ERR_UNKNOWN", "Unknown error has occurred.  Please restart the game.", StringUse::kBox,
+    "ERR_UNKNOWN",
+    "Unknown error has occurred.  Please restart the game.",
+    StringUse::kBox,
     "error box when a repair failed without a more particular message (a file could not be "
     "created, read, written or moved)",
-    "Unknown error", "error box when the repair cannot be started at all"};
+    "Unknown error",
+    "error box when the repair cannot be started at all"};
 inline constexpr StringKey kErrNetworkDisconnected{
     "ERR_NETWORKDISCONNECTED",
     "There is no network connection.  Please check your network connection.", StringUse::kBox,
@@ -120,16 +123,16 @@ inline constexpr StringKey kErrInvalidData{
     StringUse::kBox,
     "error box when the version file or downloaded data is damaged, or a download breaks off"};
 inline constexpr StringKey kErrNotExistFile{
-    "ERR_NOTEXISTFILE", "File cannot be found.  Exit the program and try again.",
-    StringUse::kBox, "error box when a file cannot be opened, or the server does not have it"};
+    "ERR_NOTEXISTFILE", "File cannot be found.  Exit the program and try again.", StringUse::kBox,
+    "error box when a file cannot be opened, or the server does not have it"};
 inline constexpr StringKey kErrNotExistVersionFile{
     "ERR_NOTEXISTVERSIONFILE",
     "Version information cannot be verified.  Please reinstall the client.", StringUse::kBox,
     "error box when the client's version file is missing or names no valid build"};
 inline constexpr StringKey kErrNotExistHashFile{
     "ERR_NOTEXISTHASHFILE",
-    "Recovery information cannot be verified.  Exit the program and try again.",
-    StringUse::kBox, "error box when the server has no list of files for the build"};
+    "Recovery information cannot be verified.  Exit the program and try again.", StringUse::kBox,
+    "error box when the server has no list of files for the build"};
 
 // Every key above, in the order a translation template lists them.
 inline constexpr const StringKey* kStringKeys[] = {

@@ -98,9 +98,9 @@ bool LoadStringTable(const char* path) {
   HeapBuffer plaintext;
   if (!plaintext.Allocate(sealed.size() + kPlaintextSlack)) return false;
   std::uint32_t plaintextLength = 0;
-  int result = DecryptSealed(BuiltinKey(), BuiltinKeyLength(), sealed.data(),
-                             static_cast<std::uint32_t>(sealed.size()), plaintext.data(),
-                             &plaintextLength);
+  int result =
+      DecryptSealed(BuiltinKey(), BuiltinKeyLength(), sealed.data(),
+                    static_cast<std::uint32_t>(sealed.size()), plaintext.data(), &plaintextLength);
   if (result != kCodecOk || plaintextLength >= plaintext.size()) return false;
   sealed.Reset();
   plaintext.data()[plaintextLength] = 0;

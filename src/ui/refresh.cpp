@@ -68,10 +68,8 @@ int ProgressPosition(RecoveryPhase phase) {
       break;
     }
     case RecoveryPhase::RecoverFiles:
-    case RecoveryPhase::Finished:
-      return 1000;
-    default:
-      return 0;
+    case RecoveryPhase::Finished: return 1000;
+    default: return 0;
   }
   if (divisor == 0) return 0;
   return TruncateToInt(AsDouble(AsDouble(numerator / divisor) * 1000.0));
@@ -88,8 +86,7 @@ void Confirm(WindowControls& window) {
   FormatText(text, "%s", question.c_str());
   FormatText(title, "%s", caption.c_str());
   window.Activate();
-  if (window.ShowMessageBox(text, title, MessageBoxKind::kYesNoQuestion) ==
-      MessageBoxAnswer::kNo) {
+  if (window.ShowMessageBox(text, title, MessageBoxKind::kYesNoQuestion) == MessageBoxAnswer::kNo) {
     window.EndRun();
   }
 }
@@ -171,17 +168,11 @@ void FormatProgressText(char* buffer, std::uint32_t fileState, std::uint32_t don
       FormatText(buffer, "checking%s", dots.c_str());
       break;
     }
-    case Invalid:
-      FormatText(buffer, "invalid");
-      break;
+    case Invalid: FormatText(buffer, "invalid"); break;
     case Downloading:
     case Downloaded:
-    case Recovered:
-      FormatText(buffer, "%d %%", Percentage(fileState, done, size));
-      break;
-    case Intact:
-      FormatText(buffer, "Ok");
-      break;
+    case Recovered: FormatText(buffer, "%d %%", Percentage(fileState, done, size)); break;
+    case Intact: FormatText(buffer, "Ok"); break;
     default:  // Listed, or no entry
       buffer[0] = '\0';
       break;

@@ -109,8 +109,8 @@ TEST_F(EndOfRunTest, FailedRunsShowTheirErrorAndTellTheChainedProgram) {
   for (std::int32_t code : {1, 42, -5}) {
     GlobalRecoveryState().error = code;
     ReportOutcome(window_, false, false);
-    EXPECT_EQ(window_.boxes.back().text,
-              "Unknown error has occurred.  Please restart the game.") << code;
+    EXPECT_EQ(window_.boxes.back().text, "Unknown error has occurred.  Please restart the game.")
+        << code;
     EXPECT_EQ(window_.boxes.back().caption, "Oops");
   }
 }

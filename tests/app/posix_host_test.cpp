@@ -58,10 +58,16 @@ class ScopedRuntimeDir {
     const char* old = std::getenv("XDG_RUNTIME_DIR");
     had_ = old != nullptr;
     if (had_) old_ = old;
-    if (value) ::setenv("XDG_RUNTIME_DIR", value, 1); else ::unsetenv("XDG_RUNTIME_DIR");
+    if (value)
+      ::setenv("XDG_RUNTIME_DIR", value, 1);
+    else
+      ::unsetenv("XDG_RUNTIME_DIR");
   }
   ~ScopedRuntimeDir() {
-    if (had_) ::setenv("XDG_RUNTIME_DIR", old_.c_str(), 1); else ::unsetenv("XDG_RUNTIME_DIR");
+    if (had_)
+      ::setenv("XDG_RUNTIME_DIR", old_.c_str(), 1);
+    else
+      ::unsetenv("XDG_RUNTIME_DIR");
   }
 
  private:
@@ -187,7 +193,8 @@ TEST(MessageLoopTest, EndRunFromAnotherThreadWaitsUntilTheLoopTakesIt) {
   });
   EXPECT_FALSE(closed);
   EXPECT_FALSE(sawEarlyReturn) << "EndRun returned before the loop had taken it";
-  for (int i = 0; i < 1000 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 1000 && !returned; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(returned.load());
 
   // Once the loop has ended and the terminal is given back, as the program's last steps

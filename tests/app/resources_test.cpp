@@ -56,8 +56,7 @@ class ProgramResourcesTest : public ::testing::Test {
     if (bytes.size() < sizeof(GroupIconHeader)) return {};
     GroupIconHeader header;
     std::memcpy(&header, bytes.data(), sizeof(header));
-    if (header.type != 1 ||
-        bytes.size() < sizeof(header) + header.count * sizeof(GroupIconEntry)) {
+    if (header.type != 1 || bytes.size() < sizeof(header) + header.count * sizeof(GroupIconEntry)) {
       return {};
     }
     std::vector<GroupIconEntry> entries(header.count);
@@ -94,9 +93,9 @@ class ProgramResourcesTest : public ::testing::Test {
     EXPECT_TRUE(transparent(size - 1, size - 1));
     EXPECT_FALSE(transparent(size / 2, size / 2));
 
-    HICON icon = CreateIconFromResourceEx(const_cast<BYTE*>(image.data()),
-                                          static_cast<DWORD>(image.size()), TRUE, 0x00030000,
-                                          size, size, LR_DEFAULTCOLOR);
+    HICON icon =
+        CreateIconFromResourceEx(const_cast<BYTE*>(image.data()), static_cast<DWORD>(image.size()),
+                                 TRUE, 0x00030000, size, size, LR_DEFAULTCOLOR);
     EXPECT_NE(icon, nullptr);
     if (icon != nullptr) DestroyIcon(icon);
   }

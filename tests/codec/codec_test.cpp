@@ -119,8 +119,7 @@ TEST(BuiltinKey, IsPkcs8OnBrainpoolP160r1WithExplicitParameters) {
   CryptoPP::ArraySource source(der.data(), der.size(), true);
   ASSERT_NO_THROW(key.Load(source));
 
-  const CryptoPP::DL_GroupParameters_EC<CryptoPP::ECP> reference(
-      CryptoPP::ASN1::brainpoolP160r1());
+  const CryptoPP::DL_GroupParameters_EC<CryptoPP::ECP> reference(CryptoPP::ASN1::brainpoolP160r1());
   const auto& group = key.GetGroupParameters();
   EXPECT_EQ(reference.GetCurve().GetField().GetModulus(), group.GetCurve().GetField().GetModulus());
   EXPECT_EQ(reference.GetCurve().GetA(), group.GetCurve().GetA());
@@ -185,9 +184,9 @@ TEST(DecryptSealed, LengthOutputIsOptional) {
   const Bytes plaintext = {'b', 'u', 'i', 'l', 'd'};
   const Bytes sealed = Seal(key, plaintext);
   Bytes area(plaintext.size(), kUntouched);
-  ASSERT_EQ(kCodecOk, DecryptSealed(key.data(), static_cast<std::uint32_t>(key.size()),
-                                    sealed.data(), static_cast<std::uint32_t>(sealed.size()),
-                                    area.data(), nullptr));
+  ASSERT_EQ(kCodecOk,
+            DecryptSealed(key.data(), static_cast<std::uint32_t>(key.size()), sealed.data(),
+                          static_cast<std::uint32_t>(sealed.size()), area.data(), nullptr));
   EXPECT_EQ(plaintext, area);
 }
 
@@ -275,9 +274,9 @@ TEST(DecryptSealed, BlobsBelowSixtyOneBytesAreRefusedWithoutReadingPastThem) {
     std::copy(valid.begin(), valid.begin() + length, blob.get());
     std::uint8_t area[4] = {kUntouched, kUntouched, kUntouched, kUntouched};
     std::uint32_t outLength = kUntouchedLength;
-    EXPECT_EQ(kCodecFailed, DecryptSealed(key.data(), static_cast<std::uint32_t>(key.size()),
-                                          blob.get(), static_cast<std::uint32_t>(length), area,
-                                          &outLength));
+    EXPECT_EQ(kCodecFailed,
+              DecryptSealed(key.data(), static_cast<std::uint32_t>(key.size()), blob.get(),
+                            static_cast<std::uint32_t>(length), area, &outLength));
     EXPECT_EQ(kUntouchedLength, outLength);
     EXPECT_EQ(kUntouched, area[0]);
   }
@@ -312,16 +311,16 @@ TEST(DecryptSealed, MissingArgumentsGiveTwoAndTouchNothing) {
   std::uint32_t length = kUntouchedLength;
 
   MarkLastError();
-  EXPECT_EQ(kCodecMissingArgument, DecryptSealed(nullptr, keyLength, sealed.data(), sealedLength,
-                                                 area, &length));
-  EXPECT_EQ(kCodecMissingArgument, DecryptSealed(key.data(), 0, sealed.data(), sealedLength,
-                                                 area, &length));
-  EXPECT_EQ(kCodecMissingArgument, DecryptSealed(key.data(), keyLength, nullptr, sealedLength,
-                                                 area, &length));
-  EXPECT_EQ(kCodecMissingArgument, DecryptSealed(key.data(), keyLength, sealed.data(), 0, area,
-                                                 &length));
-  EXPECT_EQ(kCodecMissingArgument, DecryptSealed(key.data(), keyLength, sealed.data(),
-                                                 sealedLength, nullptr, &length));
+  EXPECT_EQ(kCodecMissingArgument,
+            DecryptSealed(nullptr, keyLength, sealed.data(), sealedLength, area, &length));
+  EXPECT_EQ(kCodecMissingArgument,
+            DecryptSealed(key.data(), 0, sealed.data(), sealedLength, area, &length));
+  EXPECT_EQ(kCodecMissingArgument,
+            DecryptSealed(key.data(), keyLength, nullptr, sealedLength, area, &length));
+  EXPECT_EQ(kCodecMissingArgument,
+            DecryptSealed(key.data(), keyLength, sealed.data(), 0, area, &length));
+  EXPECT_EQ(kCodecMissingArgument,
+            DecryptSealed(key.data(), keyLength, sealed.data(), sealedLength, nullptr, &length));
   EXPECT_EQ(kUntouchedLength, length);
   EXPECT_TRUE(std::all_of(std::begin(area), std::end(area),
                           [](std::uint8_t b) { return b == kUntouched; }));
@@ -391,9 +390,9 @@ TEST(DecryptSealed, KeysOnCurvesOfAnotherSizeAreRefusedWithoutOverrun) {
       std::copy(sealed.begin(), sealed.begin() + std::min(blobLength, sealed.size()), exact.get());
       Opened opened;
       opened.area.assign(plaintextLength + 1, kUntouched);
-      opened.result = DecryptSealed(key.data(), static_cast<std::uint32_t>(key.size()),
-                                    exact.get(), kSealedOverhead + plaintextLength,
-                                    opened.area.data(), &opened.length);
+      opened.result =
+          DecryptSealed(key.data(), static_cast<std::uint32_t>(key.size()), exact.get(),
+                        kSealedOverhead + plaintextLength, opened.area.data(), &opened.length);
       EXPECT_EQ(kCodecFailed, opened.result);
       EXPECT_EQ(kUntouchedLength, opened.length);
       EXPECT_TRUE(opened.AreaUntouched());
@@ -414,7 +413,8 @@ std::string Md5Hex(const std::string& text) {
   const int result = DigestMd5(reinterpret_cast<const std::uint8_t*>(text.data()),
                                static_cast<std::uint32_t>(text.size()), area, &length);
   if (result != kCodecOk || length != kMd5Size) return "result " + std::to_string(result);
-  if (!std::all_of(area + kMd5Size, std::end(area), [](std::uint8_t b) { return b == kUntouched; })) {
+  if (!std::all_of(area + kMd5Size, std::end(area),
+                   [](std::uint8_t b) { return b == kUntouched; })) {
     return "wrote past the digest";
   }
   return Hex(area, kMd5Size);
@@ -428,9 +428,8 @@ TEST(DigestMd5, MatchesPublishedVectors) {
             Md5Hex("The quick brown fox jumps over the lazy dog"));
   EXPECT_EQ("e4d909c290d0fb1ca068ffaddf22cbd0",
             Md5Hex("The quick brown fox jumps over the lazy dog."));
-  EXPECT_EQ("57edf4a22be3c955ac49da2e2107b67a",
-            Md5Hex("1234567890123456789012345678901234567890"
-                   "1234567890123456789012345678901234567890"));
+  EXPECT_EQ("57edf4a22be3c955ac49da2e2107b67a", Md5Hex("1234567890123456789012345678901234567890"
+                                                       "1234567890123456789012345678901234567890"));
   EXPECT_EQ("7707d6ae4e027c70eea2a935c2296f21", Md5Hex(std::string(1000000, 'a')));
 }
 
@@ -438,7 +437,8 @@ TEST(DigestMd5, MultiMegabyteBufferMatchesAnotherImplementation) {
   // The bytes (i * 7 + i / 251) mod 256 for i < 6,000,000; the digest was computed with
   // Python's hashlib.
   Bytes data(6000000);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
   std::uint8_t digest[kMd5Size];
   ASSERT_EQ(kCodecOk,
             DigestMd5(data.data(), static_cast<std::uint32_t>(data.size()), digest, nullptr));
@@ -461,13 +461,14 @@ TEST(DigestMd5, MissingArgumentsGiveTwoAndWriteNothing) {
 
 TEST(Md5Stream, AnySplitOfTheInputGivesTheWholeDigest) {
   Bytes data(3 * 1024 * 1024 + 17);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 31 + i / 509);
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<std::uint8_t>(i * 31 + i / 509);
   std::uint8_t whole[kMd5Size];
   ASSERT_EQ(kCodecOk,
             DigestMd5(data.data(), static_cast<std::uint32_t>(data.size()), whole, nullptr));
   // Pieces of one byte, of odd sizes across MD5's 64-byte blocks, of a megabyte, and empty ones.
-  for (std::size_t piece : {std::size_t{1}, std::size_t{63}, std::size_t{65537},
-                            std::size_t{1} << 20, data.size()}) {
+  for (std::size_t piece :
+       {std::size_t{1}, std::size_t{63}, std::size_t{65537}, std::size_t{1} << 20, data.size()}) {
     Md5Stream md5;
     for (std::size_t at = 0; at < data.size(); at += piece) {
       md5.Update(data.data() + at, std::min(piece, data.size() - at));

@@ -123,14 +123,14 @@ bool OpenByHand(const Integer& d, const Bytes& sealed, Bytes& plaintext) {
 
 // What a hand sealer may do differently from the format, to show each detail is checked.
 enum class Variant {
-  kFormat,             // the format itself
-  kPointInKdf,         // DHAES mode: KDF over R || Z
-  kLengthBlockInMac,   // DHAES mode: the MAC also covers an 8-byte length block
-  kMacKeyFirst,        // the MAC key taken from the front of K
-  kTwentyByteMacKey,   // a 20-byte MAC key
-  kCompressedPoint,    // R as 0x02/0x03 || x
-  kPointOffCurve,      // R.y changed by one
-  kTruncatedTag,       // a 10-byte tag, as some ECIES variants use
+  kFormat,            // the format itself
+  kPointInKdf,        // DHAES mode: KDF over R || Z
+  kLengthBlockInMac,  // DHAES mode: the MAC also covers an 8-byte length block
+  kMacKeyFirst,       // the MAC key taken from the front of K
+  kTwentyByteMacKey,  // a 20-byte MAC key
+  kCompressedPoint,   // R as 0x02/0x03 || x
+  kPointOffCurve,     // R.y changed by one
+  kTruncatedTag,      // a 10-byte tag, as some ECIES variants use
 };
 
 Bytes SealByHand(const ECP::Point& q, const Bytes& plaintext, Variant variant = Variant::kFormat) {
@@ -156,7 +156,8 @@ Bytes SealByHand(const ECP::Point& q, const Bytes& plaintext, Variant variant = 
   }
 
   Bytes kdfInput = z;
-  if (variant == Variant::kPointInKdf) kdfInput.insert(kdfInput.begin(), point.begin(), point.end());
+  if (variant == Variant::kPointInKdf)
+    kdfInput.insert(kdfInput.begin(), point.begin(), point.end());
   const std::size_t macKeySize = variant == Variant::kTwentyByteMacKey ? 20 : kMacKeySize;
   const Bytes key = Kdf2Sha1(kdfInput, n + macKeySize);
   const bool macKeyFirst = variant == Variant::kMacKeyFirst;
@@ -175,14 +176,16 @@ Bytes SealByHand(const ECP::Point& q, const Bytes& plaintext, Variant variant = 
   return sealed;
 }
 
-ECP::Point PublicPointOf(const Integer& d) { return Brainpool().ecp.ScalarMultiply(Brainpool().g, d); }
+ECP::Point PublicPointOf(const Integer& d) {
+  return Brainpool().ecp.ScalarMultiply(Brainpool().g, d);
+}
 
 int Decrypt(const Bytes& key, const Bytes& sealed, Bytes& plaintext) {
   Bytes area(sealed.size() + 1);
   std::uint32_t length = 0;
-  const int result = DecryptSealed(key.data(), static_cast<std::uint32_t>(key.size()),
-                                   sealed.data(), static_cast<std::uint32_t>(sealed.size()),
-                                   area.data(), &length);
+  const int result =
+      DecryptSealed(key.data(), static_cast<std::uint32_t>(key.size()), sealed.data(),
+                    static_cast<std::uint32_t>(sealed.size()), area.data(), &length);
   if (result == kCodecOk) plaintext.assign(area.begin(), area.begin() + length);
   return result;
 }

@@ -40,7 +40,7 @@ std::string ErrorText(int code) {
 struct Unpacked {
   int result = -1;
   std::uint32_t length = 0;
-  Bytes output;        // the first `length` bytes of the destination
+  Bytes output;  // the first `length` bytes of the destination
   bool guardIntact = false;
 };
 
@@ -136,8 +136,8 @@ TEST_F(LzmaFixture, FlagOneUsesThePropertiesItIsGiven) {
 TEST_F(LzmaFixture, StreamCutShortGivesInputEnded) {
   // Cut by one byte, every content byte still comes out, but the end marker is incomplete:
   // a stream that carries a marker must carry all of it, even at the exact capacity.
-  for (std::size_t keep : {stream_.size() / 2, stream_.size() - 20, stream_.size() - 1,
-                           std::size_t{5}}) {
+  for (std::size_t keep :
+       {stream_.size() / 2, stream_.size() - 20, stream_.size() - 1, std::size_t{5}}) {
     SCOPED_TRACE(keep);
     const Unpacked unpacked = Unpack(Bytes(stream_.begin(), stream_.begin() + keep), TextSize());
     EXPECT_EQ(kCodecFailed, unpacked.result);
@@ -272,9 +272,9 @@ Bytes Encode(const Bytes& data, bool endMark, Bytes* properties = nullptr) {
   SizeT encodedPropsSize = LZMA_PROPS_SIZE;
   ISzAlloc alloc = {EncoderAlloc, EncoderFree};
   const Byte dummy = 0;
-  const SRes result = LzmaEncode(out.data(), &outLength, data.empty() ? &dummy : data.data(),
-                                 data.size(), &props, encodedProps, &encodedPropsSize,
-                                 endMark ? 1 : 0, nullptr, &alloc, &alloc);
+  const SRes result =
+      LzmaEncode(out.data(), &outLength, data.empty() ? &dummy : data.data(), data.size(), &props,
+                 encodedProps, &encodedPropsSize, endMark ? 1 : 0, nullptr, &alloc, &alloc);
   if (result != SZ_OK) return Bytes();
   out.resize(outLength);
   if (properties != nullptr) properties->assign(encodedProps, encodedProps + encodedPropsSize);
@@ -304,9 +304,11 @@ TEST(UnpackLzmaRoundTrip, WithEndMarker) {
       {"two distinct bytes", Bytes{0x00, 0xFF}},
       {"incompressible, larger than the dictionary", RandomData(200000, 1)},
       {"a megabyte of zeros", Bytes(1 << 20, 0x00)},
-      {"short repeats", [] {
+      {"short repeats",
+       [] {
          Bytes b(70000);
-         for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>("abcab"[i % 5]);
+         for (std::size_t i = 0; i < b.size(); ++i)
+           b[i] = static_cast<std::uint8_t>("abcab"[i % 5]);
          return b;
        }()},
   };

@@ -21,8 +21,10 @@ struct GuardedBuffer {
     std::memset(after, 0x5A, sizeof after);
   }
   bool GuardsIntact() const {
-    for (char c : before) if (c != 0x5A) return false;
-    for (char c : after) if (c != 0x5A) return false;
+    for (char c : before)
+      if (c != 0x5A) return false;
+    for (char c : after)
+      if (c != 0x5A) return false;
     return true;
   }
 };

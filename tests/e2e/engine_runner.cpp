@@ -30,16 +30,18 @@
 namespace {
 
 const char* PhaseName(repair::RecoveryPhase phase) {
-  static const char* const kNames[] = {"Ready", "CheckVersion", "DownloadManifest", "CheckFiles",
-                                       "DownloadFiles", "RecoverFiles", "Finished"};
+  static const char* const kNames[] = {"Ready",      "CheckVersion",  "DownloadManifest",
+                                       "CheckFiles", "DownloadFiles", "RecoverFiles",
+                                       "Finished"};
   auto index = static_cast<int>(phase);
   return (index >= 0 && index <= 6) ? kNames[index] : "?";
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: engine_runner BASE_FOLDER REMOTE_TEMPLATE [--own NAME] [--rollback]"
-                       " [--version MAJOR_MINOR] [--version-file NAME] [--manifest NAME]"
-                       " [--kill-when downloaded|recovered:N]\n");
+  std::fprintf(stderr,
+               "usage: engine_runner BASE_FOLDER REMOTE_TEMPLATE [--own NAME] [--rollback]"
+               " [--version MAJOR_MINOR] [--version-file NAME] [--manifest NAME]"
+               " [--kill-when downloaded|recovered:N]\n");
   return 2;
 }
 
@@ -81,9 +83,12 @@ int main(int argc, char** argv) {
     } else if (arg == "--kill-when" && value(v) && v.find(':') != std::string::npos) {
       std::string which = v.substr(0, v.find(':'));
       killCount = static_cast<std::uint32_t>(std::atoi(v.c_str() + v.find(':') + 1));
-      if (which == "downloaded") killMask = repair::Downloaded | repair::Recovered;
-      else if (which == "recovered") killMask = repair::Recovered;
-      else return Usage();
+      if (which == "downloaded")
+        killMask = repair::Downloaded | repair::Recovered;
+      else if (which == "recovered")
+        killMask = repair::Recovered;
+      else
+        return Usage();
     } else {
       return Usage();
     }

@@ -58,18 +58,18 @@ TEST(PartRecord, AnythingButAWrittenRecordIsRefused) {
   const std::string cases[] = {
       "",
       "garbage",
-      good.substr(0, good.size() - 1),                   // cut before its last line feed
-      good.substr(0, good.find("validator")),            // no validator line
+      good.substr(0, good.size() - 1),         // cut before its last line feed
+      good.substr(0, good.find("validator")),  // no validator line
       replaced("tovak-recovery-part 1", "tovak-recovery-part 2"),
-      replaced("size 4000000000", "size 4294967296"),    // over 32 bits
+      replaced("size 4000000000", "size 4294967296"),  // over 32 bits
       replaced("size 4000000000", "size  4000000000"),
       replaced("size 4000000000", "size +4000000000"),
       replaced("size 4000000000", "size -1"),
-      replaced("md5 00", "md5 0"),                       // a digest one digit short
+      replaced("md5 00", "md5 0"),  // a digest one digit short
       replaced("md5 00", "md5 0G"),
-      replaced("md5 00", "md5 00ff"),                    // one byte long
-      replaced("\"5f3a-ee6b2800\"", ""),                 // an empty validator
-      replaced("\"5f3a-ee6b2800\"", "a\x01z"),           // a control byte
+      replaced("md5 00", "md5 00ff"),           // one byte long
+      replaced("\"5f3a-ee6b2800\"", ""),        // an empty validator
+      replaced("\"5f3a-ee6b2800\"", "a\x01z"),  // a control byte
       replaced("\"5f3a-ee6b2800\"", std::string(256, 'v')),
       good + "trailing",
       std::string(good).insert(5, 1, '\0'),
@@ -244,13 +244,12 @@ TEST_F(DownloadToCacheTest, AnswersThatDoNotContinueThePartAreRefusedAndThePartD
     Response response;
   } cases[] = {
       {"starts elsewhere",
-       Response::Partial("bytes 0-" + std::to_string(rest.size() - 1) + total, rest.size(),
-                         rest)},
-      {"another total", Response::Partial("bytes " + std::to_string(kDropAfter) + "-" + last +
-                                              "/" + std::to_string(kSize + 1),
+       Response::Partial("bytes 0-" + std::to_string(rest.size() - 1) + total, rest.size(), rest)},
+      {"another total", Response::Partial("bytes " + std::to_string(kDropAfter) + "-" + last + "/" +
+                                              std::to_string(kSize + 1),
                                           rest.size(), rest)},
-      {"a whole body of another length", Response::Declaring(kSize - 1, body_.substr(1),
-                                                             Response::Ending::kKeepAlive)},
+      {"a whole body of another length",
+       Response::Declaring(kSize - 1, body_.substr(1), Response::Ending::kKeepAlive)},
   };
   for (Case& c : cases) {
     LeavePart(kDropAfter, "\"v1\"");
@@ -304,8 +303,8 @@ TEST_F(DownloadToCacheTest, ACaFileThatCannotBeOpenedFailsEveryRequestUnsent) {
   server_.ServeResource("/f", Resource{body_, "\"v1\"", ""});
   const std::string url = server_.Url("/f");
   const std::string missing = dir_.File("no-such-ca.pem");
-  EXPECT_FALSE(DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(kSize),
-                               md5_, &counter_, block_, missing.c_str()));
+  EXPECT_FALSE(DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(kSize), md5_,
+                               &counter_, block_, missing.c_str()));
   EXPECT_EQ(GetError(), static_cast<std::int32_t>(RecoveryError::NotExistFile));
   EXPECT_FALSE(fs::exists(cache_));
   HeapBuffer buffer;

@@ -156,15 +156,15 @@ TEST_F(ManifestTest, MalformedOrUnsafeRecordsRefuseTheWholeManifest) {
   const Bytes good = Record("good.dat", 1, 0x01);
   const Bytes full = Record("x.dat", 9, 0x02);
   const Bytes tails[] = {
-      {0x01},                                       // a lone length byte
-      Bytes(full.begin(), full.end() - 1),          // one byte short
-      Record("x.dat", 9, 0, 200),                   // the name runs past the end
-      Record(std::string(260, 'n'), 1, 0),          // name length 260
-      Record("", 0x01010101, 0x41, 0xFFFF),         // name length -1
-      Record("", 1, 0),                             // an empty name
-      Record(std::string("\0a", 2), 1, 0),          // empty once cut at its zero byte
-      Record("..\\..\\Windows\\evil.dll", 1, 0),    // unsafe
-      Record(std::string("C:\0.dat", 7), 1, 0),     // unsafe once cut
+      {0x01},                                     // a lone length byte
+      Bytes(full.begin(), full.end() - 1),        // one byte short
+      Record("x.dat", 9, 0, 200),                 // the name runs past the end
+      Record(std::string(260, 'n'), 1, 0),        // name length 260
+      Record("", 0x01010101, 0x41, 0xFFFF),       // name length -1
+      Record("", 1, 0),                           // an empty name
+      Record(std::string("\0a", 2), 1, 0),        // empty once cut at its zero byte
+      Record("..\\..\\Windows\\evil.dll", 1, 0),  // unsafe
+      Record(std::string("C:\0.dat", 7), 1, 0),   // unsafe once cut
   };
   for (const Bytes& tail : tails) {
     SetError(RecoveryError::None);
@@ -175,8 +175,8 @@ TEST_F(ManifestTest, MalformedOrUnsafeRecordsRefuseTheWholeManifest) {
 }
 
 TEST(SafeNameTest, KeepsNamesInsideTheClientFolder) {
-  for (const char* name : {"filehash.tsf", "data\\ui\\font.dat", "data/ui/f.dat", "..a",
-                           ".hidden", ". x", "a .b", "REPAIR~1.EXE"}) {
+  for (const char* name : {"filehash.tsf", "data\\ui\\font.dat", "data/ui/f.dat", "..a", ".hidden",
+                           ". x", "a .b", "REPAIR~1.EXE"}) {
     EXPECT_TRUE(IsSafeRelativeName(name)) << name;
   }
   for (const char* name :

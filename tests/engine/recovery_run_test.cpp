@@ -89,8 +89,8 @@ class RecoveryRunTest : public ::testing::Test {
 
   // Publishes `records` as build 1.0 and serves each file's content unless told otherwise.
   void Publish(const std::vector<publish::ManifestRecord>& records) {
-    Bytes publicKey = publish::PublicKeyFromPrivate(
-        Bytes(BuiltinKey(), BuiltinKey() + BuiltinKeyLength()));
+    Bytes publicKey =
+        publish::PublicKeyFromPrivate(Bytes(BuiltinKey(), BuiltinKey() + BuiltinKeyLength()));
     Bytes manifest;
     std::string error;
     ASSERT_TRUE(publish::BuildManifest(records, publicKey, manifest, error)) << error;
@@ -129,8 +129,8 @@ class RecoveryRunTest : public ::testing::Test {
     std::atomic<bool> done{false};
     bool finished = false;
     std::thread worker([&] {
-      finished = RunRecovery(base_.c_str(), remote.c_str(), "buildver.tvf", "filehash.tsf",
-                             ownName, &version);
+      finished = RunRecovery(base_.c_str(), remote.c_str(), "buildver.tvf", "filehash.tsf", ownName,
+                             &version);
       done.store(true);
     });
     while (!done.load()) {
@@ -185,7 +185,7 @@ TEST_F(RecoveryRunTest, EmptyFilesAreComparedLikeAnyOtherContent) {
   ServeContent("truncated.txt", "some content");
   ServeContent("cached.txt", "cached content");
   WriteLocal("empty-by-design.txt", "");
-  WriteLocal("truncated.txt", "");  // what a crash in the middle of a write leaves
+  WriteLocal("truncated.txt", "");                  // what a crash in the middle of a write leaves
   WriteLocal("recovery\\cached.txt.recovery", "");  // an empty cache file is stale
   ASSERT_TRUE(Run()) << GetError();
   EXPECT_EQ(ReadLocal("empty-by-design.txt"), "");
@@ -218,8 +218,7 @@ TEST_F(RecoveryRunTest, EntriesThatContradictEachOtherEndTheRunBeforeAnythingIsT
       {"a file where the cache folder goes", {{"recovery", "x"}, {"a.txt", "a"}}, true},
       {"one file, two contents", {{"a.txt", "one"}, {"a.txt", "two"}}, true},
       {"a file that is another's folder", {{"a.txt", "a"}, {"a.txt\\b", "b"}}, true},
-      {"one file on Windows", {{"A.txt", "one"}, {"a.txt", "two"}},
-       platform::kFileNamesIgnoreCase},
+      {"one file on Windows", {{"A.txt", "one"}, {"a.txt", "two"}}, platform::kFileNamesIgnoreCase},
   };
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.why);
@@ -315,7 +314,7 @@ TEST_F(RecoveryRunTest, OnlyTheToolsOwnTopLevelNameIsLeftAlone) {
 #else
   EXPECT_EQ(ReadLocal("repair.exe"), "the running tool");
   EXPECT_EQ(ReadLocal("Repair.exe"), "other case");  // another file here
-  EXPECT_EQ(CountFiles(0), 3u);  // the manifest, bin\repair.exe and Repair.exe
+  EXPECT_EQ(CountFiles(0), 3u);                      // the manifest, bin\repair.exe and Repair.exe
 #endif
 }
 
@@ -353,8 +352,8 @@ TEST_F(RecoveryRunTest, ASecondRunWhileOneIsActiveChangesNothing) {
   });
   // The run now waits for its first phase to be acknowledged.
   while (!IsPhaseChanged()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_FALSE(RunRecovery(base_.c_str(), remote.c_str(), "v", "filehash.tsf", "repair.exe",
-                           &version));
+  EXPECT_FALSE(
+      RunRecovery(base_.c_str(), remote.c_str(), "v", "filehash.tsf", "repair.exe", &version));
   EXPECT_EQ(GetPhase(), RecoveryPhase::DownloadManifest);
   EXPECT_EQ(IsPhaseChanged(), 1);
   while (GetPhase() != RecoveryPhase::Finished && GlobalRecoveryState().running.load()) {
@@ -397,8 +396,8 @@ TEST(CachePlan, CachePathsAvoidEveryEntrysFilesAndFolders) {
     std::vector<std::string> names;
     std::vector<std::string> cacheNames;
   };
-  const std::string foldedPlain = platform::kFileNamesIgnoreCase ? "font.dat.1.recovery"
-                                                                 : "font.dat.recovery";
+  const std::string foldedPlain =
+      platform::kFileNamesIgnoreCase ? "font.dat.1.recovery" : "font.dat.recovery";
   const Case cases[] = {
       {{"data\\font.dat"}, {"font.dat.recovery"}},
       {{"a\\font.dat", "b\\font.dat", "font.dat.1"},

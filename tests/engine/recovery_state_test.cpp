@@ -334,9 +334,10 @@ TEST_F(RecoveryStateTest, BenchmarkFullPassOverOneHundredThousandRows) {
     best = ms < best ? ms : best;
     sum += ms;
   }
-  std::printf("[ bench    ] FileStateAt+FileDoneAt over %u rows: best %.3f ms, mean %.3f ms "
-              "(%.1f ns per row, best pass)\n",
-              kRows, best, sum / kPasses, best * 1e6 / kRows);
+  std::printf(
+      "[ bench    ] FileStateAt+FileDoneAt over %u rows: best %.3f ms, mean %.3f ms "
+      "(%.1f ns per row, best pass)\n",
+      kRows, best, sum / kPasses, best * 1e6 / kRows);
   std::fflush(stdout);
   // The pass visits every row: (Intact + Downloading) * kRows/2 plus the sum of all `done`.
   std::uint64_t expected = static_cast<std::uint64_t>(Intact + Downloading) * (kRows / 2) +

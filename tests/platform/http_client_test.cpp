@@ -161,22 +161,22 @@ TEST_F(HttpClientTest, PartialAnswersOutOfPlaceAreRefused) {
 TEST_F(HttpClientTest, AContentRangeThatIsUnreadableOrDisagreesIsNoLength) {
   const std::string part = Pattern(100);
   const char* const ranges[] = {
-      "",                        // none at all
-      "bytes 100-199/*",         // total unknown
-      "bytes */1000",            // the unsatisfied form
-      "bytes 100-199/199",       // total not past the last byte
-      "bytes 199-100/1000",      // first after last
-      "bytes 100-198/1000",      // one byte fewer than the length
-      "bytes 100-200/1000",      // one byte more than the length
-      "bytes=100-199/1000",      // the request's syntax
-      "bytes  100-199/1000",     // two spaces
-      "bytes +100-199/1000",     // a sign
-      "bytes 100 - 199/1000",    // spaces inside
-      "bytes 100-199/1000x",     // trailing garbage
-      "bytes 0x64-199/1000",     // not decimal
-      "items 100-199/1000",      // another unit
-      "bytes 100-199/4294967296",                  // a total over 32 bits
-      "bytes 4294967296-4294967395/4294967396",    // a range over 32 bits
+      "",                                        // none at all
+      "bytes 100-199/*",                         // total unknown
+      "bytes */1000",                            // the unsatisfied form
+      "bytes 100-199/199",                       // total not past the last byte
+      "bytes 199-100/1000",                      // first after last
+      "bytes 100-198/1000",                      // one byte fewer than the length
+      "bytes 100-200/1000",                      // one byte more than the length
+      "bytes=100-199/1000",                      // the request's syntax
+      "bytes  100-199/1000",                     // two spaces
+      "bytes +100-199/1000",                     // a sign
+      "bytes 100 - 199/1000",                    // spaces inside
+      "bytes 100-199/1000x",                     // trailing garbage
+      "bytes 0x64-199/1000",                     // not decimal
+      "items 100-199/1000",                      // another unit
+      "bytes 100-199/4294967296",                // a total over 32 bits
+      "bytes 4294967296-4294967395/4294967396",  // a range over 32 bits
   };
   for (const char* range : ranges) {
     SCOPED_TRACE(range);
@@ -197,10 +197,10 @@ TEST_F(HttpClientTest, APartialAnswerIsReportedAsTheServerGaveIt) {
     std::uint32_t total;
   };
   const Case cases[] = {
-      {"bytes 50-149/1000", part.substr(0, 100), 50, 1000},     // not where asked
-      {"bytes 100-199/5000", part.substr(0, 100), 100, 5000},   // another total
-      {"Bytes 100-199/200", part.substr(0, 100), 100, 200},     // the unit in any case
-      {"bytes 100-199/1000", part, 100, 1000},                  // a longer body than announced
+      {"bytes 50-149/1000", part.substr(0, 100), 50, 1000},    // not where asked
+      {"bytes 100-199/5000", part.substr(0, 100), 100, 5000},  // another total
+      {"Bytes 100-199/200", part.substr(0, 100), 100, 200},    // the unit in any case
+      {"bytes 100-199/1000", part, 100, 1000},                 // a longer body than announced
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.range);

@@ -18,7 +18,8 @@ using test::TempDir;
 
 TEST(ReadFileBytes, ReadsWholeFilesOfAnySize) {
   TempDir dir;
-  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65537}, std::size_t{3} << 20}) {
+  for (std::size_t size :
+       {std::size_t{0}, std::size_t{1}, std::size_t{65537}, std::size_t{3} << 20}) {
     std::vector<std::uint8_t> bytes(size);
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + 7);
     std::string path = dir.File("f" + std::to_string(size));
@@ -26,7 +27,9 @@ TEST(ReadFileBytes, ReadsWholeFilesOfAnySize) {
     HeapBuffer buffer;
     ASSERT_EQ(ReadFileBytes(path.c_str(), buffer), ReadStatus::kOk) << size;
     ASSERT_EQ(buffer.size(), size);
-    if (size > 0) EXPECT_EQ(std::memcmp(buffer.data(), bytes.data(), size), 0);
+    if (size > 0) {
+      EXPECT_EQ(std::memcmp(buffer.data(), bytes.data(), size), 0);
+    }
   }
 }
 
@@ -92,15 +95,15 @@ TEST(FileWriter, KeepsThePrefixAskedForAndAppendsAfterIt) {
     bool opens;
     const char* after;
   } cases[] = {
-      {nullptr, 0, true, "new"},       {"old bytes", 0, true, "new"},
-      {"old bytes", 4, true, "old new"}, {"old", 3, true, "oldnew"},
-      {"old", 4, false, "old"},          {nullptr, 1, false, nullptr},
+      {nullptr, 0, true, "new"},  {"old bytes", 0, true, "new"}, {"old bytes", 4, true, "old new"},
+      {"old", 3, true, "oldnew"}, {"old", 4, false, "old"},      {nullptr, 1, false, nullptr},
   };
   for (const Case& c : cases) {
     std::filesystem::remove(path);
     if (c.before != nullptr) test::WriteAll(path, std::string(c.before));
     FileWriter writer;
-    ASSERT_EQ(writer.Open(path.c_str(), c.keep), c.opens) << c.keep << " " << (c.before ? c.before : "-");
+    ASSERT_EQ(writer.Open(path.c_str(), c.keep), c.opens)
+        << c.keep << " " << (c.before ? c.before : "-");
     if (c.opens) {
       ASSERT_TRUE(writer.Write(Text("new"), 3));
       ASSERT_TRUE(writer.Close());

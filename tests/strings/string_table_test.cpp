@@ -92,9 +92,9 @@ TEST(ParseStringText, EscapeBecomesSpaceAndLineFeed) {
 TEST(ParseStringText, OverlongKeyOrValueSkipsOnlyThatLine) {
   const std::string key255(255, 'k');
   const std::string value255(255, 'v');
-  std::string text = "BEFORE=1\n" + key255 + "=" + value255 + "\n" +   // both at the limit
-                     std::string(256, 'K') + "=x\n" +                   // key one over
-                     "LONGVALUE=" + std::string(256, 'v') + "\n" +      // value one over
+  std::string text = "BEFORE=1\n" + key255 + "=" + value255 + "\n" +  // both at the limit
+                     std::string(256, 'K') + "=x\n" +                 // key one over
+                     "LONGVALUE=" + std::string(256, 'v') + "\n" +    // value one over
                      "AFTER=2";
   StringTable table = Parse(text);
   EXPECT_EQ(table.size(), 3u);

@@ -34,13 +34,13 @@ class FakeWindow : public WindowControls {
   std::function<void(int row)> onGetCell;
 
   // Recorded; read them on the UI thread (only EndRun comes from elsewhere).
-  std::vector<std::string> calls;                // one line per call, in order
-  std::vector<std::vector<std::string>> rows;    // four cells each
+  std::vector<std::string> calls;              // one line per call, in order
+  std::vector<std::vector<std::string>> rows;  // four cells each
   std::vector<std::string> statusTexts;
   std::vector<int> positions;
   std::vector<int> ensureVisible;
   std::vector<RecordedBox> boxes;
-  std::map<int, std::uint32_t> armedTimers;     // id -> delay, while armed
+  std::map<int, std::uint32_t> armedTimers;  // id -> delay, while armed
   int cellWrites = 0;
 
   int EndRuns() const { return endRuns_.load(); }
@@ -80,9 +80,9 @@ class FakeHost : public AppHost {
   bool anotherCopyRuns = false;
   bool createWindowFails = false;
   bool threadFails = false;
-  bool userClosesWindow = false;  // the loop ends after the first refresh, as if closed
+  bool userClosesWindow = false;    // the loop ends after the first refresh, as if closed
   std::function<bool()> closeWhen;  // the loop ends as if closed once this holds after a refresh
-  int refreshPeriodMs = 5;        // the loop's stand-in for the 500 ms timer
+  int refreshPeriodMs = 5;          // the loop's stand-in for the 500 ms timer
 
   // Recorded.
   std::vector<std::string> calls;

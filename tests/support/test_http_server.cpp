@@ -49,8 +49,8 @@ bool SetNonBlocking(NativeSocket s) {
 }
 #endif
 
-constexpr int kPollMs = 50;                      // how soon a waiting thread notices Stop
-constexpr std::size_t kMaxRequestHead = 65536;   // a longer request head ends the connection
+constexpr int kPollMs = 50;                     // how soon a waiting thread notices Stop
+constexpr std::size_t kMaxRequestHead = 65536;  // a longer request head ends the connection
 constexpr std::size_t kSendPiece = 65536;
 // A reset discards whatever the peer has not read yet, the head included: it waits this long
 // after the last bytes so that the client has read them and meets the reset in its next read.
@@ -136,8 +136,7 @@ std::string StatusLine(int code) {
 }
 
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
@@ -165,7 +164,8 @@ bool ParseRequestHead(const std::string& head, RecordedRequest& request) {
   while (lineEnd != std::string::npos) {
     std::size_t start = lineEnd + 2;
     lineEnd = head.find("\r\n", start);
-    std::string field = head.substr(start, lineEnd == std::string::npos ? lineEnd : lineEnd - start);
+    std::string field =
+        head.substr(start, lineEnd == std::string::npos ? lineEnd : lineEnd - start);
     std::size_t colon = field.find(':');
     if (colon == std::string::npos) continue;
     request.headers.emplace_back(field.substr(0, colon), Trim(field.substr(colon + 1)));
@@ -175,15 +175,13 @@ bool ParseRequestHead(const std::string& head, RecordedRequest& request) {
 
 // The first and last byte a "bytes=N-" or "bytes=N-M" Range asks for, the last one clipped to
 // the body; false when the header does not parse (a real server then ignores it).
-bool ParseRange(const std::string& value, std::size_t size, std::size_t& first,
-                std::size_t& last) {
+bool ParseRange(const std::string& value, std::size_t size, std::size_t& first, std::size_t& last) {
   static const char kPrefix[] = "bytes=";
   if (value.compare(0, sizeof kPrefix - 1, kPrefix) != 0) return false;
   std::string range = value.substr(sizeof kPrefix - 1);
   std::size_t dash = range.find('-');
   const std::string digits = "0123456789";
-  if (dash == 0 || dash == std::string::npos ||
-      range.find_first_not_of(digits) != dash ||
+  if (dash == 0 || dash == std::string::npos || range.find_first_not_of(digits) != dash ||
       range.find_first_not_of(digits, dash + 1) != std::string::npos || dash > 15 ||
       range.size() - dash - 1 > 15) {
     return false;
@@ -248,17 +246,19 @@ Response Response::Ok(std::string body) {
 Response Response::Status(int code) {
   std::string body = std::to_string(code) + " " + ReasonPhrase(code) + "\n";
   Response response;
-  response.bytes = StatusLine(code) + "Content-Type: text/plain\r\nContent-Length: " +
-                   std::to_string(body.size()) + "\r\n\r\n" + body;
+  response.bytes = StatusLine(code) +
+                   "Content-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+                   "\r\n\r\n" + body;
   return response;
 }
 
 Response Response::Redirect(int code, const std::string& location) {
   std::string body = "moved\n";
   Response response;
-  response.bytes = StatusLine(code) + "Location: " + location +
-                   "\r\nContent-Type: text/plain\r\nContent-Length: " +
-                   std::to_string(body.size()) + "\r\n\r\n" + body;
+  response.bytes =
+      StatusLine(code) + "Location: " + location +
+      "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+      "\r\n\r\n" + body;
   return response;
 }
 
@@ -306,8 +306,7 @@ Response Response::Partial(const std::string& contentRange, std::uint64_t declar
   Response response;
   response.bytes = StatusLine(206) + "Content-Type: application/octet-stream\r\n" +
                    (contentRange.empty() ? "" : "Content-Range: " + contentRange + "\r\n") +
-                   extraHeaders + "Content-Length: " + std::to_string(declared) + "\r\n\r\n" +
-                   body;
+                   extraHeaders + "Content-Length: " + std::to_string(declared) + "\r\n\r\n" + body;
   response.ending = ending;
   return response;
 }
@@ -508,10 +507,8 @@ bool TestHttpServer::State::SendResponse(NativeSocket s, const Response& respons
     }
   }
   switch (response.ending) {
-    case Response::Ending::kKeepAlive:
-      return true;
-    case Response::Ending::kClose:
-      return false;
+    case Response::Ending::kKeepAlive: return true;
+    case Response::Ending::kClose: return false;
     case Response::Ending::kReset: {
       if (!Pause(kResetDelayMs)) return false;
       linger abort{1, 0};  // closing with a zero linger time sends RST

@@ -61,9 +61,8 @@ struct Response {
   // Content-Length of `declared` and `body`, then `ending`: for ranges that do not start where
   // asked, totals that differ, spans that disagree with the length, longer bodies than
   // announced. `extraHeaders` are further header lines, each ended by CR LF.
-  static Response Partial(const std::string& contentRange, std::uint64_t declared,
-                          std::string body, Ending ending = Ending::kKeepAlive,
-                          const std::string& extraHeaders = "");
+  static Response Partial(const std::string& contentRange, std::uint64_t declared, std::string body,
+                          Ending ending = Ending::kKeepAlive, const std::string& extraHeaders = "");
 };
 
 // A file served the way a real server serves one. Every answer carries the validators that
@@ -86,7 +85,7 @@ struct Resource {
 
 struct RecordedRequest {
   std::string method;
-  std::string target;   // exactly as sent, without decoding
+  std::string target;  // exactly as sent, without decoding
   std::string version;
   std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
   std::size_t connection = 0;  // 1-based number of the connection it came on

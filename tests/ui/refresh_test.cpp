@@ -105,9 +105,8 @@ class RefreshTest : public ::testing::Test {
 
 TEST_F(RefreshTest, StatusDotsCycleAndTheTimerIsStoppedFirstAndArmedLast) {
   for (int i = 0; i < 7; ++i) Refresh();
-  EXPECT_EQ(window_.statusTexts,
-            (std::vector<std::string>{"Ready", "Ready.", "Ready..", "Ready...", "Ready....",
-                                      "Ready.....", "Ready"}));
+  EXPECT_EQ(window_.statusTexts, (std::vector<std::string>{"Ready", "Ready.", "Ready..", "Ready...",
+                                                           "Ready....", "Ready.....", "Ready"}));
   EXPECT_EQ(window_.calls.front(), "KillTimer 101");
   EXPECT_EQ(window_.calls.back(), "SetTimer 101 500");
   EXPECT_EQ(state_.counter, 7);
@@ -119,9 +118,13 @@ TEST_F(RefreshTest, StatusDotsCycleAndTheTimerIsStoppedFirstAndArmedLast) {
   Refresh();
   EXPECT_EQ(window_.statusTexts.back(), "Ready");
 
-  const char* defaults[] = {"Ready", "Checking version", "Downloading recovery information",
-                            "Checking file integrity", "Downloading files",
-                            "Recovering files", "Finished"};
+  const char* defaults[] = {"Ready",
+                            "Checking version",
+                            "Downloading recovery information",
+                            "Checking file integrity",
+                            "Downloading files",
+                            "Recovering files",
+                            "Finished"};
   for (int phase = 0; phase <= 6; ++phase) {
     state_.counter = 0;
     SetPhase(static_cast<RecoveryPhase>(phase));

@@ -60,22 +60,14 @@ Verdict FailedTransfer(std::uint32_t expectedSize, const FetchOutcome& outcome) 
   Verdict verdict;
   verdict.error = FetchErrorFor(outcome.result);
   switch (outcome.result) {
-    case HttpResult::kNoNetwork:
-      verdict.reason = "no network connection";
-      break;
-    case HttpResult::kSessionFailed:
-      verdict.reason = "the HTTP client could not be opened";
-      break;
+    case HttpResult::kNoNetwork: verdict.reason = "no network connection"; break;
+    case HttpResult::kSessionFailed: verdict.reason = "the HTTP client could not be opened"; break;
     case HttpResult::kOpenFailed:
       verdict.reason =
           "no answer: name lookup, connection or request failed, or the server stayed silent";
       break;
-    case HttpResult::kBadStatus:
-      verdict.reason = StatusReason(facts);
-      break;
-    case HttpResult::kNoLength:
-      verdict.reason = NoLengthReason(facts);
-      break;
+    case HttpResult::kBadStatus: verdict.reason = StatusReason(facts); break;
+    case HttpResult::kNoLength: verdict.reason = NoLengthReason(facts); break;
     case HttpResult::kQueryFailed:
       verdict.reason = "the available byte count could not be queried";
       break;

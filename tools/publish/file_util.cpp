@@ -32,10 +32,12 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::st
   return true;
 }
 
-bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error) {
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
+               std::string& error) {
   if (path == "-") {
     UseBinaryStandardOutput();
-    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
+        std::fflush(stdout) != 0) {
       error = "standard output: write failed";
       return false;
     }
@@ -48,7 +50,8 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes, 
       error = path + ": cannot create (" + std::strerror(errno) + ")";
       return false;
     }
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
       std::error_code ignored;

@@ -62,9 +62,8 @@ class DigestSink final : public platform::HttpSink {
 };
 
 // One GET as the tool makes it; `expected` and `md5` (optional) are the manifest's.
-FetchOutcome Fetch(const std::string& url, const std::string& caFile,
-                   const std::uint32_t* expected, const std::uint8_t* md5,
-                   std::function<void(std::uint64_t)> onBytes) {
+FetchOutcome Fetch(const std::string& url, const std::string& caFile, const std::uint32_t* expected,
+                   const std::uint8_t* md5, std::function<void(std::uint64_t)> onBytes) {
   DigestSink sink(expected, std::move(onBytes));
   platform::HttpRequest request;
   request.url = url.c_str();
@@ -153,9 +152,8 @@ void CheckFile(const std::string& remote, const std::string& caFile, const FileE
   check.url = url;
   if (entry.size == 0 && std::memcmp(entry.md5, emptyMd5, kMd5Size) == 0) return;
   check.requested = true;
-  check.verdict =
-      JudgeFileFetch(entry.size,
-                     Fetch(check.url, caFile, &entry.size, entry.md5, std::move(onBytes)));
+  check.verdict = JudgeFileFetch(
+      entry.size, Fetch(check.url, caFile, &entry.size, entry.md5, std::move(onBytes)));
 }
 
 }  // namespace

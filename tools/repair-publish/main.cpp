@@ -66,7 +66,8 @@ bool TakeOption(std::vector<std::string>& args, const char* name, std::string& v
     if (args[i] != name) continue;
     if (i + 1 >= args.size()) return false;
     value = args[i + 1];
-    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+               args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
     return true;
   }
   return true;
@@ -75,7 +76,7 @@ bool TakeOption(std::vector<std::string>& args, const char* name, std::string& v
 // Takes every "--NAME VALUE" out of args; false when one is given without a value.
 bool TakeRepeated(std::vector<std::string>& args, const char* name,
                   std::vector<std::string>& values) {
-  for (std::string value; ;) {
+  for (std::string value;;) {
     std::size_t before = args.size();
     if (!TakeOption(args, name, value)) return false;
     if (args.size() == before) return true;
@@ -206,8 +207,8 @@ int WriteStringTemplate(const std::string& out) {
 int RunStrings(const std::vector<std::string>& argsIn) {
   std::vector<std::string> args = argsIn;
   std::string publicPath, templatePath;
-  if (!TakeOption(args, "--public", publicPath) ||
-      !TakeOption(args, "--template", templatePath) || HasUnknownOption(args)) {
+  if (!TakeOption(args, "--public", publicPath) || !TakeOption(args, "--template", templatePath) ||
+      HasUnknownOption(args)) {
     return kExitUsage;
   }
   if (!templatePath.empty()) {

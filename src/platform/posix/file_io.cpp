@@ -107,8 +107,6 @@ bool RegularFileSize(const char* path, std::uint32_t& size) {
   return true;
 }
 
-bool RenameOver(const char* source, const char* target) {
-  return std::rename(source, target) == 0;
-}
+bool RenameOver(const char* source, const char* target) { return std::rename(source, target) == 0; }
 
 }  // namespace repair::platform

@@ -131,8 +131,8 @@ bool HandOn(Transfer& transfer) {
 // Judges the head curl has just read: a 200 (or, resumed, a 206) with usable lengths.
 HttpResult CheckHead(Transfer& transfer) {
   long status = 0;
-  if (curl_easy_getinfo(transfer.curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK ||
-      status < 0 || status > 999) {
+  if (curl_easy_getinfo(transfer.curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status < 0 ||
+      status > 999) {
     status = 0;
   }
   curl_off_t length = -1;
@@ -200,8 +200,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     if (transfer.refused != HttpResult::kOk) return 0;  // stops the transfer
     transfer.begun = true;
   }
-  std::size_t take =
-      std::min<std::size_t>(length, transfer.head.contentLength - transfer.received);
+  std::size_t take = std::min<std::size_t>(length, transfer.head.contentLength - transfer.received);
   std::size_t done = 0;
   while (done < take) {
     std::size_t room = kReceiveBuffer - transfer.gatheredCount;

@@ -123,8 +123,8 @@ bool NoProxyCovers(const std::string& host, const std::string& list) {
     std::size_t end = list.find_first_of(separators, position);
     std::string entry = list.substr(position, end - position);
     position = end;
-    bool match = family != 0 ? AddressEntryMatches(family, address, entry)
-                             : NameEntryMatches(bare, entry);
+    bool match =
+        family != 0 ? AddressEntryMatches(family, address, entry) : NameEntryMatches(bare, entry);
     if (match) return true;
   }
   return false;

@@ -177,6 +177,8 @@ WindowSignalsBlocked::WindowSignalsBlocked() {
   ::pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
 }
 
-WindowSignalsBlocked::~WindowSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+WindowSignalsBlocked::~WindowSignalsBlocked() {
+  ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
 
 }  // namespace repair::platform

@@ -97,8 +97,7 @@ bool QueryText(HINTERNET request, DWORD query, std::string& value) {
   return true;
 }
 
-HttpResult ReadHead(HINTERNET request, bool resumed, HttpResponseHead& head,
-                    HttpHeadFacts& facts) {
+HttpResult ReadHead(HINTERNET request, bool resumed, HttpResponseHead& head, HttpHeadFacts& facts) {
   RawHead raw;
   DWORD number = 0;
   if (QueryNumber(request, HTTP_QUERY_STATUS_CODE, number)) raw.status = number;
@@ -127,10 +126,8 @@ HttpResult QueryAvailable(HINTERNET request, DWORD& available) {
     case ERROR_INTERNET_TIMEOUT:
     case WSAECONNABORTED:
     case WSAECONNRESET:
-    case WSAETIMEDOUT:
-      return HttpResult::kReadFailed;
-    default:
-      return HttpResult::kQueryFailed;
+    case WSAETIMEDOUT: return HttpResult::kReadFailed;
+    default: return HttpResult::kQueryFailed;
   }
 }
 
@@ -158,8 +155,7 @@ class ReadPacer {
 };
 
 // Reads the body into the channel's buffers, from the first query of the available count on.
-HttpResult ReadBody(TransferChannel& channel, HINTERNET request, DWORD declared,
-                    DWORD receiveMs) {
+HttpResult ReadBody(TransferChannel& channel, HINTERNET request, DWORD declared, DWORD receiveMs) {
   using Clock = std::chrono::steady_clock;
   ReadPacer pacer;
   DWORD room = declared;
@@ -235,8 +231,7 @@ HttpResult Deliver(TransferChannel& channel, HttpSink& sink) {
         if (!taken) return HttpResult::kSinkRefused;
         break;
       }
-      case TransferChannel::Event::kEnd:
-        return event.result;
+      case TransferChannel::Event::kEnd: return event.result;
       case TransferChannel::Event::kStalled:
         // As the Linux client reports a silent server: no head yet, the URL could not be
         // opened; in the middle of the body, a failed read.

@@ -51,9 +51,7 @@ class Scoped {
 // The kernel's calls say "no handle" with null or with INVALID_HANDLE_VALUE, call by call.
 struct KernelHandleValues {
   using Handle = HANDLE;
-  static bool IsEmpty(HANDLE handle) {
-    return handle == nullptr || handle == INVALID_HANDLE_VALUE;
-  }
+  static bool IsEmpty(HANDLE handle) { return handle == nullptr || handle == INVALID_HANDLE_VALUE; }
 };
 
 // Files, mutexes, threads, processes: CloseHandle.

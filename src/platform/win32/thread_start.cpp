@@ -25,8 +25,7 @@ DWORD WINAPI ThreadMain(LPVOID raw) {
 bool StartDetachedThread(void (*entry)(void*), void* parameter) {
   auto start = std::make_unique<ThreadStart>(ThreadStart{entry, parameter});
   // Suspended until the ownership of `start` has passed to the thread.
-  ScopedHandle thread(
-      CreateThread(nullptr, 0, ThreadMain, start.get(), CREATE_SUSPENDED, nullptr));
+  ScopedHandle thread(CreateThread(nullptr, 0, ThreadMain, start.get(), CREATE_SUSPENDED, nullptr));
   if (!thread) return false;
   start.release();
   ResumeThread(thread.get());

@@ -89,8 +89,7 @@ std::vector<std::string> BoxLines(const BoxContent& content, int columns, int ro
 
 // The box centred over `lines`, which are sanitized and exactly `columns` wide: they are cut
 // around it.
-void OverlayBox(const BoxContent& content, int columns, int rows,
-                std::vector<ScreenLine>& lines) {
+void OverlayBox(const BoxContent& content, int columns, int rows, std::vector<ScreenLine>& lines) {
   std::size_t inner = 0;
   const std::vector<std::string> box = BoxLines(content, columns, rows, inner);
   const std::size_t width = static_cast<std::size_t>(columns);
@@ -121,8 +120,7 @@ int ClampScrollTop(int scrollTop, int visibleRow, int rowCount, int rows) {
 }
 
 int NumberWidthOf(const std::string& number) {
-  return static_cast<int>(
-      std::min<std::size_t>(DisplayWidth(Sanitize(number)), kMaxNumberWidth));
+  return static_cast<int>(std::min<std::size_t>(DisplayWidth(Sanitize(number)), kMaxNumberWidth));
 }
 
 std::vector<ScreenLine> ComposeScreen(const ScreenContent& content) {

@@ -40,8 +40,8 @@ struct ScreenContent {
   std::string title;  // sanitized
   RowCells headers;   // sanitized
   std::vector<RowCells> list;
-  int scrollTop = 0;                // the first list row on screen
-  int numberWidth = kNumberWidth;   // columns of "#" and the row numbers
+  int scrollTop = 0;               // the first list row on screen
+  int numberWidth = kNumberWidth;  // columns of "#" and the row numbers
   std::string status;
   int position = 0;                 // 0 to 1000; beyond shows an empty or a full bar
   bool closeKey = false;            // "[q]" at the end of the title bar

@@ -41,8 +41,7 @@ Answer AnswerByKey(const AnswerSource& source, MessageBoxKind kind) {
         gone.keyboardGone = true;
         return gone;
       }
-      case platform::WaitedRead::kByte:
-        break;
+      case platform::WaitedRead::kByte: break;
     }
     if (key == kCtrlC) return Closed(kind, true);
     if (question && (key == 'y' || key == 'Y')) return Given(MessageBoxAnswer::kYes);

@@ -122,9 +122,8 @@ void TerminalWindow::EnsureVisible(int row) {
 }
 
 void TerminalWindow::ClampScroll() {
-  content_.scrollTop = terminal::ClampScrollTop(content_.scrollTop, visibleRow_,
-                                                static_cast<int>(content_.list.size()),
-                                                content_.rows);
+  content_.scrollTop = terminal::ClampScrollTop(
+      content_.scrollTop, visibleRow_, static_cast<int>(content_.list.size()), content_.rows);
 }
 
 // Plain output: one line when a file's check or download is complete. A recovered file shows
@@ -249,8 +248,8 @@ MessageBoxAnswer TerminalWindow::AskOnScreen(const char* text, const char* capti
     platform::DiscardTypeAhead(options_.inputFd);
   }
   Draw();
-  const terminal::Answer answer = keyboard_ ? terminal::AnswerByKey(Answers(), kind)
-                                            : terminal::AnswerByLine(Answers(), kind);
+  const terminal::Answer answer =
+      keyboard_ ? terminal::AnswerByKey(Answers(), kind) : terminal::AnswerByLine(Answers(), kind);
   Apply(answer);
   content_.box.reset();
   Draw();

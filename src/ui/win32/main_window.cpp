@@ -27,8 +27,8 @@ void SendCell(HWND list, UINT message, int row, int subItem, const char* text) {
 
 std::unique_ptr<Win32Window> Win32Window::Create(const WindowTexts& texts) {
   // The program's own module: the class icons are among its resources.
-  auto handles = std::make_unique<MainWindowHandles>(
-      CreateMainWindow(GetModuleHandleA(nullptr), texts));
+  auto handles =
+      std::make_unique<MainWindowHandles>(CreateMainWindow(GetModuleHandleA(nullptr), texts));
   if (handles->window == nullptr) return nullptr;
   std::unique_ptr<Win32Window> window(new Win32Window(std::move(handles)));
   WatchLoopEnd(window->handles_->window, &window->loopEnded_);
@@ -73,8 +73,7 @@ void Win32Window::GetCell(int row, int subItem, char* buffer, std::size_t capaci
   item.iSubItem = subItem;
   item.pszText = buffer;
   item.cchTextMax = static_cast<int>(limit);
-  SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row),
-               reinterpret_cast<LPARAM>(&item));
+  SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
   // The control writes at most cchTextMax bytes, but a text cut to fit may come back without
   // its terminator (Wine's ANSI conversion does that): end it inside the buffer ourselves.
   buffer[limit - 1] = '\0';
@@ -107,9 +106,7 @@ void Win32Window::SetTimer(int id, std::uint32_t milliseconds) {
   ::SetTimer(handles_->window, static_cast<UINT_PTR>(id), milliseconds, nullptr);
 }
 
-void Win32Window::KillTimer(int id) {
-  ::KillTimer(handles_->window, static_cast<UINT_PTR>(id));
-}
+void Win32Window::KillTimer(int id) { ::KillTimer(handles_->window, static_cast<UINT_PTR>(id)); }
 
 void Win32Window::Activate() {
   // Once the user has closed the window there is nothing left to bring forward.

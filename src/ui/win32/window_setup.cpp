@@ -10,8 +10,7 @@ namespace {
 constexpr UINT kClassStyle = CS_HREDRAW | CS_VREDRAW | CS_DROPSHADOW;
 // A caption with a close box only: no sizing border, no minimise or maximise box.
 constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-constexpr DWORD kListStyle =
-    WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
+constexpr DWORD kListStyle = WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
 constexpr LPARAM kListExtendedStyle = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT;
 static_assert(kListExtendedStyle == 0x21, "grid lines and full-row selection");
 constexpr UINT kColumnMask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
@@ -59,9 +58,9 @@ void RegisterMainClass(HINSTANCE instance) {
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
   windowClass.lpszClassName = kMainWindowClass;
   // LoadIcon would stretch the 16-pixel image to the large icon size: ask for the small size.
-  windowClass.hIconSm = static_cast<HICON>(LoadImageA(
-      instance, MAKEINTRESOURCEA(kSmallIconGroup), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-      GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+  windowClass.hIconSm = static_cast<HICON>(
+      LoadImageA(instance, MAKEINTRESOURCEA(kSmallIconGroup), IMAGE_ICON,
+                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
   // A second registration in the same process fails and leaves the first in place; a real
   // failure shows up as the main window failing to be created.
   RegisterClassExA(&windowClass);
@@ -69,8 +68,8 @@ void RegisterMainClass(HINSTANCE instance) {
 
 HWND CreateChild(const char* className, DWORD style, int x, int y, int width, int height,
                  HWND parent, HINSTANCE instance) {
-  return CreateWindowExA(0, className, "", style, x, y, width, height, parent, nullptr,
-                         instance, nullptr);
+  return CreateWindowExA(0, className, "", style, x, y, width, height, parent, nullptr, instance,
+                         nullptr);
 }
 
 void InsertColumns(HWND list, const WindowTexts& texts) {
@@ -129,9 +128,9 @@ MainWindowHandles CreateMainWindow(HINSTANCE instance, const WindowTexts& texts)
 
   const int left = CentredEdge(GetSystemMetrics(SM_CXSCREEN), kMainWindowWidth);
   const int top = CentredEdge(GetSystemMetrics(SM_CYSCREEN), kMainWindowHeight);
-  handles.window = CreateWindowExA(0, kMainWindowClass, texts.title.c_str(), kMainWindowStyle,
-                                   left, top, kMainWindowWidth, kMainWindowHeight, nullptr,
-                                   nullptr, instance, nullptr);
+  handles.window =
+      CreateWindowExA(0, kMainWindowClass, texts.title.c_str(), kMainWindowStyle, left, top,
+                      kMainWindowWidth, kMainWindowHeight, nullptr, nullptr, instance, nullptr);
   if (handles.window == nullptr) return handles;
 
   handles.font.Reset(CreateFontA(15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,

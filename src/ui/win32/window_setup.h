@@ -14,11 +14,11 @@
 namespace repair {
 
 constexpr char kMainWindowClass[] = "tovak_recovery";
-constexpr int kMainWindowWidth = 450;   // outer size, caption and frame included
+constexpr int kMainWindowWidth = 450;  // outer size, caption and frame included
 constexpr int kMainWindowHeight = 350;
-constexpr int kBandHeight = 60;         // the framed band under the list
-constexpr int kLargeIconGroup = 103;    // 64, 48 and 16 pixels
-constexpr int kSmallIconGroup = 104;    // 16 pixels
+constexpr int kBandHeight = 60;       // the framed band under the list
+constexpr int kLargeIconGroup = 103;  // 64, 48 and 16 pixels
+constexpr int kSmallIconGroup = 104;  // 16 pixels
 
 // The left or top edge that centres `size` pixels on `screen` pixels: the difference halved
 // towards minus infinity, so a screen narrower than the window gives a negative edge.

@@ -22,7 +22,10 @@ HANDLE NewEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 
 TEST(ScopedHandleTest, ClosesItsHandleOnceWhenItGoesUnlessReleased) {
   HANDLE closed = NewEvent();
-  { ScopedHandle owner(closed); EXPECT_TRUE(owner); }
+  {
+    ScopedHandle owner(closed);
+    EXPECT_TRUE(owner);
+  }
   EXPECT_FALSE(IsOpenHandle(closed));
 
   HANDLE kept = NewEvent();

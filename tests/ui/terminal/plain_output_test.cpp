@@ -12,12 +12,14 @@ TEST(PlainOutputTest, OnlyOkAndWholeDownloadsEndAFile) {
     const char* progress;
     bool final;
   } cases[] = {
-      {"Ok", true},          {"100 %", true},      {"120 %", true},
-      {"999999999 %", true}, {"99 %", false},      {"0 %", false},
-      {"100%", false},       {"100 % ", false},    {"1 00 %", false},
-      {"1000000000 %", false},  // more digits than a percentage the tool writes
-      {" %", false},         {"", false},          {"ok", false},
-      {"checking...", false}, {"invalid", false},
+      {"Ok", true},       {"100 %", true},
+      {"120 %", true},    {"999999999 %", true},
+      {"99 %", false},    {"0 %", false},
+      {"100%", false},    {"100 % ", false},
+      {"1 00 %", false},  {"1000000000 %", false},  // more digits than a percentage the tool writes
+      {" %", false},      {"", false},
+      {"ok", false},      {"checking...", false},
+      {"invalid", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsFinalProgress(c.progress), c.final) << c.progress;
 }

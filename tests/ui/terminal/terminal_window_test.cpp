@@ -151,8 +151,8 @@ TEST_F(PlainWindowTest, CellsHoldWhatWasSet) {
 }
 
 TEST_F(PlainWindowTest, PrintsStatusChangesNotDots) {
-  for (const char* status : {"Ready", "Ready.", "Ready..", "Checking version",
-                             "Checking version.", "Ready", "Finished....."}) {
+  for (const char* status : {"Ready", "Ready.", "Ready..", "Checking version", "Checking version.",
+                             "Ready", "Finished....."}) {
     window->SetStatusText(status);
   }
   EXPECT_EQ(Lines(output.Drain()),
@@ -227,8 +227,8 @@ class ScreenWindowTest : public ::testing::Test {
     GlobalStringTable().Clear();
     GlobalStringTable().Insert("SYS_WINDOWTITLE", "Client repair");
     GlobalStringTable().Insert("STR_FILESIZE", "Taille");
-    window = TerminalWindow::Create(ScreenOptions(output, input, kColumns, kRows),
-                                    LookupWindowTexts());
+    window =
+        TerminalWindow::Create(ScreenOptions(output, input, kColumns, kRows), LookupWindowTexts());
     ASSERT_NE(window, nullptr);
     ::fcntl(input.readFd(), F_SETFL, 0);
     ASSERT_NE(output.Drain().find("\x1b[?1049h"), std::string::npos);  // alternate screen
@@ -259,7 +259,8 @@ TEST_F(ScreenWindowTest, ComposesTheWindowToTheTerminalSize) {
   window->SetProgressPosition(500);
   const std::vector<std::string> lines = window->ScreenText();
   ASSERT_EQ(lines.size(), static_cast<std::size_t>(kRows));
-  for (const std::string& line : lines) EXPECT_EQ(DisplayWidth(line), static_cast<std::size_t>(kColumns));
+  for (const std::string& line : lines)
+    EXPECT_EQ(DisplayWidth(line), static_cast<std::size_t>(kColumns));
   EXPECT_EQ(lines[0].substr(0, 14), " Client repair");
   EXPECT_EQ(lines[1].substr(0, 16), "#     File name ");
   EXPECT_NE(lines[1].find(" Taille "), std::string::npos);
@@ -387,8 +388,8 @@ TEST(TinyScreenTest, EverySizeFitsWithABoxOnTop) {
     for (int rows = 1; rows <= 9; ++rows) {
       Pipe output;
       Pipe input;
-      auto window = TerminalWindow::Create(ScreenOptions(output, input, columns, rows),
-                                           LookupWindowTexts());
+      auto window =
+          TerminalWindow::Create(ScreenOptions(output, input, columns, rows), LookupWindowTexts());
       ASSERT_NE(window, nullptr);
       window->InsertRow(0, "1");
       window->SetCell(0, 1, "data\\a\\long\\name.txt");
@@ -574,9 +575,9 @@ TEST_F(KeyboardWindowTest, PlainOutputAsksOnTheTerminal) {
   pollfd p{slave, POLLIN, 0};
   ASSERT_EQ(::poll(&p, 1, 5000), 1);
   std::thread typist = TypeWhenShown("Proceed? [y/N] ", "y\n");
-  EXPECT_EQ(window->ShowMessageBox("It begins.\nProceed?", "Confirm",
-                                   MessageBoxKind::kYesNoQuestion),
-            MessageBoxAnswer::kYes);
+  EXPECT_EQ(
+      window->ShowMessageBox("It begins.\nProceed?", "Confirm", MessageBoxKind::kYesNoQuestion),
+      MessageBoxAnswer::kYes);
   typist.join();
   EXPECT_EQ(Lines(output.Drain()),
             (std::vector<std::string>{"Confirm: It begins.", "         Proceed? [y/N]"}));

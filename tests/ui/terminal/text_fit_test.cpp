@@ -13,12 +13,16 @@ namespace {
 TEST(TerminalTextTest, SanitizeKeepsTextAndDefusesControls) {
   EXPECT_EQ(Sanitize("data\\file 1.txt"), "data\\file 1.txt");
   EXPECT_EQ(Sanitize("a\x1b[2Jb\tc\x7f"), "a?[2Jb c?");
-  EXPECT_EQ(Sanitize("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"), "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
-  EXPECT_EQ(Sanitize("\xFF\x80"), "??");                 // no lead byte
-  EXPECT_EQ(Sanitize("\xC0\x80"), "??");                 // overlong
-  EXPECT_EQ(Sanitize("\xC2\x9B" "2J"), "?" "?2J");       // C1 control (CSI): both bytes refused
-  EXPECT_EQ(Sanitize("ab\xE2\x82"), "ab??");             // cut at the end
-  EXPECT_EQ(Sanitize("\xED\xA0\x80"), "???");            // surrogate
+  EXPECT_EQ(Sanitize("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
+            "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
+  EXPECT_EQ(Sanitize("\xFF\x80"), "??");  // no lead byte
+  EXPECT_EQ(Sanitize("\xC0\x80"), "??");  // overlong
+  EXPECT_EQ(Sanitize("\xC2\x9B"
+                     "2J"),
+            "?"
+            "?2J");                            // C1 control (CSI): both bytes refused
+  EXPECT_EQ(Sanitize("ab\xE2\x82"), "ab??");   // cut at the end
+  EXPECT_EQ(Sanitize("\xED\xA0\x80"), "???");  // surrogate
   EXPECT_EQ(Sanitize(std::string("a\0b", 3)), "a?b");
 }
 

@@ -408,9 +408,9 @@ TEST_F(MainWindowTest, ErrorAndInformationBoxesHaveOneButtonAndTheirIcon) {
     MessageBoxKind kind;
     LPCSTR icon;
   };
-  for (const Case& c : {Case{MessageBoxKind::kOkError, reinterpret_cast<LPCSTR>(IDI_ERROR)},
-                        Case{MessageBoxKind::kOkInformation,
-                             reinterpret_cast<LPCSTR>(IDI_INFORMATION)}}) {
+  for (const Case& c :
+       {Case{MessageBoxKind::kOkError, reinterpret_cast<LPCSTR>(IDI_ERROR)},
+        Case{MessageBoxKind::kOkInformation, reinterpret_cast<LPCSTR>(IDI_INFORMATION)}}) {
     BoxAnswerer answerer("Outcome", IDOK);
     EXPECT_EQ(controls.ShowMessageBox("Text", "Outcome", c.kind), MessageBoxAnswer::kOk);
     answerer.Join();
