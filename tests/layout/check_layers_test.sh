@@ -11,9 +11,9 @@ failed=0
 tree() {  # tree NAME FILE=TEXT...: a tree of src/ (and tools/) files with the given lines
   local dir="$work/$1"; shift
   rm -rf "$dir"; mkdir -p "$dir"
-  for spec in "$@"; do
-    mkdir -p "$dir/$(dirname "${spec%%=*}")"
-    printf '%s\n' "${spec#*=}" >"$dir/${spec%%=*}"
+  for entry in "$@"; do
+    mkdir -p "$dir/$(dirname "${entry%%=*}")"
+    printf '%s\n' "${entry#*=}" >"$dir/${entry%%=*}"
   done
   echo "$dir"
 }

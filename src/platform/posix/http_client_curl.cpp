@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,6 +21,7 @@
 #include "common/heap_buffer.h"
 #include "platform/http_client_test_hooks.h"
 #include "platform/http_head.h"
+#include "platform/posix/file_descriptor.h"
 #include "platform/posix/network_check.h"
 
 namespace repair::platform {
@@ -48,12 +48,9 @@ bool IsConnected(const char* url) {
 // A CA file that is named must be there: a missing one never means "the system's store alone".
 bool CaFileUsable(const std::string& caFile) {
   if (caFile.empty()) return true;
-  int fd = open(caFile.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const FileDescriptor file(open(caFile.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat info {};
-  bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  close(fd);
-  return regular;
+  return file.valid() && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 struct EasyCleanup {
