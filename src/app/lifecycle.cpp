@@ -42,20 +42,23 @@ bool GatherTokens(const ProgramArguments& arguments, TokenList& tokens, std::uin
 
 // Early returns leave the instance marker and the shell to the process exit, which releases
 // them; only a run that reached the message loop cleans up itself.
-int RunApplication(AppHost& host, const ProgramArguments& arguments, RecoveryContext& context) {
-  if (!host.AcquireInstance(kInstanceName)) return 0;
+RunOutcome RunApplication(AppHost& host, const ProgramArguments& arguments,
+                          RecoveryContext& context) {
+  if (!host.AcquireInstance(kInstanceName)) return RunOutcome::kAnotherCopy;
   host.InitializeShell();
 
   TokenList tokens;
   std::uint32_t count = 0;
-  if (!GatherTokens(arguments, tokens, count)) return 1;
+  if (!GatherTokens(arguments, tokens, count)) return RunOutcome::kStartFailed;
   const CommandLineOptions options = ParseSwitches(tokens, count);
 
   char stringFilePath[kPathBufferSize] = {};
-  if (!BuildStringFilePath(stringFilePath) || !LoadStringTable(stringFilePath)) return 1;
+  if (!BuildStringFilePath(stringFilePath) || !LoadStringTable(stringFilePath)) {
+    return RunOutcome::kStartFailed;
+  }
 
   WindowControls* window = host.CreateMainWindow(LookupWindowTexts());
-  if (window == nullptr) return 0;
+  if (window == nullptr) return RunOutcome::kNoWindow;
   window->Activate();
   window->SetTimer(kStartWorkerTimer, kStartWorkerDelayMs);
   window->SetTimer(kRefreshTimer, 0);
@@ -64,17 +67,25 @@ int RunApplication(AppHost& host, const ProgramArguments& arguments, RecoveryCon
   // handler sees it. Filling it fails only when the executable's own path cannot be read
   // again; a run must not then start with an empty base folder, which would repair relative
   // to the current folder.
-  if (!FillRunContext(window, options, context)) return 1;
+  if (!FillRunContext(window, options, context)) return RunOutcome::kStartFailed;
 
   RefreshState refresh;
+  bool workerStarted = true;
   const bool windowClosed = host.RunMessageLoop([&](int timerId) {
     if (timerId == kStartWorkerTimer) {
-      StartWorker(host, *window, context);
+      workerStarted = StartWorker(host, *window, context);
     } else if (timerId == kRefreshTimer) {
       RefreshProgress(*window, refresh, context.quiet != 0);
     }
   });
 
+  // Read once, before the boxes: a worker still running may store more afterwards.
+  LoopEnd end;
+  end.windowClosed = windowClosed;
+  end.declined = refresh.declined;
+  end.runFailed = !workerStarted || GetError() != 0;
+  end.finished = IsFinished();
+  const RunOutcome outcome = OutcomeAfterLoop(end);
   ReportOutcome(*window, options.quiet, windowClosed);
   LaunchChained(host, options.execPath, options.passThrough);
 
@@ -84,7 +95,7 @@ int RunApplication(AppHost& host, const ProgramArguments& arguments, RecoveryCon
   host.ShutdownShell();
   host.ReleaseInstance();
   host.Sleep(kExitDelayMs);
-  return 0;
+  return outcome;
 }
 
 }  // namespace repair

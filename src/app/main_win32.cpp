@@ -15,6 +15,6 @@ int main() {
   repair::RecoveryContext context;
   repair::ProgramArguments programArguments;
   programArguments.text = repair::platform::ArgumentText();
-  const int code = repair::RunApplication(host, programArguments, context);
-  repair::platform::ExitProgram(code);
+  const repair::RunOutcome outcome = repair::RunApplication(host, programArguments, context);
+  repair::platform::ExitProgram(repair::WindowsExitCode(outcome));
 }

@@ -19,9 +19,9 @@ void RunWorker(void* parameter) {
   if (context->window != nullptr) context->window->EndRun();
 }
 
-void StartWorker(AppHost& host, WindowControls& window, RecoveryContext& context) {
+bool StartWorker(AppHost& host, WindowControls& window, RecoveryContext& context) {
   window.KillTimer(kStartWorkerTimer);
-  if (host.StartThread(RunWorker, &context)) return;
+  if (host.StartThread(RunWorker, &context)) return true;
 
   // Failures inside the run show this key with its longer default; a worker that never
   // started has its own short one.
@@ -32,6 +32,7 @@ void StartWorker(AppHost& host, WindowControls& window, RecoveryContext& context
   window.Activate();
   window.ShowMessageBox(text.c_str(), caption.c_str(), MessageBoxKind::kOkError);
   window.EndRun();
+  return false;
 }
 
 }  // namespace repair

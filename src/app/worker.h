@@ -16,7 +16,7 @@ void RunWorker(void* context);
 // Kills the start-worker timer and starts RunWorker on a new thread that nobody waits for.
 // When no thread can be created, says so in an error box and ends the run; the error code
 // stays 0, so the end of run shows no second box but still reports the failure to a chained
-// program. `context` must outlive the thread.
-void StartWorker(AppHost& host, WindowControls& window, RecoveryContext& context);
+// program. `context` must outlive the thread. False when no thread could be created.
+bool StartWorker(AppHost& host, WindowControls& window, RecoveryContext& context);
 
 }  // namespace repair

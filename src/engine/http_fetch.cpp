@@ -14,12 +14,16 @@ using platform::HttpResult;
 // Copies the body into a buffer of exactly the declared length, counting as it goes.
 class BufferSink final : public platform::HttpSink {
  public:
-  BufferSink(HeapBuffer& buffer, std::atomic<std::uint32_t>* counter)
-      : buffer_(buffer), counter_(counter) {}
+  BufferSink(HeapBuffer& buffer, std::atomic<std::uint32_t>* counter, std::uint32_t maxLength)
+      : buffer_(buffer), counter_(counter), maxLength_(maxLength) {}
 
   // A plain request is only ever answered with a whole body (200); its length is the size.
   bool Begin(const platform::HttpResponseHead& head) override {
     received_ = 0;
+    if (head.contentLength > maxLength_) {
+      tooLong_ = true;
+      return false;
+    }
     return head.contentLength != 0 && buffer_.Allocate(head.contentLength);
   }
 
@@ -37,11 +41,14 @@ class BufferSink final : public platform::HttpSink {
   }
 
   bool Complete() const { return !buffer_.empty() && received_ == buffer_.size(); }
+  bool TooLong() const { return tooLong_; }
 
  private:
   HeapBuffer& buffer_;
   std::atomic<std::uint32_t>* counter_;
+  const std::uint32_t maxLength_;
   std::size_t received_ = 0;
+  bool tooLong_ = false;
 };
 
 }  // namespace
@@ -65,11 +72,11 @@ RecoveryError FetchErrorFor(HttpResult result) {
 }
 
 bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
-              std::atomic<std::uint32_t>* counter, const char* caFile) {
+              std::atomic<std::uint32_t>* counter, const char* caFile, std::uint32_t maxLength) {
   if (counter != nullptr) counter->store(0, std::memory_order_relaxed);
   buffer.Reset();
   size = 0;
-  BufferSink sink(buffer, counter);
+  BufferSink sink(buffer, counter, maxLength);
   platform::HttpRequest request;
   request.url = url;
   if (caFile != nullptr) request.caFile = caFile;
@@ -77,7 +84,7 @@ bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
   if (result == HttpResult::kOk && !sink.Complete()) result = HttpResult::kShortBody;
   if (result != HttpResult::kOk) {
     buffer.Reset();
-    SetError(FetchErrorFor(result));
+    SetError(sink.TooLong() ? RecoveryError::InvalidData : FetchErrorFor(result));
     return false;
   }
   size = static_cast<std::uint32_t>(buffer.size());

@@ -22,9 +22,12 @@ namespace repair {
 // available byte count could not be queried) or InvalidData (a read failed, the connection
 // dropped, the server stalled, or the body ended short). `counter` keeps what it counted.
 // `caFile` (optional) names the operator's CA certificates for https (HttpRequest::caFile);
-// null or empty, the system's trusted certificates alone.
+// null or empty, the system's trusted certificates alone. A Content-Length over `maxLength`
+// is refused with InvalidData before anything is allocated: what a server announces is no
+// reason to reserve memory.
 bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
-              std::atomic<std::uint32_t>* counter, const char* caFile = nullptr);
+              std::atomic<std::uint32_t>* counter, const char* caFile = nullptr,
+              std::uint32_t maxLength = UINT32_MAX);
 
 // The error code a failed HTTP transfer leaves, as FetchUrl sets it.
 RecoveryError FetchErrorFor(platform::HttpResult result);

@@ -39,6 +39,14 @@ std::int16_t ReadI16(const std::uint8_t* bytes) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// The two steps of opening a manifest body, apart so that the body can be released between
+// them. Unpacking refuses a body over kMaxManifestLength, a declared length out of bounds and
+// LZMA data that does not end within it; opening refuses a blob that does not open.
+bool UnpackManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer& unpacked,
+                        std::uint32_t& unpackedLength);
+bool OpenUnpackedManifest(const HeapBuffer& unpacked, std::uint32_t unpackedLength,
+                          HeapBuffer& plaintext, std::uint32_t& plaintextLength);
+
 // A component that Windows would not take as it is: empty (a doubled separator), or ending with
 // a dot or a space, which Windows drops. That covers ".", "..", and forms such as "..." or ".. "
 // that Windows reads as "..", and every other spelling of a name that is not the name itself
@@ -120,7 +128,7 @@ bool ParseManifestOrThrow(const char* url, FileList& files, const char* caFile) 
 
   HeapBuffer body;
   std::uint32_t bodyLength = 0;
-  if (!FetchUrl(url, body, bodyLength, nullptr, caFile)) {
+  if (!FetchUrl(url, body, bodyLength, nullptr, caFile, kMaxManifestLength)) {
     if (GetError() == static_cast<std::int32_t>(RecoveryError::NotExistFile)) {
       SetError(RecoveryError::NotExistHashFile);
     }
@@ -135,10 +143,16 @@ bool ParseManifestOrThrow(const char* url, FileList& files, const char* caFile) 
     return false;
   }
 
+  // The body goes before the plaintext is allocated: the largest manifest then holds 64 MiB
+  // at most, the unpacked blob with either its source or its plaintext.
+  HeapBuffer unpacked;
+  std::uint32_t unpackedLength = 0;
+  if (!UnpackManifestBody(body.data(), bodyLength, unpacked, unpackedLength)) return false;
+  body.Reset();
   HeapBuffer plaintext;
   std::uint32_t plaintextLength = 0;
-  if (!OpenManifestBody(body.data(), bodyLength, plaintext, plaintextLength)) return false;
-  body.Reset();
+  if (!OpenUnpackedManifest(unpacked, unpackedLength, plaintext, plaintextLength)) return false;
+  unpacked.Reset();
   return ParseRecordsOrThrow(plaintext.data(), plaintextLength, files);
 }
 
@@ -161,20 +175,30 @@ bool OpenManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer
                       std::uint32_t& plaintextLength) {
   plaintext.Reset();
   plaintextLength = 0;
-  if (body == nullptr || length < kSealedSizeField) {
+  HeapBuffer unpacked;
+  std::uint32_t unpackedLength = 0;
+  return UnpackManifestBody(body, length, unpacked, unpackedLength) &&
+         OpenUnpackedManifest(unpacked, unpackedLength, plaintext, plaintextLength);
+}
+
+namespace {
+
+bool UnpackManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer& unpacked,
+                        std::uint32_t& unpackedLength) {
+  unpackedLength = 0;
+  if (body == nullptr || length < kSealedSizeField || length > kMaxManifestLength) {
     SetError(RecoveryError::InvalidData);
     return false;
   }
 
   // The declared unpacked length is only a capacity: the stream may end earlier at its end
   // marker, and never writes past it.
-  std::uint32_t unpackedLength = ReadU32(body);
+  unpackedLength = ReadU32(body);
   const std::uint32_t packedLength = length - kSealedSizeField;
   if (unpackedLength > MaxSealedSize(packedLength)) {
     SetError(RecoveryError::InvalidData);
     return false;
   }
-  HeapBuffer unpacked;
   if (!unpacked.Allocate(unpackedLength)) {
     SetError(RecoveryError::MemoryAllocation);
     return false;
@@ -186,7 +210,11 @@ bool OpenManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer
     SetError(RecoveryError::InvalidData);
     return false;
   }
+  return true;
+}
 
+bool OpenUnpackedManifest(const HeapBuffer& unpacked, std::uint32_t unpackedLength,
+                          HeapBuffer& plaintext, std::uint32_t& plaintextLength) {
   // The plaintext is exactly the blob less its overhead: never more than was unpacked.
   HeapBuffer opened;
   if (!opened.Allocate(unpackedLength - kSealedOverhead)) {
@@ -204,6 +232,8 @@ bool OpenManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer
   plaintextLength = openedLength;
   return true;
 }
+
+}  // namespace
 
 // Running out of memory for a name or an entry is reported like any other allocation failure.
 bool ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t length, FileList& files) {

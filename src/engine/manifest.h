@@ -13,14 +13,20 @@
 namespace repair {
 
 constexpr std::int32_t kMaxManifestNameLength = 259;
+// The largest manifest body the tool takes: 16 MiB, room for some 250,000 files (a record is
+// 22 bytes and its name, and sealed data does not shrink when packed). A server that announces
+// more is refused before anything is allocated; unpacking and opening the largest body then
+// hold at most 64 MiB at a time.
+constexpr std::uint32_t kMaxManifestLength = 16u << 20;
 constexpr std::uint32_t kManifestRecordOverhead = 2 + 4 + 16;  // length field, size, md5
 
 // Downloads the manifest at `url` (at most 259 characters) and appends to `files` an entry
 // for the manifest itself (named by the URL's last component, sized and digested from the
 // body), then one entry per record. True when the whole manifest was parsed. On false the
 // run's error code is set: 8 when the manifest was not found, 4 when no buffer could be had,
-// 5 for content that does not unpack, open or parse and for a URL whose last component is no
-// safe file name, 1 for a URL over 259 characters, otherwise the download's code. The
+// 5 for content that does not unpack, open or parse, for a body announced or sent over
+// kMaxManifestLength and for a URL whose last component is no safe file name, 1 for a URL
+// over 259 characters, otherwise the download's code. The
 // manifest's own entry may already be in the list, but no record's entry is. Appends under
 // the recovery state's list lock, so the caller must not hold it. `caFile` as for FetchUrl.
 bool ParseManifest(const char* url, FileList& files, const char* caFile = nullptr);

@@ -75,6 +75,9 @@ bool CheckFiles(const char* baseFolder, HeapBuffer& block) {
       entry->done.store(entry->size);
       entry->state.store(Intact);
     } else {
+      // What the failed read stored is not the run's error: left in place, it would be what a
+      // window closed later in the run reports.
+      SetError(RecoveryError::None);
       entry->state.store(Invalid);
     }
   }

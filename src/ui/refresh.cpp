@@ -75,8 +75,9 @@ int ProgressPosition(RecoveryPhase phase) {
   return TruncateToInt(AsDouble(AsDouble(numerator / divisor) * 1000.0));
 }
 
-// Asks whether the recovery may begin; No ends the run (the refresh itself goes on).
-void Confirm(WindowControls& window) {
+// Asks whether the recovery may begin; No ends the run (the refresh itself goes on). True
+// when the answer was No.
+bool Declined(WindowControls& window) {
   std::string question;
   std::string caption;
   LookupText(kStrConfirmRecovery, question);
@@ -86,9 +87,11 @@ void Confirm(WindowControls& window) {
   FormatText(text, "%s", question.c_str());
   FormatText(title, "%s", caption.c_str());
   window.Activate();
-  if (window.ShowMessageBox(text, title, MessageBoxKind::kYesNoQuestion) == MessageBoxAnswer::kNo) {
-    window.EndRun();
+  if (window.ShowMessageBox(text, title, MessageBoxKind::kYesNoQuestion) != MessageBoxAnswer::kNo) {
+    return false;
   }
+  window.EndRun();
+  return true;
 }
 
 // One row per entry; the worker waits in its handshake meanwhile, so the list holds still.
@@ -186,7 +189,9 @@ void RefreshProgress(WindowControls& window, RefreshState& state, bool quiet) {
   const bool changed = IsPhaseChanged() != 0;
   const RecoveryPhase phase = GetPhase();
   if (changed) {
-    if (phase == RecoveryPhase::DownloadManifest && !quiet) Confirm(window);
+    if (phase == RecoveryPhase::DownloadManifest && !quiet && Declined(window)) {
+      state.declined = true;
+    }
     if (phase == RecoveryPhase::CheckFiles && window.HasList()) InsertRows(window);
     // Only now: the worker goes on as soon as the flag is clear.
     AcknowledgePhase();

@@ -13,6 +13,7 @@ namespace repair {
 struct RefreshState {
   std::int32_t counter = 0;          // refreshes so far; drives the animated dots
   std::int32_t lastVisibleRow = -1;  // the row last scrolled into view (-1: none)
+  bool declined = false;             // the question was answered No
 };
 
 // One refresh; called from the message loop whenever the refresh timer fires. Stops the timer

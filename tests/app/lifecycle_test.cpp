@@ -156,7 +156,7 @@ class LifecycleTest : public EndOfRunTest {
         publish::PublicKeyFromPrivate(Bytes(BuiltinKey(), BuiltinKey() + BuiltinKeyLength()));
     test::WriteAll(stringFile_, publish::Seal(key, Bytes(text.begin(), text.end())));
   }
-  int Run(const char* text) {
+  RunOutcome Run(const char* text) {
     ProgramArguments arguments;
     arguments.text = text;
     return RunApplication(host_, arguments, context_);
@@ -167,22 +167,22 @@ class LifecycleTest : public EndOfRunTest {
 
 TEST_F(LifecycleTest, StartUpFailuresEndWithTheirExitCodes) {
   host_.anotherCopyRuns = true;
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(Run(""), RunOutcome::kAnotherCopy);
   EXPECT_EQ(host_.calls, (Calls{"AcquireInstance tovak_recovery"}));
 
   host_.anotherCopyRuns = false;
   host_.calls.clear();
-  EXPECT_EQ(Run("\"/quiet"), 1);  // unmatched quote
+  EXPECT_EQ(Run("\"/quiet"), RunOutcome::kStartFailed);  // unmatched quote
   EXPECT_EQ(host_.calls, (Calls{"AcquireInstance tovak_recovery", "InitializeShell"}));
 
   host_.calls.clear();
-  EXPECT_EQ(Run(""), 1);  // no string file
+  EXPECT_EQ(Run(""), RunOutcome::kStartFailed);  // no string file
   EXPECT_EQ(host_.calls.size(), 2u);
 
   WriteStringFile("SYS_WINDOWTITLE=Repair\n");
   host_.createWindowFails = true;
   host_.calls.clear();
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(Run(""), RunOutcome::kNoWindow);
   EXPECT_EQ(host_.calls.back(), "CreateMainWindow");
   EXPECT_TRUE(window_.calls.empty());
   // The window is given its texts from the string file, defaults where the file has none.
@@ -195,7 +195,7 @@ TEST_F(LifecycleTest, StartUpFailuresEndWithTheirExitCodes) {
 TEST_F(LifecycleTest, AWorkerThatCannotStartEndsTheRunWithAnError) {
   WriteStringFile("STR_ERROR=Failure\n");
   host_.threadFails = true;
-  EXPECT_EQ(Run("/quiet /exec:next.exe"), 0);
+  EXPECT_EQ(Run("/quiet /exec:next.exe"), RunOutcome::kFailed);
   EXPECT_EQ(host_.firedTimers, (std::vector<int>{101, 100}));
   ASSERT_EQ(window_.boxes.size(), 1u);
   EXPECT_EQ(window_.boxes[0].text, "Unknown error");
@@ -213,7 +213,7 @@ TEST_F(LifecycleTest, AWholeRunAgainstAMissingManifestReportsItsError) {
   const TokenList tokens = {"/version:1_0", "/exec:next.exe", "extra"};
   ProgramArguments arguments;
   arguments.tokens = &tokens;
-  EXPECT_EQ(RunApplication(host_, arguments, context_), 0);
+  EXPECT_EQ(RunApplication(host_, arguments, context_), RunOutcome::kFailed);
 
   // Start-up armed both timers; the refresh ran first and kept re-arming itself.
   const Calls& calls = window_.calls;
@@ -303,7 +303,7 @@ class ClosedWindowTest : public LifecycleTest {
     const TokenList tokens = {"/quiet", "/version:1_0"};
     ProgramArguments arguments;
     arguments.tokens = &tokens;
-    EXPECT_EQ(RunApplication(host_, arguments, context_), 0);
+    outcome_ = RunApplication(host_, arguments, context_);
     EXPECT_EQ(window_.EndRuns(), 0) << "the window was not closed while the worker ran";
     ReuseTheStack();
     // Nobody acknowledges phases once the loop has ended; the test does, in its place.
@@ -333,10 +333,14 @@ class ClosedWindowTest : public LifecycleTest {
   test::TestHttpServer server_;
   fs::path base_;
   std::vector<std::string> contents_;
+  RunOutcome outcome_ = RunOutcome::kFinished;
 };
 
 TEST_F(ClosedWindowTest, MidDownloadTheWorkerStillHasItsContext) {
   RunAndCloseWhen([] { return FileStateAt(1) == Downloading && FileDoneAt(1) > 0; });
+  EXPECT_EQ(outcome_, RunOutcome::kWindowClosed);
+  // The check found both files missing: files to repair, not an error to report.
+  EXPECT_TRUE(window_.boxes.empty()) << window_.boxes.front().text;
   ExpectRepaired();
 }
 

@@ -304,6 +304,21 @@ TEST_F(ManifestDownloadTest, FailuresAndWhatTheyLeave) {
   EXPECT_EQ(files_.At(0)->name, "evil.tsf");
 }
 
+TEST_F(ManifestDownloadTest, AnAnnouncedLengthOverTheBoundIsRefusedBeforeAnythingIsAllocated) {
+  for (std::uint64_t announced :
+       {std::uint64_t{kMaxManifestLength} + 1, std::uint64_t{4000000000}}) {
+    server_.Serve("/big.tsf", test::Response::Declaring(announced, std::string(1000, 'x'),
+                                                        test::Response::Ending::kClose));
+    const std::size_t largest = LargestAllocation([&] {
+      EXPECT_FALSE(ParseManifest(server_.Url("/big.tsf").c_str(), files_));
+      EXPECT_EQ(GetError(), Code(RecoveryError::InvalidData)) << announced;
+    });
+    // The HTTP client's own buffers stay under this; the old fetch asked for what was announced.
+    EXPECT_LE(largest, std::size_t{1} << 20) << announced;
+    EXPECT_EQ(files_.size(), 0u);
+  }
+}
+
 }  // namespace
 }  // namespace repair
 

@@ -177,6 +177,7 @@ TEST_F(RefreshTest, ConfirmationIsAnsweredBeforeThePhaseIsAcknowledged) {
   EXPECT_EQ(window_.boxes[0].kind, MessageBoxKind::kYesNoQuestion);
   EXPECT_EQ(flagWhileOpen, std::vector<int>{1});
   EXPECT_EQ(window_.EndRuns(), 1);  // No ends the run ...
+  EXPECT_TRUE(state_.declined);     // ... as declined, for the exit status ...
   EXPECT_EQ(IsPhaseChanged(), 0);   // ... and the phase is still acknowledged
   EXPECT_EQ(window_.calls,
             (std::vector<std::string>{"KillTimer 101", "Activate", "Box Confirm", "EndRun",
