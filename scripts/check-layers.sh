@@ -113,7 +113,7 @@ while IFS=$'\t' read -r file line delim target; do
     # shellcheck disable=SC2254
     case "$file" in
       $win32_places) ;;
-      *) fail "$at includes <$target>: Win32 headers belong in src/ui/win32/ and src/platform/win32/" ;;
+      *) fail "$at includes <$target>: Win32 headers belong in src/ui/win32/, src/platform/win32/ and tools/publish/win32/" ;;
     esac
     continue
   fi
@@ -147,12 +147,12 @@ while IFS=$'\t' read -r file line delim target; do
     platform/posix/*|ui/terminal/*|publish/posix/*)
       case "$file" in
         $posix_kind) ;;
-        *) fail "$at includes \"$target\": the Linux folders are for the Linux host and its own folders" ;;
+        *) fail "$at includes \"$target\": the Linux folders are reached only from themselves and the Linux host (app/posix_host*, app/main_posix*)" ;;
       esac ;;
     platform/win32/*|ui/win32/*|publish/win32/*)
       case "$file" in
         $win32_kind) ;;
-        *) fail "$at includes \"$target\": the Win32 folders are for the Windows host and its own folders" ;;
+        *) fail "$at includes \"$target\": the Win32 folders are reached only from themselves and the Windows host (app/win32_host*, app/main_win32*)" ;;
       esac ;;
   esac
   # shellcheck disable=SC2254
