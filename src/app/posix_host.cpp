@@ -8,10 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "app/command_line.h"
+#include "app/posix_host_test_helper.h"
 #include "platform/posix/process_launch.h"
 #include "platform/posix/tty.h"
 
@@ -27,23 +30,48 @@ std::string LockFileStem(const char* name) {
   return stem;
 }
 
+// The lock file's path; an empty text when there is no such folder.
+std::string RuntimeLockPath(const char* name) {
+  const char* folder = std::getenv("XDG_RUNTIME_DIR");
+  if (folder == nullptr || folder[0] != '/') return std::string();
+  return std::string(folder) + "/" + LockFileStem(name) + ".lock";
+}
+
+std::string FallbackLockPath(const char* name) {
+  return "/tmp/" + LockFileStem(name) + "-" + std::to_string(::geteuid()) + ".lock";
+}
+
+// The chained program's parameters as its arguments. An unmatched quote keeps the arguments
+// before it and makes the rest one argument.
+std::vector<std::string> SplitParameters(const char* parameters) {
+  const char* text = parameters ? parameters : "";
+  TokenList tokens;
+  std::uint32_t count = 0;
+  if (SplitCommandLine(text, tokens, count)) {
+    tokens.resize(count);
+    return tokens;
+  }
+  // The quote that has no partner is the last one in the text.
+  const char* lastQuote = std::strrchr(text, '"');
+  if (lastQuote != nullptr) tokens.emplace_back(lastQuote + 1);
+  return tokens;
+}
+
 }  // namespace
+
+std::string PosixHostTestHelper::FallbackLockPath(const char* name) {
+  return repair::FallbackLockPath(name);
+}
+
+std::vector<std::string> PosixHostTestHelper::SplitParameters(const char* parameters) {
+  return repair::SplitParameters(parameters);
+}
 
 PosixAppHost::PosixAppHost(const TerminalOptions& options) : options_(options) {}
 
 PosixAppHost::~PosixAppHost() {
   window_.reset();
   ReleaseInstance();
-}
-
-std::string PosixAppHost::RuntimeLockPath(const char* name) {
-  const char* folder = std::getenv("XDG_RUNTIME_DIR");
-  if (folder == nullptr || folder[0] != '/') return std::string();
-  return std::string(folder) + "/" + LockFileStem(name) + ".lock";
-}
-
-std::string PosixAppHost::FallbackLockPath(const char* name) {
-  return "/tmp/" + LockFileStem(name) + "-" + std::to_string(::geteuid()) + ".lock";
 }
 
 bool PosixAppHost::AcquireInstance(const char* name) {
@@ -106,20 +134,6 @@ bool PosixAppHost::StartThread(void (*entry)(void*), void* parameter) {
     return false;
   }
   return true;
-}
-
-std::vector<std::string> PosixAppHost::SplitParameters(const char* parameters) {
-  const char* text = parameters ? parameters : "";
-  TokenList tokens;
-  std::uint32_t count = 0;
-  if (SplitCommandLine(text, tokens, count)) {
-    tokens.resize(count);
-    return tokens;
-  }
-  // The quote that has no partner is the last one in the text.
-  const char* lastQuote = std::strrchr(text, '"');
-  if (lastQuote != nullptr) tokens.emplace_back(lastQuote + 1);
-  return tokens;
 }
 
 void PosixAppHost::LaunchProgram(const char* path, const char* parameters) {

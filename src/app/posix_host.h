@@ -3,8 +3,6 @@
 #pragma once
 
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "app/app_host.h"
 #include "platform/posix/instance_lock.h"
@@ -35,8 +33,10 @@ class PosixAppHost final : public AppHost {
   bool RunMessageLoop(const std::function<void(int)>& onTimer) override;
   bool StartThread(void (*entry)(void*), void* parameter) override;
   // The parameters are split by the tool's own quoting rules, so "\"three four\"" arrives as
-  // one argument. A name without a slash is looked for in the current folder first, then
-  // on PATH. The terminal is given back to the program first. Nobody waits for it.
+  // one argument. An unmatched quote, which those rules refuse, keeps the arguments before it
+  // and makes the rest one argument: a leading "/recoverfail" must reach the program whatever
+  // follows it. A name without a slash is looked for in the current folder first, then on
+  // PATH. The terminal is given back to the program first. Nobody waits for it.
   void LaunchProgram(const char* path, const char* parameters) override;
   // Flushes every C stream. Nothing is closed: standard output still carries the last
   // lines, and there is no portable way to close only the streams the program opened.
@@ -47,15 +47,6 @@ class PosixAppHost final : public AppHost {
   // scroll-back, as destroying the window would, but keeps the window: a worker that ends
   // its run later still finds it, and its end of run then does nothing. Idempotent.
   void ReleaseTerminal();
-
-  // The lock file's path; an empty text when there is no such folder.
-  static std::string RuntimeLockPath(const char* name);
-  static std::string FallbackLockPath(const char* name);
-
-  // Splits the chained program's parameters into its arguments. An unmatched quote, which
-  // the tool's rules refuse, keeps the arguments before it and makes the rest one argument:
-  // a leading "/recoverfail" must reach the program whatever follows it.
-  static std::vector<std::string> SplitParameters(const char* parameters);
 
  private:
   TerminalOptions options_;

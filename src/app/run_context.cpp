@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/run_context_test_helper.h"
 #include "platform/path_split.h"
 #include "platform/process_info.h"
 #include "strings/string_keys.h"
@@ -16,17 +17,10 @@ bool IsRootedPath(const std::string& path) {
          (path.size() >= 2 && path[1] == ':');
 }
 
-}  // namespace
-
-bool FillRunContext(WindowControls* window, const CommandLineOptions& options,
-                    RecoveryContext& context) {
-  char executablePath[kPathBufferSize] = {};
-  if (!platform::GetExecutablePath(executablePath, sizeof(executablePath))) return false;
-  return FillRunContextFromPath(window, options, executablePath, context);
-}
-
-bool FillRunContextFromPath(WindowControls* window, const CommandLineOptions& options,
-                            const char* executablePath, RecoveryContext& context) {
+// The part of FillRunContext that does not ask the system: `executablePath` is given.
+// An executable path that cannot be split leaves a relative CA file as it is.
+bool FillFromPath(WindowControls* window, const CommandLineOptions& options,
+                  const char* executablePath, RecoveryContext& context) {
   context = RecoveryContext{};
   context.window = window;
 
@@ -58,6 +52,20 @@ bool FillRunContextFromPath(WindowControls* window, const CommandLineOptions& op
   }
   context.quiet = options.quiet ? 1 : 0;
   return complete;
+}
+
+}  // namespace
+
+bool FillRunContext(WindowControls* window, const CommandLineOptions& options,
+                    RecoveryContext& context) {
+  char executablePath[kPathBufferSize] = {};
+  if (!platform::GetExecutablePath(executablePath, sizeof(executablePath))) return false;
+  return FillFromPath(window, options, executablePath, context);
+}
+
+bool RunContextTestHelper::FillFromPath(WindowControls* window, const CommandLineOptions& options,
+                                        const char* executablePath, RecoveryContext& context) {
+  return repair::FillFromPath(window, options, executablePath, context);
 }
 
 }  // namespace repair

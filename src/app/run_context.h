@@ -30,9 +30,4 @@ struct RecoveryContext {
 bool FillRunContext(WindowControls* window, const CommandLineOptions& options,
                     RecoveryContext& context);
 
-// The part of FillRunContext that does not ask the system: `executablePath` is given.
-// An executable path that cannot be split leaves a relative CA file as it is.
-bool FillRunContextFromPath(WindowControls* window, const CommandLineOptions& options,
-                            const char* executablePath, RecoveryContext& context);
-
 }  // namespace repair

@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/posix_host_test_helper.h"
 #include "platform/posix/file_descriptor.h"
 #include "strings/string_table.h"
 #include "support/test_support.h"
@@ -96,7 +97,7 @@ TEST(InstanceLockTest, OnlyOneHolderAtATime) {
 
 TEST(InstanceLockTest, FallsBackToTmpWithTheUserId) {
   const std::string name = UniqueName("fallback");
-  const std::string fallback = PosixAppHost::FallbackLockPath(name.c_str());
+  const std::string fallback = PosixHostTestHelper::FallbackLockPath(name.c_str());
   EXPECT_EQ(fallback, "/tmp/" + name + "-" + std::to_string(::geteuid()) + ".lock");
   for (const char* runtime : {static_cast<const char*>(nullptr), "", "relative/dir",
                               "/nonexistent/folder/for/the/test"}) {
@@ -123,7 +124,7 @@ TEST(InstanceLockTest, IgnoresFilesItCannotTrust) {
   struct stat info {};
   EXPECT_NE(::lstat((runtime.path() + "/elsewhere").c_str(), &info), 0);
   ::unlink(planted.c_str());
-  ::unlink(PosixAppHost::FallbackLockPath(name.c_str()).c_str());
+  ::unlink(PosixHostTestHelper::FallbackLockPath(name.c_str()).c_str());
 
   // A file of another user, held by them, does not keep this user from running.
   {
@@ -136,7 +137,7 @@ TEST(InstanceLockTest, IgnoresFilesItCannotTrust) {
     PosixAppHost host(QuietHost::Options(false));
     EXPECT_TRUE(host.AcquireInstance(name.c_str()));
   }
-  ::unlink(PosixAppHost::FallbackLockPath(name.c_str()).c_str());
+  ::unlink(PosixHostTestHelper::FallbackLockPath(name.c_str()).c_str());
 }
 
 TEST(MessageLoopTest, TimersFireInDeadlineOrderAndRepeatUntilKilled) {
@@ -249,12 +250,12 @@ TEST(StartThreadTest, TheWorkerLeavesTheWindowsSignalsToTheUiThread) {
 
 TEST(ChainedLaunchTest, ParametersSplitByTheToolsOwnRules) {
   using Args = std::vector<std::string>;
-  EXPECT_EQ(PosixAppHost::SplitParameters("/recoverfail \"one\" \"three four\""),
+  EXPECT_EQ(PosixHostTestHelper::SplitParameters("/recoverfail \"one\" \"three four\""),
             (Args{"/recoverfail", "one", "three four"}));
-  EXPECT_EQ(PosixAppHost::SplitParameters("\"\" x"), (Args{"", "x"}));
-  EXPECT_EQ(PosixAppHost::SplitParameters(""), Args{});
-  EXPECT_EQ(PosixAppHost::SplitParameters(nullptr), Args{});
-  EXPECT_EQ(PosixAppHost::SplitParameters("/recoverfail \"a\" \"b c"),
+  EXPECT_EQ(PosixHostTestHelper::SplitParameters("\"\" x"), (Args{"", "x"}));
+  EXPECT_EQ(PosixHostTestHelper::SplitParameters(""), Args{});
+  EXPECT_EQ(PosixHostTestHelper::SplitParameters(nullptr), Args{});
+  EXPECT_EQ(PosixHostTestHelper::SplitParameters("/recoverfail \"a\" \"b c"),
             (Args{"/recoverfail", "a", "b c"}));
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/run_context_test_helper.h"
 #include "strings/string_table.h"
 
 #if !defined(_WIN32)
@@ -35,7 +36,7 @@ TEST_F(RunContextTest, EmptyTableGivesDefaults) {
   CommandLineOptions options;
   RecoveryContext context;
   auto* window = reinterpret_cast<WindowControls*>(0x1234);  // only stored, never used
-  ASSERT_TRUE(FillRunContextFromPath(window, options, kExecutable, context));
+  ASSERT_TRUE(RunContextTestHelper::FillFromPath(window, options, kExecutable, context));
 
   EXPECT_EQ(context.window, window);
   EXPECT_STREQ(context.baseFolder, kFolder);
@@ -53,7 +54,8 @@ TEST_F(RunContextTest, SettingsComeFromTheStringTable) {
   GlobalStringTable().Insert("SYS_FILEHASHFNAME", "");
   GlobalStringTable().Insert("SYS_REMOTEPATH", "http://127.0.0.1/$MAJORVER$/%d");
   RecoveryContext context;
-  ASSERT_TRUE(FillRunContextFromPath(nullptr, CommandLineOptions{}, kExecutable, context));
+  ASSERT_TRUE(
+      RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, kExecutable, context));
   EXPECT_STREQ(context.versionFileName, "ver.dat");
   EXPECT_STREQ(context.manifestFileName, "");
   EXPECT_STREQ(context.remotePath, "http://127.0.0.1/$MAJORVER$/%d");
@@ -76,7 +78,8 @@ TEST_F(RunContextTest, TheCaFileIsFoundFromTheProgramsFolder) {
     GlobalStringTable().Clear();
     GlobalStringTable().Insert("SYS_CAFILE", c.setting);
     RecoveryContext context;
-    ASSERT_TRUE(FillRunContextFromPath(nullptr, CommandLineOptions{}, kExecutable, context));
+    ASSERT_TRUE(
+        RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, kExecutable, context));
     EXPECT_EQ(context.caFile, c.expected) << c.setting;
   }
 }
@@ -88,14 +91,14 @@ TEST_F(RunContextTest, VersionModeAndQuiet) {
   options.major = 3;
   options.minor = -1;
   RecoveryContext context;
-  ASSERT_TRUE(FillRunContextFromPath(nullptr, options, kExecutable, context));
+  ASSERT_TRUE(RunContextTestHelper::FillFromPath(nullptr, options, kExecutable, context));
   EXPECT_EQ(context.versionMode, VersionMode::Explicit);
   EXPECT_EQ(context.major, 3);
   EXPECT_EQ(context.minor, -1);
   EXPECT_EQ(context.quiet, 1);
 
   options.rollback = true;
-  ASSERT_TRUE(FillRunContextFromPath(nullptr, options, kExecutable, context));
+  ASSERT_TRUE(RunContextTestHelper::FillFromPath(nullptr, options, kExecutable, context));
   EXPECT_EQ(context.versionMode, VersionMode::Rollback);
   EXPECT_EQ(context.major, 0);
   EXPECT_EQ(context.minor, 0);
@@ -103,7 +106,7 @@ TEST_F(RunContextTest, VersionModeAndQuiet) {
   // Numbers left in options without an explicit version are not carried over.
   options.rollback = false;
   options.explicitVersion = false;
-  ASSERT_TRUE(FillRunContextFromPath(nullptr, options, kExecutable, context));
+  ASSERT_TRUE(RunContextTestHelper::FillFromPath(nullptr, options, kExecutable, context));
   EXPECT_EQ(context.versionMode, VersionMode::Current);
   EXPECT_EQ(context.major, 0);
   EXPECT_EQ(context.minor, 0);
@@ -111,18 +114,20 @@ TEST_F(RunContextTest, VersionModeAndQuiet) {
 
 TEST_F(RunContextTest, FieldsThatDoNotFitFail) {
   RecoveryContext context;
-  EXPECT_FALSE(FillRunContextFromPath(nullptr, CommandLineOptions{}, nullptr, context));
+  EXPECT_FALSE(RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, nullptr, context));
   EXPECT_STREQ(context.baseFolder, "");
   EXPECT_STREQ(context.ownFileName, "");
 
   // A file name beyond its 256-byte field.
   std::string path = std::string(kFolder) + std::string(300, 'n') + ".exe";
-  EXPECT_FALSE(FillRunContextFromPath(nullptr, CommandLineOptions{}, path.c_str(), context));
+  EXPECT_FALSE(
+      RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, path.c_str(), context));
   EXPECT_STREQ(context.ownFileName, "");
 
   // Name and extension each fit their parts but not, together, a path buffer.
   path = std::string(kFolder) + std::string(200, 'n') + "." + std::string(99, 'e');
-  EXPECT_FALSE(FillRunContextFromPath(nullptr, CommandLineOptions{}, path.c_str(), context));
+  EXPECT_FALSE(
+      RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, path.c_str(), context));
   EXPECT_STREQ(context.baseFolder, kFolder);
   EXPECT_STREQ(context.ownFileName, "");
 }

@@ -301,12 +301,4 @@ void TerminalWindow::Draw() {
   writer_.Draw(terminal::ComposeScreen(content_));
 }
 
-std::vector<std::string> TerminalWindow::ScreenText() const {
-  std::vector<std::string> text;
-  for (const terminal::ScreenLine& line : terminal::ComposeScreen(content_)) {
-    text.push_back(line.text);
-  }
-  return text;
-}
-
 }  // namespace repair

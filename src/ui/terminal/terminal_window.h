@@ -108,11 +108,9 @@ class TerminalWindow final : public WindowControls {
   // and leaves the outcome in its scroll-back; later output is plain. Idempotent.
   void ReleaseTerminal();
 
-  // The screen as it would be drawn now (text only, one string per line), for the tests.
-  std::vector<std::string> ScreenText() const;
-  bool IsScreen() const { return screen_; }
-
  private:
+  friend class TerminalWindowTestHelper;  // reads the screen's text (terminal_window_test_helper.h)
+
   TerminalWindow(const TerminalOptions& options, const WindowTexts& texts);
   bool Open();
 

@@ -22,6 +22,7 @@
 
 #include "platform/posix/file_descriptor.h"
 #include "strings/string_table.h"
+#include "ui/terminal/terminal_window_test_helper.h"
 #include "ui/terminal/text_fit.h"
 #include "ui/window_texts.h"
 
@@ -90,7 +91,7 @@ class PlainWindowTest : public ::testing::Test {
     options.catchSignals = false;
     window = TerminalWindow::Create(options, LookupWindowTexts());
     ASSERT_NE(window, nullptr);
-    ASSERT_FALSE(window->IsScreen());
+    ASSERT_FALSE(TerminalWindowTestHelper::IsScreen(*window));
     // Input is read with poll(): a blocking read end is what a real pipe gives.
     ::fcntl(input.readFd(), F_SETFL, 0);
   }
@@ -243,7 +244,8 @@ class ScreenWindowTest : public ::testing::Test {
   }
   std::string Screen() const {
     std::string all;
-    for (const std::string& line : window->ScreenText()) all += line + "\n";
+    for (const std::string& line : TerminalWindowTestHelper::ScreenText(*window))
+      all += line + "\n";
     return all;
   }
 
@@ -257,7 +259,7 @@ TEST_F(ScreenWindowTest, ComposesTheWindowToTheTerminalSize) {
   window->SetCell(1, 3, "checking...");
   window->SetStatusText("Checking file integrity...");
   window->SetProgressPosition(500);
-  const std::vector<std::string> lines = window->ScreenText();
+  const std::vector<std::string> lines = TerminalWindowTestHelper::ScreenText(*window);
   ASSERT_EQ(lines.size(), static_cast<std::size_t>(kRows));
   for (const std::string& line : lines)
     EXPECT_EQ(DisplayWidth(line), static_cast<std::size_t>(kColumns));
@@ -275,28 +277,30 @@ TEST_F(ScreenWindowTest, ComposesTheWindowToTheTerminalSize) {
   EXPECT_NE(bar.find("] 50 %"), std::string::npos);
 
   window->SetProgressPosition(1400);
-  EXPECT_NE(window->ScreenText()[kRows - 1].find("##] 100 %"), std::string::npos);
+  EXPECT_NE(TerminalWindowTestHelper::ScreenText(*window)[kRows - 1].find("##] 100 %"),
+            std::string::npos);
   window->SetProgressPosition(-5);
-  EXPECT_NE(window->ScreenText()[kRows - 1].find("[.."), std::string::npos);
+  EXPECT_NE(TerminalWindowTestHelper::ScreenText(*window)[kRows - 1].find("[.."),
+            std::string::npos);
 }
 
 TEST_F(ScreenWindowTest, RowNumbersAreNeverCut) {
   window->InsertRow(0, "99999");
   window->InsertRow(1, "123456");
   window->SetCell(1, 1, "data\\file.txt");
-  std::vector<std::string> lines = window->ScreenText();
+  std::vector<std::string> lines = TerminalWindowTestHelper::ScreenText(*window);
   EXPECT_EQ(lines[1].substr(0, 7), "#      ");
   EXPECT_EQ(lines[2].substr(0, 7), "99999  ");
   EXPECT_EQ(lines[3].substr(0, 21), "123456 data\\file.txt ");
   EXPECT_EQ(DisplayWidth(lines[3]), static_cast<std::size_t>(kColumns));
   window->SetCell(0, 0, "12345678901234");  // no 32-bit row number is that long
-  EXPECT_EQ(window->ScreenText()[2].substr(0, 11), "1234567890 ");
+  EXPECT_EQ(TerminalWindowTestHelper::ScreenText(*window)[2].substr(0, 11), "1234567890 ");
 }
 
 TEST_F(ScreenWindowTest, LongNamesKeepTheirEndAndControlsNeverReachTheTerminal) {
   AddRows(1);
   window->SetCell(0, 1, "data\\a\\very\\deep\\folder\\with\\a\\long\\path\\\x1b[31mred.txt");
-  const std::string row = window->ScreenText()[2];
+  const std::string row = TerminalWindowTestHelper::ScreenText(*window)[2];
   EXPECT_EQ(DisplayWidth(row), static_cast<std::size_t>(kColumns));
   EXPECT_EQ(row.substr(6, 3), "...") << row;
   EXPECT_NE(row.find("\\path\\?[31mred.txt"), std::string::npos) << row;
@@ -305,8 +309,12 @@ TEST_F(ScreenWindowTest, LongNamesKeepTheirEndAndControlsNeverReachTheTerminal) 
 
 TEST_F(ScreenWindowTest, ScrollsTheRowToMakeVisibleIntoView) {
   AddRows(30);
-  auto firstRowNumber = [&] { return std::atoi(window->ScreenText()[2].c_str()); };
-  auto lastRowNumber = [&] { return std::atoi(window->ScreenText()[8].c_str()); };
+  auto firstRowNumber = [&] {
+    return std::atoi(TerminalWindowTestHelper::ScreenText(*window)[2].c_str());
+  };
+  auto lastRowNumber = [&] {
+    return std::atoi(TerminalWindowTestHelper::ScreenText(*window)[8].c_str());
+  };
   EXPECT_EQ(firstRowNumber(), 1);
   window->EnsureVisible(20);
   EXPECT_EQ(lastRowNumber(), 21);
@@ -374,7 +382,7 @@ TEST_F(ScreenWindowTest, ReleasedTerminalGetsTheOutcomeAsPlainLines) {
   const std::string text = output.Drain();
   EXPECT_EQ(text.rfind("\x1b[0m\x1b[?7h\x1b[?25h\x1b[?1049l", 0), 0u) << text;
   EXPECT_NE(text.find("Finished\nConfirm: Proceed? [no]\n"), std::string::npos) << text;
-  EXPECT_FALSE(window->IsScreen());
+  EXPECT_FALSE(TerminalWindowTestHelper::IsScreen(*window));
   window->SetStatusText("Later");
   EXPECT_EQ(output.Drain(), "Later\n");
   window->ReleaseTerminal();
@@ -395,10 +403,11 @@ TEST(TinyScreenTest, EverySizeFitsWithABoxOnTop) {
       window->SetCell(0, 1, "data\\a\\long\\name.txt");
       window->SetStatusText("Checking file integrity...");
       window->SetProgressPosition(700);
-      for (const std::string& line : window->ScreenText()) {
+      for (const std::string& line : TerminalWindowTestHelper::ScreenText(*window)) {
         EXPECT_EQ(DisplayWidth(line), static_cast<std::size_t>(columns)) << columns << "x" << rows;
       }
-      EXPECT_LE(window->ScreenText().size(), static_cast<std::size_t>(rows));
+      EXPECT_LE(TerminalWindowTestHelper::ScreenText(*window).size(),
+                static_cast<std::size_t>(rows));
       input.Put("n\n");
       EXPECT_EQ(window->ShowMessageBox("A long question. \nProceed?", "A long caption",
                                        MessageBoxKind::kYesNoQuestion),
