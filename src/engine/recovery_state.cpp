@@ -1,43 +1,23 @@
 #include "engine/recovery_state.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "platform/file_system.h"
+#include "strings/string_keys.h"
 
 namespace repair {
 namespace {
 
 constexpr std::uint32_t kPhasePollMs = 500;
 
-struct ErrorRow {
-  const char* key;
-  const char* text;
-};
-
-// Indexed by code; row 0 stands for None, which shows no box, and is never returned.
-// The two spaces after each inner full stop belong to the texts.
-constexpr ErrorRow kErrorRows[] = {
-    {"", ""},
-    {"ERR_UNKNOWN", "Unknown error has occurred.  Please restart the game."},
-    {"ERR_NETWORKDISCONNECTED",
-     "There is no network connection.  Please check your network connection."},
-    {"ERR_FAILNETWORKCONNECTION",
-     "Network Connection failed.  Please check your network connection."},
-    {"ERR_MEMORYALLOCATION",
-     "There is not enough free memory.  Exit the programs that are not in use to free more "
-     "memory space."},
-    {"ERR_INVALIDDATA", "Invalid data has been processed.  Exit the program and try again."},
-    {"ERR_NOTEXISTFILE", "File cannot be found.  Exit the program and try again."},
-    {"ERR_NOTEXISTVERSIONFILE",
-     "Version information cannot be verified.  Please reinstall the client."},
-    {"ERR_NOTEXISTHASHFILE",
-     "Recovery information cannot be verified.  Exit the program and try again."},
-};
-
-const ErrorRow& RowFor(std::int32_t code) {
-  constexpr std::int32_t kLast = static_cast<std::int32_t>(RecoveryError::NotExistHashFile);
-  if (code < 1 || code > kLast) code = static_cast<std::int32_t>(RecoveryError::Unknown);
-  return kErrorRows[code];
+// Codes outside the table, None among them, take the "ERR_UNKNOWN" row.
+const StringKey& ErrorKeyFor(std::int32_t code) {
+  constexpr std::int32_t kRows = static_cast<std::int32_t>(std::size(kErrorKeys));
+  static_assert(kRows == static_cast<std::int32_t>(RecoveryError::NotExistHashFile),
+                "one text for each error code");
+  if (code < 1 || code > kRows) code = static_cast<std::int32_t>(RecoveryError::Unknown);
+  return *kErrorKeys[code - 1];
 }
 
 // Reads one field of the entry at `index` under the list lock, so that the entry cannot be
@@ -52,8 +32,8 @@ Result ReadEntry(std::uint32_t index, Read read, Result absent) {
 
 }  // namespace
 
-const char* ErrorMessageKey(std::int32_t code) { return RowFor(code).key; }
-const char* ErrorDefaultText(std::int32_t code) { return RowFor(code).text; }
+const char* ErrorMessageKey(std::int32_t code) { return ErrorKeyFor(code).key; }
+const char* ErrorDefaultText(std::int32_t code) { return ErrorKeyFor(code).defaultText; }
 
 FileEntry::FileEntry(const char* entryName, std::uint32_t entrySize, const std::uint8_t* digest)
     : name(entryName), size(entrySize) {

@@ -134,6 +134,13 @@ inline constexpr StringKey kErrNotExistHashFile{
     "Recovery information cannot be verified.  Exit the program and try again.", StringUse::kBox,
     "error box when the server has no list of files for the build"};
 
+// The error texts by error code: code N is kErrorKeys[N - 1]. The engine's codes show these
+// texts and no others.
+inline constexpr const StringKey* kErrorKeys[] = {
+    &kErrUnknown,     &kErrNetworkDisconnected, &kErrFailNetworkConnection, &kErrMemoryAllocation,
+    &kErrInvalidData, &kErrNotExistFile,        &kErrNotExistVersionFile,   &kErrNotExistHashFile,
+};
+
 // Every key above, in the order a translation template lists them.
 inline constexpr const StringKey* kStringKeys[] = {
     &kSysRemotePath,
