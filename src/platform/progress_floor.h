@@ -28,6 +28,10 @@ class ProgressFloor {
   // False once a whole window has passed with fewer than the floor's bytes in it. A window
   // that passed with enough starts the next one at `now`.
   bool Holds(Clock::time_point now);
+  // When the current window closes: the time to ask Holds next; the end of time until started.
+  Clock::time_point WindowEnd() const {
+    return started_ ? windowStart_ + window_ : Clock::time_point::max();
+  }
 
  private:
   std::uint64_t minBytes_;

@@ -348,10 +348,10 @@ TEST_F(HttpClientTest, TheHeadsFactsAreReportedWhetherAcceptedOrNot) {
 
 // A server that keeps sending, but too little, ends as one that falls silent: before the head
 // is in, as a URL that could not be opened; in the body, as a failed read, the bytes that came
-// delivered. Its gaps are far shorter than the receive limit, so only the floor on progress
-// (and the bound on the whole way to the head) stop it. One well above the floor is served.
+// delivered. Its gaps are far shorter than the receive limit, so only the bound on the whole
+// way to the head, and the floor on the body's progress, stop it; the body's floor acts long
+// before the default receive limit would. One well above the floor is served whole.
 TEST_F(HttpClientTest, AServerThatBarelySendsEndsAsAStall) {
-  SetHttpTimeouts(1000, 2000);       // the head, connection included, has 3 s
   SetHttpProgressFloor(1000, 1000);  // 1000 bytes a second
   // A byte every 50 ms: every header line is in well within the receive limit, the whole
   // head would take 20 s.
@@ -371,16 +371,19 @@ TEST_F(HttpClientTest, AServerThatBarelySendsEndsAsAStall) {
     const char* path;
     HttpResult result;
     const std::string* body;  // the whole body, for a transfer that delivers some
+    std::uint32_t receiveMs;  // 0: the default
     double minSeconds;
     double maxSeconds;
   };
   const Case cases[] = {
-      {"/slow-head", HttpResult::kOpenFailed, nullptr, 2.5, 15},
-      {"/slow-body", HttpResult::kReadFailed, &slowBody, 0.9, 15},
-      {"/steady", HttpResult::kOk, &steadyBody, 1.5, 15},
+      // The head, connection included, has 1 s + 2 s.
+      {"/slow-head", HttpResult::kOpenFailed, nullptr, 2000, 2.5, 15},
+      {"/slow-body", HttpResult::kReadFailed, &slowBody, 0, 0.9, 15},
+      {"/steady", HttpResult::kOk, &steadyBody, 0, 1.5, 15},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
+    SetHttpTimeouts(c.receiveMs != 0 ? 1000 : 0, c.receiveMs);
     RecordingSink sink;
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(Get(c.path, sink), c.result);

@@ -19,7 +19,6 @@
 
 #include "platform/http_client_test_hooks.h"
 #include "platform/http_head.h"
-#include "platform/progress_floor.h"
 #include "platform/win32/scoped_handle.h"
 #include "platform/win32/transfer_channel.h"
 
@@ -156,23 +155,15 @@ class ReadPacer {
 };
 
 // Reads the body into the channel's buffers, from the first query of the available count on.
-// The floor is checked after each read. A read that waits without data ends at the receive
-// limit (WinINet's, or the channel's under Wine), which is shorter than the floor's window, so
-// a body below the floor ends at most a receive limit after its window, as a failed read.
 HttpResult ReadBody(TransferChannel& channel, HINTERNET request, DWORD declared, DWORD receiveMs) {
   using Clock = std::chrono::steady_clock;
   ReadPacer pacer;
-  ProgressFloor floor = ProgressFloor::Current();
-  floor.Start(Clock::now());
   DWORD room = declared;
   while (room > 0) {
     int slot = -1;
-    Clock::time_point waited = Clock::now();
     std::uint8_t* buffer = channel.TakeSlot(slot);
     if (buffer == nullptr) return HttpResult::kSinkRefused;  // the caller has left
     Clock::time_point started = Clock::now();
-    // Waiting for the caller's sink to free a buffer is not waiting for the network.
-    floor.Exclude(started - waited);
     DWORD available = 0;
     if (!channel.StartCall(receiveMs)) return HttpResult::kSinkRefused;
     HttpResult queried = QueryAvailable(request, available);
@@ -191,8 +182,6 @@ HttpResult ReadBody(TransferChannel& channel, HINTERNET request, DWORD declared,
     channel.PostPiece(slot, got);
     // A body longer than declared is cut here: its extra bytes are never read.
     room -= got;
-    floor.Count(got);
-    if (room > 0 && !floor.Holds(Clock::now())) return HttpResult::kReadFailed;
   }
   return HttpResult::kOk;
 }
@@ -247,6 +236,7 @@ HttpResult Deliver(TransferChannel& channel, HttpSink& sink) {
         // As the Linux client reports a silent server: no head yet, the URL could not be
         // opened; in the middle of the body, a failed read.
         return headSeen ? HttpResult::kReadFailed : HttpResult::kOpenFailed;
+      case TransferChannel::Event::kTooSlow: return HttpResult::kReadFailed;
     }
   }
 }
