@@ -123,7 +123,7 @@ struct Transfer {
 };
 
 // Hands the gathered bytes to the sink; false when it refused them. The time the sink takes
-// does not count against the floor.
+// (here and in Begin) does not count against the floor.
 bool HandOn(Transfer& transfer) {
   if (transfer.gatheredCount == 0 || transfer.refused != HttpResult::kOk) {
     return transfer.refused == HttpResult::kOk;
@@ -230,9 +230,11 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   transfer.floor.Count(length);
   if (!transfer.begun) {
     transfer.refused = CheckHead(transfer);
+    auto started = Clock::now();
     if (transfer.refused == HttpResult::kOk && !transfer.sink.Begin(transfer.head)) {
       transfer.refused = HttpResult::kSinkRefused;
     }
+    transfer.floor.Exclude(Clock::now() - started);
     if (transfer.refused != HttpResult::kOk) return 0;  // stops the transfer
     transfer.begun = true;
   }
@@ -319,7 +321,7 @@ bool SetOptions(CURL* curl, const char* url, curl_slist* headers, Transfer& tran
 HttpResult Judge(Transfer& transfer, CURLcode code) {
   if (transfer.refused != HttpResult::kOk) return transfer.refused;
   // A limit or the floor ended it: as WinINet reports that, by whether the final head was in.
-  if (transfer.timedOut || code == CURLE_OPERATION_TIMEDOUT) {
+  if (transfer.timedOut) {
     return transfer.headEnded ? HttpResult::kReadFailed : HttpResult::kOpenFailed;
   }
   long status = 0;
@@ -377,6 +379,7 @@ HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* fa
     return HttpResult::kSessionFailed;
   }
   CURLcode code = curl_easy_perform(curl);
+  if (code == CURLE_OPERATION_TIMEDOUT) transfer.timedOut = true;
   // Whatever arrived before the end, a failed one included, reaches the sink.
   HandOn(transfer);
   // Once the whole declared body is in, how the transfer ended does not matter: a longer
