@@ -17,12 +17,14 @@ enum class HttpResult {
   kNoNetwork,      // the machine has no network connection
   kSessionFailed,  // the client library could not be opened
   kOpenFailed,     // name lookup, connection, certificate check or request failed, the CA
-                   // file cannot be opened, or the server stalled
+                   // file cannot be opened, or the server stalled or was too slow to
+                   // send the head
   kBadStatus,      // no readable status, or a status other than 200 (or 206, see below)
   kNoLength,       // no readable Content-Length, or Content-Length 0
   kSinkRefused,    // the sink refused the head or a piece (it knows why)
   kQueryFailed,    // asking for the available byte count failed
-  kReadFailed,     // a read failed, the connection dropped, or the server stalled mid-body
+  kReadFailed,     // a read failed, the connection dropped, or the server stalled or sent
+                   // the body slower than the floor (see kProgressFloorBytes)
   kShortBody,      // the body ended before its declared length
 };
 
@@ -88,7 +90,20 @@ struct HttpHeadFacts {
 HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* facts = nullptr);
 
 // The Windows client library's defaults, which both backends apply unless a test shortens them.
+// The receive limit bounds each wait for data; the head, connection included, must be in
+// within both limits together, however its bytes trickle in.
 constexpr std::uint32_t kDefaultConnectTimeoutMs = 60000;
 constexpr std::uint32_t kDefaultReceiveTimeoutMs = 30000;
+
+// The slowest body a transfer accepts: one that brings fewer than kProgressFloorBytes in
+// kProgressWindowMs of waiting for the network ends as a stall mid-body does (kReadFailed), so
+// that a server sending a few bytes a second, which never leaves a gap as long as the receive
+// limit, cannot hold a run for ever. About 17 bytes a second: the slowest links still in use
+// move far more (a 9.6 kbit/s mobile data call about 1.2 KB/s, a 56k modem about 5 KB/s), so
+// even such a link passes a window in which retransmissions after losses (their waits double,
+// up to tens of seconds) took most of the minute. The window is twice the receive limit, so
+// a server that goes quiet is still reported by that limit first.
+constexpr std::uint32_t kProgressFloorBytes = 1024;
+constexpr std::uint32_t kProgressWindowMs = 60000;
 
 }  // namespace repair::platform

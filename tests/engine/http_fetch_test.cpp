@@ -47,11 +47,13 @@ class FetchUrlTest : public ::testing::Test {
     ASSERT_TRUE(server_.ok());
     platform::ForceNetworkState(-1);
     platform::SetHttpTimeouts(0, 0);
+    platform::SetHttpProgressFloor(0, 0);
     SetError(RecoveryError::None);
   }
   void TearDown() override {
     platform::ForceNetworkState(-1);
     platform::SetHttpTimeouts(0, 0);
+    platform::SetHttpProgressFloor(0, 0);
   }
 
   Outcome FetchFrom(const std::string& url) {
@@ -242,6 +244,17 @@ TEST_F(FetchUrlTest, AServerThatFallsSilentFailsAtTheReceiveLimit) {
   EXPECT_EQ(stalled.counted, 1000u);
   EXPECT_GE(stalled.seconds, 0.9);
   EXPECT_LT(stalled.seconds, 20.0) << "the shortened receive limit was not applied";
+}
+
+// Two bytes every 100 ms never leave a gap as long as the receive limit; the floor on progress
+// ends the body all the same, with the error a stall mid-body gives.
+TEST_F(FetchUrlTest, ABodyBelowTheProgressFloorFailsAsAStalledOne) {
+  platform::SetHttpProgressFloor(1000, 1000);
+  server_.Serve("/trickle", Response::Slow(Pattern(1200), 2, 100));
+  Outcome trickle = Fetch("/trickle");
+  ExpectFailure(trickle, RecoveryError::InvalidData);
+  EXPECT_GT(trickle.counted, 0u);
+  EXPECT_LT(trickle.seconds, 20.0) << "the floor was not applied";
 }
 
 TEST_F(FetchUrlTest, TheCounterRisesWhileASlowBodyArrives) {

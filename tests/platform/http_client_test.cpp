@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -51,6 +52,11 @@ class HttpClientTest : public ::testing::Test {
     ASSERT_TRUE(server_.ok());
     ForceNetworkState(-1);
     SetHttpTimeouts(0, 0);
+    SetHttpProgressFloor(0, 0);
+  }
+  void TearDown() override {
+    SetHttpTimeouts(0, 0);
+    SetHttpProgressFloor(0, 0);
   }
 
   HttpResult Get(const std::string& path, RecordingSink& sink, std::uint32_t resumeFrom = 0,
@@ -338,6 +344,65 @@ TEST_F(HttpClientTest, TheHeadsFactsAreReportedWhetherAcceptedOrNot) {
   EXPECT_EQ(HttpGet(request, sink, &facts), HttpResult::kOpenFailed);
   EXPECT_EQ(facts.status, 0u);
   EXPECT_TRUE(facts.location.empty());
+}
+
+// A server that keeps sending, but too little, ends as one that falls silent: before the head
+// is in, as a URL that could not be opened; in the body, as a failed read, the bytes that came
+// delivered. Its gaps are far shorter than the receive limit, so only the bound on the whole
+// way to the head, and the floor on the body's progress, stop it; the body's floor acts long
+// before the default receive limit would. One well above the floor is served whole.
+TEST_F(HttpClientTest, AServerThatBarelySendsEndsAsAStall) {
+  SetHttpProgressFloor(1000, 1000);  // 1000 bytes a second
+  // A byte every 50 ms: every header line is in well within the receive limit, the whole
+  // head would take 20 s.
+  Response slowHead = Response::Ok("abc");
+  std::string padding;
+  for (int i = 0; i < 60; ++i) padding += "X: " + std::to_string(i % 10) + "\r\n";
+  slowHead.bytes.insert(slowHead.bytes.find("\r\n") + 2, padding);
+  slowHead.pieceSize = 1;
+  slowHead.pauseMs = 50;
+  slowHead.slowHead = true;
+  const std::string slowBody = Pattern(1200);
+  const std::string steadyBody = Pattern(30000);
+  server_.Serve("/slow-head", slowHead);
+  server_.Serve("/slow-body", Response::Slow(slowBody, 2, 100));    // 20 bytes a second
+  server_.Serve("/steady", Response::Slow(steadyBody, 1500, 100));  // 15000 a second
+  struct Case {
+    const char* path;
+    HttpResult result;
+    const std::string* body;  // the whole body, for a transfer that delivers some
+    std::uint32_t receiveMs;  // 0: the default
+    double minSeconds;
+    double maxSeconds;
+  };
+  const Case cases[] = {
+      // The head, connection included, has 1 s + 2 s.
+      {"/slow-head", HttpResult::kOpenFailed, nullptr, 2000, 2.5, 15},
+      {"/slow-body", HttpResult::kReadFailed, &slowBody, 0, 0.9, 15},
+      {"/steady", HttpResult::kOk, &steadyBody, 0, 1.5, 15},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    SetHttpTimeouts(c.receiveMs != 0 ? 1000 : 0, c.receiveMs);
+    RecordingSink sink;
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(Get(c.path, sink), c.result);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_GE(seconds, c.minSeconds);
+    EXPECT_LT(seconds, c.maxSeconds);
+    if (c.body == nullptr) {
+      EXPECT_EQ(sink.begun, 0);
+      continue;
+    }
+    EXPECT_EQ(sink.begun, 1);
+    EXPECT_EQ(sink.body, c.body->substr(0, sink.body.size()));
+    if (c.result == HttpResult::kOk) {
+      EXPECT_EQ(sink.body.size(), c.body->size());
+    } else {
+      EXPECT_GT(sink.body.size(), 0u);
+    }
+  }
 }
 
 }  // namespace

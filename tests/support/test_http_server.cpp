@@ -497,7 +497,7 @@ bool TestHttpServer::State::SendResponse(NativeSocket s, const Response& respons
   if (response.pieceSize == 0 || headEnd == std::string::npos) {
     if (!SendAll(s, bytes.data(), bytes.size())) return false;
   } else {
-    std::size_t at = headEnd + 4;
+    std::size_t at = response.slowHead ? 0 : headEnd + 4;
     if (!SendAll(s, bytes.data(), at)) return false;
     while (at < bytes.size()) {
       std::size_t piece = std::min(response.pieceSize, bytes.size() - at);

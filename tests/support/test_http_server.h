@@ -37,9 +37,10 @@ struct Response {
   std::string bytes;  // status line, headers, blank line and body, sent as they are
   Ending ending = Ending::kKeepAlive;
   // Slow delivery: after the head, the body goes out `pieceSize` bytes at a time with
-  // `pauseMs` between pieces (0: all at once).
+  // `pauseMs` between pieces (0: all at once); with `slowHead`, the head goes out so too.
   std::size_t pieceSize = 0;
   int pauseMs = 0;
+  bool slowHead = false;
 
   // 200 with a correct Content-Length.
   static Response Ok(std::string body);

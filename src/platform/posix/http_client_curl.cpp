@@ -23,6 +23,7 @@
 #include "platform/http_head.h"
 #include "platform/posix/file_descriptor.h"
 #include "platform/posix/network_check.h"
+#include "platform/progress_floor.h"
 
 namespace repair::platform {
 namespace {
@@ -88,17 +89,27 @@ class OptionsReset {
 using Clock = std::chrono::steady_clock;
 
 struct Transfer {
-  Transfer(CURL* handle, HttpSink& target, bool isResumed, std::uint32_t receiveMs)
+  Transfer(CURL* handle, HttpSink& target, bool isResumed, std::uint32_t connectMs,
+           std::uint32_t receiveMs)
       : curl(handle),
         sink(target),
         resumed(isResumed),
+        connectLimit(connectMs),
         receiveLimit(receiveMs),
-        lastReceived(Clock::now()) {}
+        headDeadline(Clock::now() + connectLimit + receiveLimit),
+        lastReceived(Clock::now()),
+        floor(ProgressFloor::Current()) {}
   CURL* curl;
   HttpSink& sink;
   bool resumed;
+  std::chrono::milliseconds connectLimit;
   std::chrono::milliseconds receiveLimit;
+  Clock::time_point headDeadline;  // the final head must be in by then, as WinINet's must
   Clock::time_point lastReceived;  // of the last header or body bytes, or of the connection
+  ProgressFloor floor;             // started once the final head is in
+  std::uint32_t headStatus = 0;    // of the head being read, from its status line
+  bool headEnded = false;          // the final (not 1xx) head is in
+  bool timedOut = false;           // a time limit or the floor ended the transfer
   RawHead raw;                     // the headers curl does not keep for us
   bool etagSeen = false;
   bool lastModifiedSeen = false;
@@ -111,18 +122,43 @@ struct Transfer {
   HttpResult refused = HttpResult::kOk;  // why a callback stopped the transfer
 };
 
-// Hands the gathered bytes to the sink; false when it refused them.
+// Hands the gathered bytes to the sink; false when it refused them. The time the sink takes
+// (here and in Begin) does not count against the floor.
 bool HandOn(Transfer& transfer) {
   if (transfer.gatheredCount == 0 || transfer.refused != HttpResult::kOk) {
     return transfer.refused == HttpResult::kOk;
   }
   std::uint32_t count = transfer.gatheredCount;
   transfer.gatheredCount = 0;
-  if (!transfer.sink.Data(transfer.gathered.data(), count)) {
+  auto started = Clock::now();
+  bool taken = transfer.sink.Data(transfer.gathered.data(), count);
+  transfer.floor.Exclude(Clock::now() - started);
+  if (!taken) {
     transfer.refused = HttpResult::kSinkRefused;
     return false;
   }
   return true;
+}
+
+// The status of a status line "HTTP/x.y NNN ..."; 0 when it has none.
+std::uint32_t StatusOf(const char* data, std::size_t length) {
+  const char* space = static_cast<const char*>(std::memchr(data, ' ', length));
+  if (space == nullptr || data + length - space < 4) return 0;
+  std::uint32_t status = 0;
+  for (int i = 1; i <= 3; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(space[i]))) return 0;
+    status = status * 10 + static_cast<std::uint32_t>(space[i] - '0');
+  }
+  return status;
+}
+
+// The blank line that ends a final head starts the body and its floor.
+void NoteHeadEnd(Transfer& transfer, const char* data, std::size_t length) {
+  bool blank =
+      (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
+  if (!blank || transfer.headEnded || transfer.headStatus / 100 == 1) return;
+  transfer.headEnded = true;
+  transfer.floor.Start(Clock::now());
 }
 
 // Judges the head curl has just read: a 200 (or, resumed, a 206) with usable lengths.
@@ -165,7 +201,9 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     transfer.raw = RawHead();
     transfer.etagSeen = false;
     transfer.lastModifiedSeen = false;
+    transfer.headStatus = StatusOf(data, length);
   }
+  NoteHeadEnd(transfer, data, length);
   std::string value;
   // Its body has no length known in advance, whatever a Content-Length beside it says.
   if (HeaderValue(data, length, "transfer-encoding:", value)) {
@@ -189,11 +227,14 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   Transfer& transfer = *static_cast<Transfer*>(user);
   std::size_t length = size * count;
   transfer.lastReceived = Clock::now();
+  transfer.floor.Count(length);
   if (!transfer.begun) {
     transfer.refused = CheckHead(transfer);
+    auto started = Clock::now();
     if (transfer.refused == HttpResult::kOk && !transfer.sink.Begin(transfer.head)) {
       transfer.refused = HttpResult::kSinkRefused;
     }
+    transfer.floor.Exclude(Clock::now() - started);
     if (transfer.refused != HttpResult::kOk) return 0;  // stops the transfer
     transfer.begun = true;
   }
@@ -212,21 +253,27 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   return take;
 }
 
-// The receive limit as WinINet applies it: to each wait for data once connected. libcurl's
-// low-speed check averages over its last five seconds, so after a burst of data it fires up
-// to five seconds late; this check, called about once a second while idle, does not.
-// libcurl calls it after each round of reading too: what that round gathered is handed on.
+// The time limits as WinINet applies them: the receive limit to each wait for data once
+// connected, both limits together to the whole way to the final head. Then the floor on the
+// body's progress. libcurl's low-speed check averages over its last five seconds, so after a
+// burst of data it fires up to five seconds late, and it knows no window of its own; these
+// checks, called about once a second while idle, do not wait. libcurl calls this after each
+// round of reading too: what that round gathered is handed on. Returning 1 ends the transfer.
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   Transfer& transfer = *static_cast<Transfer*>(user);
-  if (!HandOn(transfer)) return 1;  // ends the transfer
+  if (!HandOn(transfer)) return 1;
   auto now = Clock::now();
+  bool late = !transfer.headEnded && now > transfer.headDeadline;
   curl_off_t connectMicros = 0;
   if (curl_easy_getinfo(transfer.curl, CURLINFO_CONNECT_TIME_T, &connectMicros) != CURLE_OK ||
       connectMicros == 0) {
     transfer.lastReceived = now;  // still connecting: the connect limit applies
-    return 0;
+  } else if (now - transfer.lastReceived > transfer.receiveLimit) {
+    late = true;
   }
-  return now - transfer.lastReceived > transfer.receiveLimit ? 1 : 0;  // 1 ends the transfer
+  if (!transfer.floor.Holds(now)) late = true;
+  transfer.timedOut = transfer.timedOut || late;
+  return late ? 1 : 0;
 }
 
 // Certificates are always verified, chain and host name: libcurl's defaults, stated here so
@@ -239,8 +286,10 @@ bool SetTlsOptions(CURL* curl, const std::string& caFile) {
 }
 
 bool SetOptions(CURL* curl, const char* url, curl_slist* headers, Transfer& transfer) {
-  auto receiveMs = static_cast<std::uint32_t>(transfer.receiveLimit.count());
-  long lowSpeedSeconds = static_cast<long>(std::max<std::uint32_t>(1, (receiveMs + 999) / 1000));
+  // libcurl's own check of a silent server counts body bytes only: it must not fire before
+  // OnProgress's bound on the way to the head.
+  auto limitMs = (transfer.connectLimit + transfer.receiveLimit).count();
+  long lowSpeedSeconds = static_cast<long>(std::max<long long>(1, (limitMs + 999) / 1000));
   // Proxy options are left alone: libcurl then honours http_proxy, https_proxy and no_proxy.
   // No cookie file is named, so the cookie engine stays off. A smaller receive buffer than
   // asked for (an older libcurl caps it) only costs speed.
@@ -254,8 +303,9 @@ bool SetOptions(CURL* curl, const char* url, curl_slist* headers, Transfer& tran
          curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
-                          static_cast<long>(g_connectTimeoutMs.load())) == CURLE_OK &&
-         // A server that sends nothing for the receive limit ends the transfer.
+                          static_cast<long>(transfer.connectLimit.count())) == CURLE_OK &&
+         // A server that sends nothing ends the transfer. OnProgress is the exact check, at
+         // the receive limit; this one stays should a libcurl ever not call it.
          curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, lowSpeedSeconds) == CURLE_OK &&
          curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress) == CURLE_OK &&
@@ -270,10 +320,13 @@ bool SetOptions(CURL* curl, const char* url, curl_slist* headers, Transfer& tran
 // The result of a transfer that did not leave the sink with the whole declared body.
 HttpResult Judge(Transfer& transfer, CURLcode code) {
   if (transfer.refused != HttpResult::kOk) return transfer.refused;
+  // A limit or the floor ended it: as WinINet reports that, by whether the final head was in.
+  if (transfer.timedOut) {
+    return transfer.headEnded ? HttpResult::kReadFailed : HttpResult::kOpenFailed;
+  }
   long status = 0;
   curl_easy_getinfo(transfer.curl, CURLINFO_RESPONSE_CODE, &status);
-  // No response head at all: lookup, connection, TLS or request failed, or the server was
-  // silent for the receive limit.
+  // No response head at all: lookup, connection, TLS or request failed.
   if (status == 0) return HttpResult::kOpenFailed;
   if (!transfer.begun) {
     HttpResult head = CheckHead(transfer);
@@ -318,13 +371,15 @@ HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* fa
 
   std::unique_ptr<curl_slist, SlistFree> headers = RequestHeaders(range, ifRange);
   if (!headers) return HttpResult::kSessionFailed;
-  Transfer transfer(curl, sink, !range.empty(), g_receiveTimeoutMs.load());
+  Transfer transfer(curl, sink, !range.empty(), g_connectTimeoutMs.load(),
+                    g_receiveTimeoutMs.load());
   if (!transfer.gathered.Allocate(kReceiveBuffer) ||
       !SetOptions(curl, request.url, headers.get(), transfer) ||
       !SetTlsOptions(curl, request.caFile)) {
     return HttpResult::kSessionFailed;
   }
   CURLcode code = curl_easy_perform(curl);
+  if (code == CURLE_OPERATION_TIMEDOUT) transfer.timedOut = true;
   // Whatever arrived before the end, a failed one included, reaches the sink.
   HandOn(transfer);
   // Once the whole declared body is in, how the transfer ended does not matter: a longer
@@ -333,7 +388,10 @@ HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* fa
   if (!transfer.begun || transfer.received != transfer.head.contentLength) {
     result = Judge(transfer, code);
   }
-  if (facts != nullptr) *facts = FactsOf(transfer.raw);
+  // A head cut short by a limit explains nothing.
+  if (facts != nullptr && (transfer.headEnded || !transfer.timedOut)) {
+    *facts = FactsOf(transfer.raw);
+  }
   return result;
 }
 

@@ -236,6 +236,7 @@ HttpResult Deliver(TransferChannel& channel, HttpSink& sink) {
         // As the Linux client reports a silent server: no head yet, the URL could not be
         // opened; in the middle of the body, a failed read.
         return headSeen ? HttpResult::kReadFailed : HttpResult::kOpenFailed;
+      case TransferChannel::Event::kTooSlow: return HttpResult::kReadFailed;
     }
   }
 }

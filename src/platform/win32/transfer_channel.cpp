@@ -1,5 +1,7 @@
 #include "platform/win32/transfer_channel.h"
 
+#include <algorithm>
+
 namespace repair::platform {
 
 bool TransferChannel::Allocate() {
@@ -27,6 +29,7 @@ void TransferChannel::PostHead(const HttpResponseHead& head) {
   std::lock_guard<std::mutex> lock(mutex_);
   head_ = head;
   headPosted_ = true;
+  floor_.Start(Clock::now());
   changed_.notify_all();
 }
 
@@ -41,7 +44,9 @@ std::uint8_t* TransferChannel::TakeSlot(int& slot) {
         return buffers_[i].data();
       }
     }
+    Clock::time_point waited = Clock::now();
     changed_.wait(lock);
+    floor_.Exclude(Clock::now() - waited);
   }
 }
 
@@ -52,6 +57,7 @@ void TransferChannel::PostPiece(int slot, std::uint32_t count) {
   piece.slot = slot;
   piece.count = count;
   pieces_.push_back(piece);
+  floor_.Count(count);
   changed_.notify_all();
 }
 
@@ -63,14 +69,16 @@ void TransferChannel::Finish(HttpResult result) {
   changed_.notify_all();
 }
 
-bool TransferChannel::WaitForChange(std::unique_lock<std::mutex>& lock) {
-  if (!inCall_) {
-    changed_.wait(lock);
-    return true;
+bool TransferChannel::WaitForChange(std::unique_lock<std::mutex>& lock, Clock::time_point wakeAt) {
+  if (inCall_) {
+    if (Clock::now() >= callDeadline_) return false;
+    wakeAt = std::min(wakeAt, callDeadline_);
   }
-  Clock::time_point deadline = callDeadline_;
-  if (Clock::now() >= deadline) return false;
-  changed_.wait_until(lock, deadline);
+  if (wakeAt == Clock::time_point::max()) {
+    changed_.wait(lock);
+  } else {
+    changed_.wait_until(lock, wakeAt);
+  }
   return true;
 }
 
@@ -92,7 +100,12 @@ TransferChannel::Event TransferChannel::Next() {
       event.result = result_;
       return event;
     }
-    if (!WaitForChange(lock)) {
+    if (!floor_.Holds(Clock::now())) {
+      tooSlow_ = true;
+      event.kind = Event::kTooSlow;
+      return event;
+    }
+    if (!WaitForChange(lock, floor_.WindowEnd())) {
       event.kind = Event::kStalled;
       return event;
     }
@@ -114,7 +127,8 @@ void TransferChannel::Leave() {
 bool TransferChannel::WaitForFinish() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!finished_) {
-    if (!WaitForChange(lock)) return false;
+    // Its call may wait for bytes that would take the server a long time yet.
+    if (tooSlow_ || !WaitForChange(lock)) return false;
   }
   return true;
 }

@@ -4,6 +4,11 @@
 // time it may take, so that the caller can give up on a call that never returns: Wine's
 // WinINet applies no receive limit to the connection InternetOpenUrl makes, and closing a
 // handle does not end a call that waits on it.
+//
+// The caller also holds the body to the floor on its progress (platform/progress_floor.h):
+// the bytes are counted as the fetch thread posts them, from the head on, so a blocking read
+// that waits for more bytes than a trickling server sends is no hiding place. The time the
+// fetch thread waits for a buffer the sink still holds is not waiting for the network.
 #pragma once
 
 #include <chrono>
@@ -14,6 +19,7 @@
 
 #include "common/heap_buffer.h"
 #include "platform/http_client.h"
+#include "platform/progress_floor.h"
 
 namespace repair::platform {
 
@@ -28,6 +34,7 @@ class TransferChannel {
       kPiece,    // `count` bytes in SlotData(slot); hand the slot back with ReturnSlot
       kEnd,      // the fetch thread ended with `result`, after every piece
       kStalled,  // the fetch thread's current call outlasted its limit
+      kTooSlow,  // the body came slower than the floor; the fetch thread is abandoned
     };
     Kind kind = kEnd;
     int slot = -1;
@@ -55,22 +62,24 @@ class TransferChannel {
   void Finish(HttpResult result);
 
   // The caller. Next waits for what comes next: the head first, then the pieces in order,
-  // then the end; a stall is reported once nothing else is waiting.
+  // then the end; a stall or a body below the floor is reported once nothing else is waiting.
   Event Next();
   const HttpResponseHead& head() const { return head_; }
   const std::uint8_t* SlotData(int slot) const { return buffers_[slot].data(); }
   void ReturnSlot(int slot);
   // Stops listening: the fetch thread ends at its next step, closing its handles.
   void Leave();
-  // Waits until the fetch thread has finished (true) or its current call stalled (false).
+  // Waits until the fetch thread has finished (true), or its current call stalled or the
+  // body came too slowly (false: the fetch thread ends on its own).
   bool WaitForFinish();
 
  private:
   using Clock = std::chrono::steady_clock;
 
-  // Under `mutex_`: waits for a change, or until the current call's limit passes.
-  // False when that limit has passed.
-  bool WaitForChange(std::unique_lock<std::mutex>& lock);
+  // Under `mutex_`: waits for a change, or until the current call's limit or `wakeAt` passes.
+  // False when the call's limit has passed.
+  bool WaitForChange(std::unique_lock<std::mutex>& lock,
+                     Clock::time_point wakeAt = Clock::time_point::max());
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -85,6 +94,8 @@ class TransferChannel {
   bool left_ = false;
   bool inCall_ = false;
   Clock::time_point callDeadline_;
+  ProgressFloor floor_ = ProgressFloor::Current();  // started with the head
+  bool tooSlow_ = false;
 };
 
 }  // namespace repair::platform
