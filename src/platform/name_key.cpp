@@ -12,9 +12,12 @@ bool IsSeparatorByte(char c, const NameRules& rules) {
   return c == '/' || (rules.backslashSeparates && c == '\\');
 }
 
-// Each UTF-16 unit on its own, surrogates too, so that every unit sequence has one spelling.
+// Each UTF-16 unit on its own, surrogates too, so that every unit sequence has one spelling. A
+// backslash that is a name's own character takes an overlong form, which holds no 0x5C byte.
 void AppendUnit(std::string& key, char16_t unit) {
-  if (unit < 0x80) {
+  if (unit == '\\') {
+    key += "\xC1\x9C";
+  } else if (unit < 0x80) {
     key += static_cast<char>(unit);
   } else if (unit < 0x800) {
     key += static_cast<char>(0xC0 | (unit >> 6));
@@ -48,6 +51,16 @@ void AppendComponentKey(std::string& key, std::string_view component, const Name
   }
   if (rules.codePage == kBytesOnly) {
     AppendBytes(key, component, true);
+    return;
+  }
+  // Every ANSI code page reads the bytes below 0x80 as ASCII, whose only letters are A-Z and a-z:
+  // most names need no conversion at all.
+  bool ascii = true;
+  for (char c : component) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) {
+    for (char c : component) {
+      AppendUnit(key, static_cast<char16_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
+    }
     return;
   }
   std::u16string units;

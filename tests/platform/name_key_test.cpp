@@ -149,6 +149,8 @@ TEST(NameFolding, KeysAreEqualExactlyWhereTheFileSystemSeesOneName) {
       {"\xE3\x81\x82", "\x82\xA0", windows932, false},
       // A backslash that is a name's own byte is no separator in the key.
       {"a\\b", "a/b", Rules(kBytesOnly, false, false), false},
+      {"a\\b", "a/b", Rules(1252, true, false), false},
+      {"\xE9\\b", "\xE9/b", Rules(1252, true, false), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.a << " | " << c.b);
