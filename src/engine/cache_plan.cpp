@@ -8,6 +8,7 @@
 #include "common/format.h"
 #include "engine/manifest.h"
 #include "platform/file_system.h"
+#include "platform/name_key.h"
 #include "platform/path_split.h"
 
 namespace repair {
@@ -57,17 +58,19 @@ bool CollectOccupied(const FileList& files, Occupied& occupied) {
   return true;
 }
 
-// "recovery\<bare>[.<collision>].recovery", the key of a cache path relative to the base folder.
-std::string CacheKey(const std::string& bareKey, std::uint32_t collision) {
-  std::string key = FileNameKey(kCacheFolder) + '\\' + bareKey;
-  if (collision != 0) key += '.' + std::to_string(collision);
-  return key + FileNameKey(kCacheExtension);
+// "recovery\<bare>[.<collision>].recovery", a cache path relative to the base folder. Each of
+// its files is keyed whole: in a double-byte code page the bare name's last byte may pair with
+// the dot after it, so keys of pieces would not add up to the key of the name.
+std::string CacheName(const std::string& bare, std::uint32_t collision) {
+  std::string name = std::string(kCacheFolder) + '\\' + bare;
+  if (collision != 0) name += '.' + std::to_string(collision);
+  return name + kCacheExtension;
 }
 
-bool CacheKeyIsFree(const std::string& key, const Occupied& occupied,
-                    const std::set<std::string>& chosen) {
+bool CacheNameIsFree(const std::string& name, const Occupied& occupied,
+                     const std::set<std::string>& chosen) {
   for (const char* suffix : kCacheFileSuffixes) {
-    const std::string file = key + suffix;
+    const std::string file = FileNameKey(name + suffix);
     if (occupied.Holds(file) || chosen.count(file) != 0) return false;
   }
   return true;
@@ -83,12 +86,12 @@ bool PlanOrThrow(const FileList& files, const char* baseFolder,
   char cachePath[kPathBufferSize];
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileEntry& entry = *files.At(i);
-    const std::string bareKey = FileNameKey(LastComponent(entry.name.c_str()));
+    const std::string bare = LastComponent(entry.name.c_str());
     // Each number gives a new key and the sets are finite, so a free one comes.
     std::uint32_t collision = 0;
-    while (!CacheKeyIsFree(CacheKey(bareKey, collision), occupied, chosen)) ++collision;
-    const std::string key = CacheKey(bareKey, collision);
-    for (const char* suffix : kCacheFileSuffixes) chosen.insert(key + suffix);
+    while (!CacheNameIsFree(CacheName(bare, collision), occupied, chosen)) ++collision;
+    const std::string name = CacheName(bare, collision);
+    for (const char* suffix : kCacheFileSuffixes) chosen.insert(FileNameKey(name + suffix));
     if (BuildCachePath(cachePath, baseFolder, entry.name.c_str(), collision)) {
       planned[i] = cachePath;
     }
@@ -100,15 +103,7 @@ bool PlanOrThrow(const FileList& files, const char* baseFolder,
 }  // namespace
 
 std::string FileNameKey(const std::string& name) {
-  std::string key = name;
-  for (char& c : key) {
-    if (c == '/') {
-      c = '\\';
-    } else if (platform::kFileNamesIgnoreCase && c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return key;
+  return platform::NameKey(name, platform::HostManifestRules());
 }
 
 bool BuildCachePath(char* out, const char* baseFolder, const char* name, std::uint32_t collision) {

@@ -20,8 +20,11 @@ bool BuildCachePath(char* out, const char* baseFolder, const char* name, std::ui
 // itself, its partial download, and what the server said about that partial download.
 constexpr const char* kCacheFileSuffixes[] = {"", ".part", ".part.validator"};
 
-// The key under which the file system tells manifest names apart: both slash kinds become '\\',
-// and where the file system ignores letter case (Windows), ASCII letters become lower case.
+// The key under which the file system tells manifest names apart (platform::NameKey under
+// platform::HostManifestRules): both slash kinds separate; on Windows names are read in the
+// ANSI code page and compared without letter case as the file system compares them, so that
+// bytes DC and FC (U+00DC and U+00FC in code page 1252) give one key; elsewhere names are
+// compared byte for byte.
 std::string FileNameKey(const std::string& name);
 
 // Chooses every entry's cache path, by list index, as BuildCachePath makes it: the plain one

@@ -6,6 +6,7 @@
 #include "engine/recovery_state.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "platform/name_key.h"
 #include "platform/path_split.h"
 
 namespace repair {
@@ -25,7 +26,13 @@ static_assert((platform::kPathSeparator == '\\') == kWindowsRules,
               "the folder walk follows the platform's separator");
 
 // Windows takes both slash kinds between folders; elsewhere a backslash is a name character.
-bool IsSeparator(char c, bool windowsRules) { return c == '/' || (windowsRules && c == '\\'); }
+// Paths are read in the code page the system names files in.
+platform::NameRules LocalPathRules(bool windowsRules, platform::CodePage codePage) {
+  platform::NameRules rules;
+  rules.backslashSeparates = windowsRules;
+  rules.codePage = codePage;
+  return rules;
+}
 
 // Makes sure the folder named by `prefix` (ending with its separator) exists.
 bool EnsureFolder(const char* prefix) {
@@ -41,15 +48,16 @@ bool EnsureFolder(const char* prefix) {
 
 namespace detail {
 
-bool ParentFolderWithRules(const char* path, ParentFolder& folder, bool windowsRules) {
+bool ParentFolderWithRules(const char* path, ParentFolder& folder, bool windowsRules,
+                           platform::CodePage codePage) {
   folder.path[0] = '\0';
   folder.driveLength = 0;
   std::size_t length = std::strlen(path);
   std::size_t driveLength = (windowsRules && length >= 2 && path[1] == ':') ? 2 : 0;
-  std::size_t end = driveLength;  // one past the last separator
-  for (std::size_t i = driveLength; i < length; ++i) {
-    if (IsSeparator(path[i], windowsRules)) end = i + 1;
-  }
+  const std::string_view rest(path + driveLength, length - driveLength);
+  // One past the last separator.
+  const std::size_t end =
+      driveLength + platform::LastComponentStart(rest, LocalPathRules(windowsRules, codePage));
   if (driveLength >= kDriveCapacity || end - driveLength >= kDirectoryCapacity) return false;
   std::memcpy(folder.path, path, end);
   folder.path[end] = '\0';
@@ -61,7 +69,8 @@ bool ParentFolderWithRules(const char* path, ParentFolder& folder, bool windowsR
 
 bool EnsureParentFolders(const char* path) {
   detail::ParentFolder folder;
-  if (!detail::ParentFolderWithRules(path, folder, kWindowsRules)) {
+  const platform::CodePage codePage = platform::HostCodePage();
+  if (!detail::ParentFolderWithRules(path, folder, kWindowsRules, codePage)) {
     SetError(RecoveryError::Unknown);
     return false;
   }
@@ -71,8 +80,10 @@ bool EnsureParentFolders(const char* path) {
 
   // Walk the separators left to right: the root first, then each deeper folder.
   char prefix[sizeof folder.path];
-  for (std::size_t i = folder.driveLength; folder.path[i] != '\0'; ++i) {
-    if (!IsSeparator(folder.path[i], kWindowsRules)) continue;
+  const std::string_view folders(folder.path);
+  const platform::NameRules rules = LocalPathRules(kWindowsRules, codePage);
+  for (std::size_t i = platform::NextSeparator(folders, folder.driveLength, rules);
+       i < folders.size(); i = platform::NextSeparator(folders, i + 1, rules)) {
     std::memcpy(prefix, folder.path, i + 1);
     prefix[i + 1] = '\0';
     if (!EnsureFolder(prefix)) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "common/heap_buffer.h"
+#include "platform/name_key.h"
 
 namespace repair {
 
@@ -59,9 +60,11 @@ struct ParentFolder {
 };
 
 // Splits off the folder part of `path` (up to and including its last separator). Windows rules
-// take a drive ("C:") and both slash kinds; the others take only '/'. False, with an empty
-// result, when the drive or the directory does not fit its area.
-bool ParentFolderWithRules(const char* path, ParentFolder& folder, bool windowsRules);
+// take a drive ("C:") and both slash kinds; the others take only '/'. The path is read in
+// `codePage`, where a double-byte character's second byte separates nothing. False, with an
+// empty result, when the drive or the directory does not fit its area.
+bool ParentFolderWithRules(const char* path, ParentFolder& folder, bool windowsRules,
+                           platform::CodePage codePage = platform::kBytesOnly);
 
 }  // namespace detail
 }  // namespace repair

@@ -37,8 +37,6 @@ std::int16_t ReadI16(const std::uint8_t* bytes) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8));
 }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 // The two steps of opening a manifest body, apart so that the body can be released between
 // them. Unpacking refuses a body over kMaxManifestLength, a declared length out of bounds and
 // LZMA data that does not end within it; opening refuses a blob that does not open.
@@ -50,7 +48,9 @@ bool OpenUnpackedManifest(const HeapBuffer& unpacked, std::uint32_t unpackedLeng
 // A component that Windows would not take as it is: empty (a doubled separator), or ending with
 // a dot or a space, which Windows drops. That covers ".", "..", and forms such as "..." or ".. "
 // that Windows reads as "..", and every other spelling of a name that is not the name itself
-// ("repair.exe." and "repair.exe " are "repair.exe").
+// ("repair.exe." and "repair.exe " are "repair.exe"). The last byte is looked at even where it
+// is the second of a double-byte character: no code page has a dot or a space there, and a name
+// that claims one is refused rather than guessed at.
 bool IsRewrittenComponent(const std::string& name, std::size_t begin, std::size_t end) {
   return begin == end || name[end - 1] == '.' || name[end - 1] == ' ';
 }
@@ -158,17 +158,20 @@ bool ParseManifestOrThrow(const char* url, FileList& files, const char* caFile) 
 
 }  // namespace
 
-bool IsSafeRelativeName(const std::string& name) {
-  if (name.empty() || IsSeparator(name.front()) || IsSeparator(name.back())) return false;
-  if (name.find(':') != std::string::npos) return false;
+bool IsSafeRelativeName(const std::string& name, const platform::NameRules& rules) {
+  // A leading separator, a trailing one and a doubled one all make an empty component.
+  if (name.empty() || name.find(':') != std::string::npos) return false;
   std::size_t begin = 0;
   while (begin <= name.size()) {
-    std::size_t end = begin;
-    while (end < name.size() && !IsSeparator(name[end])) ++end;
+    const std::size_t end = platform::NextSeparator(name, begin, rules);
     if (IsRewrittenComponent(name, begin, end)) return false;
     begin = end + 1;
   }
   return true;
+}
+
+bool IsSafeRelativeName(const std::string& name) {
+  return IsSafeRelativeName(name, platform::HostManifestRules());
 }
 
 bool OpenManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer& plaintext,
@@ -254,12 +257,13 @@ bool ParseManifest(const char* url, FileList& files, const char* caFile) {
   }
 }
 
+std::string LastComponent(const char* path, const platform::NameRules& rules) {
+  const std::string_view text(path);
+  return std::string(text.substr(platform::LastComponentStart(text, rules)));
+}
+
 std::string LastComponent(const char* path) {
-  const char* start = path;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (IsSeparator(*p)) start = p + 1;
-  }
-  return start;
+  return LastComponent(path, platform::HostManifestRules());
 }
 
 }  // namespace repair

@@ -9,6 +9,7 @@
 
 #include "common/heap_buffer.h"
 #include "engine/recovery_state.h"
+#include "platform/name_key.h"
 
 namespace repair {
 
@@ -55,10 +56,15 @@ bool ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t length, F
 // the file system: an empty one (a doubled separator) and one that ends with a dot or a space,
 // "." and ".." among them, and "..." or ".. ", which Windows may read as "..". Each of these
 // would let a name reach a file other entries, or the tool's own executable, name otherwise.
+// Names are read in the system's ANSI code page, where a double-byte character's second byte
+// separates nothing (platform::HostManifestRules); the second form takes other rules.
 bool IsSafeRelativeName(const std::string& name);
+bool IsSafeRelativeName(const std::string& name, const platform::NameRules& rules);
 
 // The last component of a URL or manifest name: its file name and extension. Both slash kinds
-// end a folder, whatever the platform: URLs use '/', manifest names '\\'.
+// end a folder, whatever the platform: URLs use '/', manifest names '\\'. Read as
+// IsSafeRelativeName reads names.
 std::string LastComponent(const char* path);
+std::string LastComponent(const char* path, const platform::NameRules& rules);
 
 }  // namespace repair

@@ -1,8 +1,10 @@
 #include "engine/url.h"
 
 #include <cstddef>
+#include <string_view>
 
 #include "common/format.h"
+#include "platform/name_key.h"
 
 namespace repair {
 namespace {
@@ -13,13 +15,24 @@ bool NeedsEscape(unsigned char byte) {
   return byte <= 0x20 || byte >= 0x7F || byte == '%' || byte == '#' || byte == '?' || byte == '"';
 }
 
-// Encodes `name` into `out` of `capacity` bytes; false when it does not fit.
+// Encodes `name` into `out` of `capacity` bytes; false when it does not fit. Separators become
+// '/'; a slash byte that is part of a double-byte character is escaped like any other byte.
 bool EncodeName(char* out, std::size_t capacity, const char* name) {
   static const char kHex[] = "0123456789ABCDEF";
+  const std::string_view text(name);
+  const platform::NameRules rules = platform::HostManifestRules();
+  std::size_t separator = platform::NextSeparator(text, 0, rules);
   std::size_t length = 0;
-  for (const char* p = name; *p != '\0'; ++p) {
-    unsigned char byte = static_cast<unsigned char>(*p == '\\' ? '/' : *p);
-    if (NeedsEscape(byte)) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned char byte = static_cast<unsigned char>(text[i]);
+    bool escape = NeedsEscape(byte);
+    if (i == separator) {
+      byte = '/';
+      separator = platform::NextSeparator(text, i + 1, rules);
+    } else if (byte == '\\' || byte == '/') {
+      escape = true;
+    }
+    if (escape) {
       if (length + 3 >= capacity) return false;
       out[length++] = '%';
       out[length++] = kHex[byte >> 4];

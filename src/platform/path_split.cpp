@@ -13,18 +13,19 @@ bool CopyPart(char* field, std::size_t capacity, const char* begin, std::size_t 
   return true;
 }
 
-bool IsSeparator(char c, bool windowsRules) { return c == '/' || (windowsRules && c == '\\'); }
-
 }  // namespace
 
-bool SplitPathWithRules(const char* path, PathParts& parts, bool windowsRules) {
+bool SplitPathWithRules(const char* path, PathParts& parts, bool windowsRules, CodePage codePage) {
   std::memset(&parts, 0, sizeof parts);
   std::size_t length = std::strlen(path);
   std::size_t driveLength = (windowsRules && length >= 2 && path[1] == ':') ? 2 : 0;
-  std::size_t nameStart = driveLength;
-  for (std::size_t i = driveLength; i < length; ++i) {
-    if (IsSeparator(path[i], windowsRules)) nameStart = i + 1;
-  }
+  NameRules rules;
+  rules.backslashSeparates = windowsRules;
+  rules.codePage = codePage;
+  const std::string_view rest(path + driveLength, length - driveLength);
+  const std::size_t nameStart = driveLength + LastComponentStart(rest, rules);
+  // No trail byte is a dot in any double-byte code page, so the extension's dot is found from
+  // the end.
   const char* name = path + nameStart;
   std::size_t nameLength = length - nameStart;
   std::size_t baseLength = nameLength;
@@ -47,9 +48,9 @@ bool SplitPathWithRules(const char* path, PathParts& parts, bool windowsRules) {
 
 bool SplitPath(const char* path, PathParts& parts) {
 #if defined(_WIN32)
-  return SplitPathWithRules(path, parts, true);
+  return SplitPathWithRules(path, parts, true, HostCodePage());
 #else
-  return SplitPathWithRules(path, parts, false);
+  return SplitPathWithRules(path, parts, false, HostCodePage());
 #endif
 }
 

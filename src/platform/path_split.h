@@ -2,6 +2,8 @@
 // splitter does, with bounded fields.
 #pragma once
 
+#include "platform/name_key.h"
+
 namespace repair::platform {
 
 #if defined(_WIN32)
@@ -25,7 +27,9 @@ bool SplitPath(const char* path, PathParts& parts);
 
 // SplitPath with the rules of either system, so that both can be tested on one: Windows rules
 // take a drive ("C:") and both slash kinds; the others take only '/' and keep a leading dot in
-// the name.
-bool SplitPathWithRules(const char* path, PathParts& parts, bool windowsRules);
+// the name. Names are read in `codePage`, where a double-byte character's second byte is never
+// a separator (SplitPath uses the system's ANSI code page).
+bool SplitPathWithRules(const char* path, PathParts& parts, bool windowsRules,
+                        CodePage codePage = kBytesOnly);
 
 }  // namespace repair::platform

@@ -128,6 +128,27 @@ TEST(ParentFolder, WindowsRules) {
   EXPECT_EQ(folder.driveLength, 2u);
 }
 
+// "\x95\x5C" is one character in code page 932 and a byte and a separator in 1252.
+TEST(ParentFolder, ASecondByteOfADoubleByteCharacterEndsNoFolder) {
+  struct Case {
+    const char* path;
+    platform::CodePage codePage;
+    const char* folder;
+  };
+  const Case cases[] = {
+      {"C:\\Games\\\x95\x5C\\x.pak", 932, "C:\\Games\\\x95\x5C\\"},
+      {"C:\\Games\\\x95\x5C", 932, "C:\\Games\\"},
+      {"C:\\Games\\\x95\x5C", 1252, "C:\\Games\\\x95\\"},
+      {"\x95\x5C", 936, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    detail::ParentFolder folder;
+    ASSERT_TRUE(detail::ParentFolderWithRules(c.path, folder, true, c.codePage));
+    EXPECT_STREQ(folder.path, c.folder);
+  }
+}
+
 TEST(ParentFolder, LinuxRulesTakeOnlySlashes) {
   detail::ParentFolder folder;
   ASSERT_TRUE(detail::ParentFolderWithRules("/opt/game/odd\\name.bin", folder, false));

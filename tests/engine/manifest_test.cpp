@@ -190,6 +190,34 @@ TEST(SafeNameTest, KeepsNamesInsideTheClientFolder) {
   }
 }
 
+// In a double-byte code page (932 here) "\x95\x5C" is one character, not a name and a
+// separator; in the others it is both.
+TEST(SafeNameTest, ReadsNamesCharacterByCharacterInTheirCodePage) {
+  platform::NameRules shiftJis;
+  shiftJis.codePage = 932;
+  platform::NameRules bytes;
+  struct Case {
+    const char* name;
+    bool safeInShiftJis;
+    bool safeAsBytes;
+    const char* lastInShiftJis;
+  };
+  const Case cases[] = {
+      {"data\\\x95\x5C.txt", true, true, "\x95\x5C.txt"},
+      {"data\\\x95\x5C", true, false, "\x95\x5C"},
+      {"\x95\x5C\\..\\x", false, false, "x"},
+      {"\x95\x5C..\\x", false, false, "x"},  // a component that ends with a dot
+      {"data/\x95\x5C/x", true, false, "x"},
+      {"\x95\x5C\\\\x", false, false, "x"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(IsSafeRelativeName(c.name, shiftJis), c.safeInShiftJis);
+    EXPECT_EQ(IsSafeRelativeName(c.name, bytes), c.safeAsBytes);
+    EXPECT_EQ(LastComponent(c.name, shiftJis), c.lastInShiftJis);
+  }
+}
+
 TEST_F(ManifestTest, BodyOpensToItsRecords) {
   const Bytes plaintext = Join({Record("a.dat", 1, 1), Record("b\\c.dat", 2, 2)});
   EXPECT_EQ(Open(ManifestBody(plaintext)), plaintext);

@@ -8,7 +8,9 @@
 #include <atomic>
 #include <iterator>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +23,10 @@
 #include "codec/codec.h"
 #include "engine/cache_plan.h"
 #include "engine/recovery_state.h"
+#include "engine/url.h"
+#include "common/format.h"
 #include "platform/file_system.h"
+#include "platform/name_key.h"
 #include "publish/manifest_format.h"
 #include "publish/sealer.h"
 #include "support/test_http_server.h"
@@ -108,9 +113,9 @@ class RecoveryRunTest : public ::testing::Test {
     std::vector<publish::ManifestRecord> records;
     for (const auto& [name, content] : files) {
       records.push_back(Record(name, content));
-      std::string urlPath = name;
-      std::replace(urlPath.begin(), urlPath.end(), '\\', '/');
-      ServeContent(urlPath, content);
+      char url[kPathBufferSize];
+      ASSERT_TRUE(BuildFileUrl(url, "", name.c_str())) << name;
+      ServeContent(url + 1, content);  // the path the tool asks for, less its leading '/'
     }
     Publish(records);
   }
@@ -208,6 +213,31 @@ TEST_F(RecoveryRunTest, EntriesInTheCacheFolderNeverTakeAnotherEntrysCacheFile) 
   }
 }
 
+// U+00DC and U+00FC in code page 1252: one letter in two cases, which Windows takes for one
+// file name. The Windows suites run with that code page; elsewhere names are bytes.
+constexpr char kUpperName[] =
+    "north\\\xDC"
+    "bersicht.txt";
+constexpr char kLowerName[] =
+    "south\\\xFC"
+    "bersicht.txt";
+
+bool HostCodePageFits() {
+  return !platform::kFileNamesIgnoreCase || platform::HostCodePage() == 1252;
+}
+
+// Two names of one file under the file system's letter case, beyond ASCII: each gets a cache
+// file of its own, and a rerun finds both installed.
+TEST_F(RecoveryRunTest, NamesThatFoldToOneFileNeverShareACacheFileAndRerunsConverge) {
+  if (!HostCodePageFits()) GTEST_SKIP() << "the names are written for code page 1252";
+  PublishAndServe({{kUpperName, "the upper one"}, {kLowerName, "the lower one"}});
+  ASSERT_TRUE(Run()) << GetError();
+  EXPECT_EQ(ReadLocal(kUpperName), "the upper one");
+  EXPECT_EQ(ReadLocal(kLowerName), "the lower one");
+  ASSERT_TRUE(Run()) << GetError();
+  EXPECT_EQ(CountFiles(Intact), 3u);  // the two and the manifest
+}
+
 TEST_F(RecoveryRunTest, EntriesThatContradictEachOtherEndTheRunBeforeAnythingIsTouched) {
   struct Refusal {
     const char* why;
@@ -219,7 +249,11 @@ TEST_F(RecoveryRunTest, EntriesThatContradictEachOtherEndTheRunBeforeAnythingIsT
       {"one file, two contents", {{"a.txt", "one"}, {"a.txt", "two"}}, true},
       {"a file that is another's folder", {{"a.txt", "a"}, {"a.txt\\b", "b"}}, true},
       {"one file on Windows", {{"A.txt", "one"}, {"a.txt", "two"}}, platform::kFileNamesIgnoreCase},
+      {"one file on Windows, beyond ASCII",
+       {{"x\\\xDC.txt", "one"}, {"X\\\xFC.txt", "two"}},
+       platform::kFileNamesIgnoreCase},
   };
+  if (!HostCodePageFits()) GTEST_SKIP() << "the names are written for code page 1252";
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.why);
     FreshClient();
@@ -424,6 +458,90 @@ TEST(CachePlan, CachePathsAvoidEveryEntrysFilesAndFolders) {
       EXPECT_EQ(fs::path(paths[i]).filename().string(), c.cacheNames[i]);
     }
   }
+}
+
+// Under the file system's letter case (Windows): names of one file with different contents
+// refuse the manifest, and names whose cache files would be one file get a number each.
+TEST(CachePlan, NamesOfOneFileBeyondAsciiAreToldApartAsTheFileSystemDoes) {
+  if (!HostCodePageFits()) GTEST_SKIP() << "the names are written for code page 1252";
+  const bool folds = platform::kFileNamesIgnoreCase;
+  struct Case {
+    const char* why;
+    std::vector<std::pair<std::string, std::uint8_t>> entries;  // name, first byte of its MD5
+    bool planned;
+    std::vector<std::string> cacheNames;
+  };
+  const std::string upper =
+      "\xDC"
+      "bersicht.txt";
+  const std::string lower =
+      "\xFC"
+      "bersicht.txt";
+  const Case cases[] = {
+      {"two files whose cache names fold to one",
+       {{kUpperName, 1}, {kLowerName, 2}},
+       true,
+       {upper + ".recovery", lower + (folds ? ".1.recovery" : ".recovery")}},
+      {"one file listed with the same content",
+       {{"north\\" + upper, 1}, {"NORTH\\" + lower, 1}},
+       true,
+       {upper + ".recovery", lower + (folds ? ".1.recovery" : ".recovery")}},
+      {"one file listed with two contents",
+       {{"north\\" + upper, 1}, {"NORTH\\" + lower, 2}},
+       !folds,
+       {upper + ".recovery", lower + ".recovery"}},
+      {"a file where another entry's folder is",
+       {{"\xDC", 1}, {"\xFC\\a.txt", 2}},
+       !folds,
+       {"\xDC.recovery", "a.txt.recovery"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    FileList files;
+    for (const auto& [name, md5First] : c.entries) {
+      std::uint8_t md5[16] = {md5First};
+      files.Append(std::make_unique<FileEntry>(name.c_str(), 1, md5));
+    }
+    SetError(RecoveryError::None);
+    std::vector<std::string> paths;
+    ASSERT_EQ(PlanCachePaths(files, "base/", paths), c.planned);
+    if (!c.planned) {
+      EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData));
+      EXPECT_TRUE(paths.empty());
+      continue;
+    }
+    ASSERT_EQ(paths.size(), c.cacheNames.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      const std::string path = paths[i];
+      EXPECT_EQ(path.substr(path.find_last_of("\\/") + 1), c.cacheNames[i]);
+    }
+  }
+}
+
+// Not a test of speed: prints what planning a large manifest costs, every name keyed as the file
+// system compares it (on Windows, through the code page and the system's case mapping), so that
+// CI logs show it. Each bare name is shared by five entries, so numbers are handed out too.
+TEST(CachePlan, BenchmarkPlanOfFiftyThousandEntries) {
+  constexpr std::size_t kEntries = 50000;
+  FileList files;
+  const std::uint8_t md5[16] = {};
+  for (std::size_t i = 0; i < kEntries; ++i) {
+    const std::string name = "data\\Folder" + std::to_string(i % 5) +
+                             "\\\xDC"
+                             "bersicht" +
+                             std::to_string(i / 5) + ".dat";
+    files.Append(std::make_unique<FileEntry>(name.c_str(), 1, md5));
+  }
+  std::vector<std::string> paths;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(PlanCachePaths(files, "base/", paths));
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  std::printf("[ bench    ] PlanCachePaths over %zu entries: %.1f ms (%.2f us per entry)\n",
+              kEntries, ms, ms * 1000 / kEntries);
+  std::fflush(stdout);
+  std::set<std::string> distinct(paths.begin(), paths.end());
+  EXPECT_EQ(distinct.size(), kEntries);
 }
 
 }  // namespace

@@ -161,6 +161,18 @@ TEST(SplitPath, WindowsRulesTakeDriveAndBothSlashes) {
   EXPECT_STREQ(p.ext, "");
 }
 
+// A program in a folder whose name ends with U+8868 ("\x95\x5C" in code page 932).
+TEST(SplitPath, ReadsThePathInItsCodePage) {
+  PathParts p;
+  ASSERT_TRUE(SplitPathWithRules("C:\\\x95\x5C\\\x95\x5C.exe", p, true, 932));
+  EXPECT_STREQ(p.folder, "\\\x95\x5C\\");
+  EXPECT_STREQ(p.name, "\x95\x5C");
+  EXPECT_STREQ(p.ext, ".exe");
+  ASSERT_TRUE(SplitPathWithRules("C:\\\x95\x5C\\\x95\x5C.exe", p, true, 1252));
+  EXPECT_STREQ(p.folder, "\\\x95\\\\\x95\\");
+  EXPECT_STREQ(p.name, "");
+}
+
 TEST(SplitPath, LinuxRulesTakeOnlySlashesAndKeepHiddenNames) {
   PathParts p;
   ASSERT_TRUE(SplitPathWithRules("/opt/game/repair", p, false));

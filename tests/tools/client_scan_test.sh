@@ -58,6 +58,48 @@ expect 2 "manifest without output" "$publish" manifest client
 expect 2 "a misspelt option" "$publish" manifest --exlude x client x.tsf
 expect 1 "a public key that is no key" "$publish" manifest --public m.tsf client x.tsf
 
+# --- names Windows takes for one file: warned about, both named; the manifest is written -----
+U=$'\xdc' u=$'\xfc'
+mkdir -p folds/Data folds/north folds/south
+printf 'a' > folds/README.txt
+printf 'b' > folds/readme.TXT
+printf 'c' > folds/data
+printf 'd' > folds/Data/x.txt
+printf 'e' > "folds/north/${U}bersicht.txt"
+printf 'f' > "folds/north/${u}bersicht.txt"
+printf 'g' > "folds/south/${u}bersicht.txt"
+expect 0 "manifest of names Windows folds" "$publish" manifest folds f.tsf
+[ -s f.tsf ] || fail "no manifest written for names Windows folds"
+grep -q "README.txt and readme.TXT differ only in letter case: on Windows they are one file" \
+  err.txt || { fail "no warning for an ASCII letter-case pair"; cat err.txt; }
+grep -q "data is a file on Windows where Data\\\\x.txt needs a folder" err.txt ||
+  { fail "no warning for a file where a folder goes"; cat err.txt; }
+grep -q "bersicht.txt and" err.txt && fail "letters beyond ASCII folded without a code page"
+expect 0 "manifest of names Windows folds in 1252" "$publish" manifest --code-page 1252 folds f2.tsf
+grep -qF "north\\${U}bersicht.txt and north\\${u}bersicht.txt differ only in letter case, in code page 1252" \
+  err.txt || { fail "no warning for a pair that folds in code page 1252"; cat err.txt; }
+[ "$(grep -c "bersicht.txt and" err.txt)" = 1 ] || { fail "names in two folders warned about"; cat err.txt; }
+"$publish" inspect f2.tsf > listed.txt 2>/dev/null
+[ "$(wc -l < listed.txt)" = 7 ] || fail "a warned-about name left out of the manifest"
+# In code page 932 "\x95\x5C" is one character, and full-width a and A are one letter.
+mkdir -p sjis
+printf 'h' > sjis/$'\x95\x5c'.txt
+printf 'i' > sjis/$'\x82\x81'
+printf 'j' > sjis/$'\x82\x60'
+expect 1 "a backslash byte read as bytes" "$publish" manifest sjis s.tsf
+grep -q "cannot be told apart from the folder separator" err.txt || fail "a backslash byte taken"
+expect 0 "manifest in code page 932" "$publish" publish --code-page 932 sjis 1 0 sjis-out
+grep -qF $'\x82\x60 and \x82\x81 differ only in letter case, in code page 932' err.txt ||
+  { fail "no warning for full-width letters in code page 932"; cat err.txt; }
+printf 'k' > sjis/$'\x95'
+expect 1 "a name that ends inside a character" "$publish" manifest --code-page 932 sjis s.tsf
+grep -q "ends with the first byte of a double-byte character in code page 932" err.txt ||
+  { fail "a lone lead byte taken"; cat err.txt; }
+expect 2 "a code page that is no number" "$publish" manifest --code-page latin1 folds x.tsf
+grep -q "code page number" err.txt || fail "no clear message for a bad code page"
+expect 2 "a code page iconv does not know" "$publish" publish --code-page 65000 folds 1 0 x-out
+grep -q "code page 65000 cannot be read" err.txt || fail "no clear message for an unknown code page"
+
 # --- progress: one redrawn line on a terminal, none elsewhere -------------------------------
 expect 0 "manifest off a terminal" "$publish" manifest client p.tsf
 grep -q $'\r' err.txt && fail "progress drawn off a terminal"

@@ -163,6 +163,19 @@ grep '^ok ' out.txt | sort > second.txt
 cmp -s first.txt second.txt || fail "the same seed chose other files"
 [ "$(wc -l < first.txt)" = 3 ] || fail "sample: not 3 files listed"
 
+# --- names Windows takes for one file: warned about on stderr, the exit status untouched ---
+mkdir -p folds/Maps folds/maps
+for name in Maps/a.txt maps/A.txt $'\xdc'.txt $'\xfc'.txt; do printf 'same' > "folds/$name"; done
+"$publish" publish folds 5 1 folds-rel > /dev/null 2>&1 || fail "publish of names that fold"
+rm -rf served; cp -a folds-rel/remote served; serve
+check 0 "names that fold" "$tmpl" 5 1
+grep -qF 'warning: Maps\a.txt and maps\A.txt differ only in letter case' err.txt ||
+  { fail "no warning for names that differ in ASCII letter case"; cat err.txt; }
+check 0 "names that fold in 1252" "$tmpl" 5 1 --code-page 1252
+grep -qF $'warning: \xdc.txt and \xfc.txt differ only in letter case, in code page 1252' err.txt ||
+  { fail "no warning for names that differ in letter case in code page 1252"; cat err.txt; }
+check 2 "a code page that is no number" "$tmpl" 5 1 --code-page x
+
 # --- arguments ---
 check 2 "no operands"
 check 2 "jobs 0" "$tmpl" 3 7 --jobs 0

@@ -1,7 +1,6 @@
 #include "publish/client_scan.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <map>
 #include <system_error>
@@ -9,6 +8,7 @@
 #include "publish/display.h"
 #include "publish/host_files.h"
 #include "publish/manifest_format.h"
+#include "publish/name_collisions.h"
 
 namespace repair::publish {
 namespace fs = std::filesystem;
@@ -30,11 +30,13 @@ bool NameMatches(const std::string& name, const std::string& pattern) {
 
 // Names a client for Windows must not use; reported, not refused, since the operator may know
 // better (a file only the Linux client uses, say).
-void NoteDoubtfulNames(const std::vector<ClientFile>& files, std::vector<std::string>& notes) {
-  std::map<std::string, const std::string*> folded;
+void NoteDoubtfulNames(const std::vector<ClientFile>& files, platform::CodePage codePage,
+                       std::vector<std::string>& notes) {
+  std::vector<std::string> names;
   bool nonAscii = false;
   for (const ClientFile& f : files) {
     const std::string& name = f.name;
+    names.push_back(name);
     bool badChar = false;
     for (std::size_t i = 0; i < name.size(); ++i) {
       unsigned char c = static_cast<unsigned char>(name[i]);
@@ -46,20 +48,18 @@ void NoteDoubtfulNames(const std::vector<ClientFile>& files, std::vector<std::st
                       ": Windows cannot create a file of this name (it holds one of "
                       "< > : \" | ? * or a control character)");
     }
-    std::string key = name;
-    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    auto [it, fresh] = folded.emplace(key, &name);
-    if (!fresh) {
-      notes.push_back(PrintableName(*it->second) + " and " + PrintableName(name) +
-                      " differ only in letter case: on Windows they are one file, and the "
-                      "tool there refuses the manifest unless both hold the same bytes");
-    }
+  }
+  for (std::string& warning : WindowsNameCollisions(names, codePage)) {
+    notes.push_back(std::move(warning));
   }
   // On Windows names are in the code page the tool reads them in; here they are raw bytes.
   if (nonAscii && NamesAreFileSystemBytes()) {
     notes.push_back(
         "some names are not plain ASCII; they are stored as the bytes this system uses (UTF-8 on "
-        "most), while the tool on Windows reads names in the system's ANSI code page");
+        "most), while the tool on Windows reads names in the system's ANSI code page" +
+        std::string(codePage == platform::kBytesOnly
+                        ? " (--code-page names it, to compare them as Windows does)"
+                        : ""));
   }
 }
 
@@ -90,10 +90,11 @@ class ClientWalk {
   std::vector<std::string> ignore_;
   std::vector<bool> excludeUsed_;
   std::vector<Folder> pending_;
+  platform::CodePage codePage_;
 };
 
 ClientWalk::ClientWalk(const fs::path& root, const ScanOptions& options, ScanResult& result)
-    : root_(root), result_(result) {
+    : root_(root), result_(result), codePage_(options.codePage) {
   for (const std::string& e : options.exclude) exclude_.push_back(NormalizeName(e));
   for (const std::string& e : options.ignore) ignore_.push_back(NormalizeName(e));
   excludeUsed_.assign(exclude_.size(), false);
@@ -112,7 +113,7 @@ bool ClientWalk::Run(std::string& error) {
   for (std::size_t i = 0; i < exclude_.size(); ++i) {
     if (!excludeUsed_[i]) result_.notes.push_back("--exclude " + exclude_[i] + " matched nothing");
   }
-  NoteDoubtfulNames(result_.files, result_.notes);
+  NoteDoubtfulNames(result_.files, codePage_, result_.notes);
   return true;
 }
 
@@ -172,10 +173,24 @@ bool ClientWalk::LeafName(const fs::path& path, std::string& leafName, std::stri
     error = DisplayPath(path) + ": the name holds characters the system's code page cannot hold";
     return false;
   }
-  // Where names are raw bytes, a backslash may be one of them; the manifest separates with it.
-  if (NamesAreFileSystemBytes() && leafName.find('\\') != std::string::npos) {
+  // Where names are raw bytes, a backslash may be one of them; the manifest separates with it,
+  // except as the second byte of a double-byte character in the players' code page.
+  platform::NameRules rules;
+  rules.codePage = codePage_;
+  if (NamesAreFileSystemBytes() && platform::NextSeparator(leafName, 0, rules) != leafName.size()) {
     error = DisplayPath(path) +
             ": a backslash in a name cannot be told apart from the folder separator";
+    return false;
+  }
+  // A lead byte at the end would take the separator after it for its second byte.
+  std::size_t end = 0;
+  while (end < leafName.size()) {
+    end += platform::IsLeadByte(codePage_, static_cast<unsigned char>(leafName[end])) ? 2 : 1;
+  }
+  if (end > leafName.size()) {
+    error = DisplayPath(path) + ": the name ends with the first byte of a double-byte " +
+            "character in code page " + std::to_string(codePage_) +
+            ", which would take the separator after it for its second byte";
     return false;
   }
   return true;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/name_key.h"
+
 namespace repair::publish {
 
 // The tool's sizes are 32-bit.
@@ -29,6 +31,9 @@ struct ScanOptions {
   std::vector<std::string> exclude;
   // Left out without a note: the tool's own files that a release provides itself.
   std::vector<std::string> ignore;
+  // The code page players' systems read names in, for the notes on names Windows takes for one
+  // file; platform::kBytesOnly folds ASCII letters only.
+  platform::CodePage codePage = platform::kBytesOnly;
 };
 
 struct ScanResult {

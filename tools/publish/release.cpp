@@ -119,6 +119,7 @@ bool ScanRelease(const ReleaseOptions& options, const NoteSink& note, ReleasePla
                  std::string& error) {
   ScanOptions scanOptions;
   scanOptions.exclude = options.exclude;
+  scanOptions.codePage = options.codePage;
   // The release makes both itself: the client's copies may be stale, and the tool adds the
   // manifest to its list on its own.
   scanOptions.ignore = {options.manifestName, options.versionFileName};

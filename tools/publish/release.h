@@ -41,6 +41,8 @@ struct ReleaseOptions {
   std::string remoteLayout = kDefaultRemoteLayout;
   // When given, every file's download URL is checked against the tool's 259-character limit.
   std::string baseUrl;
+  // As ScanOptions::codePage.
+  platform::CodePage codePage = platform::kBytesOnly;
 };
 
 struct ReleaseResult {

@@ -124,6 +124,7 @@ bool ReadManifest(const CheckOptions& options, FileList& files, CheckReport& rep
     return false;
   }
   report.listed = files.size();
+  for (std::size_t i = 0; i < files.size(); ++i) report.names.push_back(files.At(i)->name);
   // The folder only shapes the cache paths; what refuses a manifest is the names alone.
   const std::string base = std::string("game") + platform::kPathSeparator;
   std::vector<std::string> cachePaths;

@@ -40,10 +40,11 @@ struct FileCheck {
 struct CheckReport {
   std::string remote;  // the resolved remote folder
   std::string manifestUrl;
-  Verdict manifest;              // None when the manifest was fetched, opened and accepted
-  std::size_t listed = 0;        // entries the tool would list, its manifest's own among them
-  std::vector<FileCheck> files;  // the files checked, in manifest order
-  std::uint64_t bytes = 0;       // body bytes received
+  Verdict manifest;                // None when the manifest was fetched, opened and accepted
+  std::size_t listed = 0;          // entries the tool would list, its manifest's own among them
+  std::vector<FileCheck> files;    // the files checked, in manifest order
+  std::vector<std::string> names;  // every entry's name, in manifest order
+  std::uint64_t bytes = 0;         // body bytes received
 };
 
 // Called as each file's check ends, from a worker thread, one call at a time.

@@ -13,6 +13,7 @@
 #include "engine/recovery_state.h"
 #include "publish/display.h"
 #include "publish/host_files.h"
+#include "publish/name_collisions.h"
 #include "publish/progress.h"
 #include "publish/release_check.h"
 #include "strings/string_keys.h"
@@ -40,6 +41,11 @@ const char kCheckHelp[] =
     "  --manifest-name NAME with a template: the manifest's name (default filehash.tsf)\n"
     "  --ca-file FILE       also trust these CA certificates (PEM), as SYS_CAFILE does\n"
     "                       for the Linux tool; Windows uses the system's store\n"
+    "  --code-page N        the players' ANSI code page (e.g. 1252, 932): warn about\n"
+    "                       names Windows takes for one file beyond ASCII letters too\n"
+    "                       (ASCII letters always; the Windows build uses its own code\n"
+    "                       page unless told otherwise). Warnings go to stderr and do\n"
+    "                       not change the exit status\n"
     "  --verbose            list the files that pass too";
 
 namespace {
@@ -54,6 +60,7 @@ struct Arguments {
   CheckOptions options;
   bool seedGiven = false;
   bool verbose = false;
+  platform::CodePage codePage = DefaultNameCodePage();
 };
 
 bool ParseUnsigned(const std::string& text, std::uint64_t max, std::uint64_t& value) {
@@ -100,6 +107,12 @@ bool ParseArguments(const std::vector<std::string>& args, Arguments& out) {
       out.options.caFile = value;
     } else if (a == "--manifest-name" && !value.empty()) {
       out.manifestName = value;
+    } else if (a == "--code-page") {
+      std::string error;
+      if (!ParseCodePage(value, out.codePage, error)) {
+        std::fprintf(stderr, "repair-publish: %s\n", error.c_str());
+        return false;
+      }
     } else {
       std::fprintf(stderr, "repair-publish: bad option %s %s\n", a.c_str(), value.c_str());
       return false;
@@ -258,6 +271,9 @@ int RunCheckCommand(const std::vector<std::string>& argv) {
   const bool manifestOk = CheckRelease(args.options, progress, report);
   const double seconds = line ? line->Seconds() : 0.0;
   if (line) line->Finish();
+  for (const std::string& warning : WindowsNameCollisions(report.names, args.codePage)) {
+    std::fprintf(stderr, "repair-publish: warning: %s\n", warning.c_str());
+  }
   if (!manifestOk) {
     std::printf("remote folder: %s\n", report.remote.c_str());
     PrintFailure("manifest", report.manifestUrl, report.manifest);

@@ -15,6 +15,7 @@
 #include "publish/file_util.h"
 #include "publish/host_files.h"
 #include "publish/manifest_format.h"
+#include "publish/name_collisions.h"
 #include "publish/release.h"
 #include "publish/sealer.h"
 #include "publish/string_file.h"
@@ -102,6 +103,18 @@ bool HasUnknownOption(const std::vector<std::string>& args) {
       return true;
     }
   }
+  return false;
+}
+
+// Takes "--code-page N" out of args into `codePage`, which keeps its default without it. False,
+// with a message, for a value that is no code page this system can read.
+bool TakeCodePage(std::vector<std::string>& args, repair::platform::CodePage& codePage) {
+  std::string text;
+  if (!TakeOption(args, "--code-page", text)) return false;
+  if (text.empty()) return true;
+  std::string error;
+  if (repair::publish::ParseCodePage(text, codePage, error)) return true;
+  std::fprintf(stderr, "repair-publish: %s\n", error.c_str());
   return false;
 }
 
@@ -270,7 +283,9 @@ int RunManifest(const std::vector<std::string>& argsIn) {
   std::vector<std::string> args = argsIn;
   std::string publicPath;
   repair::publish::ScanOptions scan;
-  if (!TakeOption(args, "--public", publicPath) || !TakeRepeated(args, "--exclude", scan.exclude)) {
+  scan.codePage = repair::publish::DefaultNameCodePage();
+  if (!TakeOption(args, "--public", publicPath) || !TakeRepeated(args, "--exclude", scan.exclude) ||
+      !TakeCodePage(args, scan.codePage)) {
     return kExitUsage;
   }
   // Empty files are listed like any other; the switch that once asked for that is still taken.
@@ -320,7 +335,8 @@ int RunPublish(const std::vector<std::string>& argsIn) {
   std::vector<std::string> args = argsIn;
   std::string publicPath;
   repair::publish::ReleaseOptions options;
-  if (!TakeOption(args, "--public", publicPath) ||
+  options.codePage = repair::publish::DefaultNameCodePage();
+  if (!TakeOption(args, "--public", publicPath) || !TakeCodePage(args, options.codePage) ||
       !TakeRepeated(args, "--exclude", options.exclude) ||
       !TakeOption(args, "--manifest-name", options.manifestName) ||
       !TakeOption(args, "--version-file", options.versionFileName) ||
@@ -393,13 +409,18 @@ const Command kCommands[] = {
      "Writes a sealed version file: 12 bytes of plaintext (73-byte file), or 16 with FOURTH\n"
      "(77-byte file). THIRD defaults to 0.",
      RunVersion},
-    {"manifest", "manifest [--public KEY.der] [--exclude NAME]... DIR OUT",
+    {"manifest", "manifest [--public KEY.der] [--exclude NAME]... [--code-page N] DIR OUT",
      "Writes the manifest of the client folder DIR: every regular file below it with its size\n"
      "and MD5, in byte order of the backslash-separated names, sealed and LZMA-packed.\n"
      "--exclude leaves out a file, or a folder with all it holds (repeatable). Symbolic links\n"
      "are reported and not followed. Empty files are listed like any other: the tool puts a\n"
      "missing one back without a download. --keep-empty, which once asked for that, is\n"
-     "still accepted and changes nothing.",
+     "still accepted and changes nothing.\n"
+     "Names that Windows takes for one file (letter case aside) are warned about on stderr,\n"
+     "and the manifest is written all the same. ASCII letters are always compared so;\n"
+     "--code-page N (the players' ANSI code page, e.g. 1252 or 932) compares every letter of\n"
+     "that code page, as the tool on Windows does. The Windows build uses its own code page\n"
+     "unless told otherwise.",
      RunManifest},
     {"inspect", "inspect [--private KEY.der] MANIFEST",
      "Opens a manifest with the embedded key (or the private key given), checks every bound of\n"
@@ -421,7 +442,10 @@ const Command kCommands[] = {
      "  --remote-layout TEMPLATE  <folder>, with $MAJORVER$ and $MINORVER$ replaced; default\n"
      "                            $MAJORVER$.$MINORVER$ (3.7); '/' makes nested folders\n"
      "  --base-url URL            the address of OUT_DIR/remote, to fill in SYS_REMOTEPATH and\n"
-     "                            check every file's URL against the tool's 259 characters",
+     "                            check every file's URL against the tool's 259 characters\n"
+     "  --code-page N             the players' ANSI code page (e.g. 1252, 932), to warn about\n"
+     "                            names Windows takes for one file beyond ASCII, as for\n"
+     "                            'manifest'; the warnings do not stop the release",
      RunPublish},
     {"check", repair::publish::kCheckUsage, repair::publish::kCheckHelp,
      repair::publish::RunCheckCommand},

@@ -1,0 +1,134 @@
+#include "platform/name_key.h"
+
+#include "platform/file_system.h"
+
+namespace repair::platform {
+namespace {
+
+// Marks a component kept as bytes under a code page; UTF-8 never holds the byte.
+constexpr char kBytesMark = '\xFF';
+
+bool IsSeparatorByte(char c, const NameRules& rules) {
+  return c == '/' || (rules.backslashSeparates && c == '\\');
+}
+
+// Each UTF-16 unit on its own, surrogates too, so that every unit sequence has one spelling. A
+// backslash that is a name's own character takes an overlong form, which holds no 0x5C byte.
+void AppendUnit(std::string& key, char16_t unit) {
+  if (unit == '\\') {
+    key += "\xC1\x9C";
+  } else if (unit < 0x80) {
+    key += static_cast<char>(unit);
+  } else if (unit < 0x800) {
+    key += static_cast<char>(0xC0 | (unit >> 6));
+    key += static_cast<char>(0x80 | (unit & 0x3F));
+  } else {
+    key += static_cast<char>(0xE0 | (unit >> 12));
+    key += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+    key += static_cast<char>(0x80 | (unit & 0x3F));
+  }
+}
+
+// The bytes themselves, ASCII letters folded when asked; the mark and the backslash are escaped
+// so that a component's key never holds a separator and never reads as another's.
+void AppendBytes(std::string& key, std::string_view bytes, bool foldAscii) {
+  for (char c : bytes) {
+    if (c == kBytesMark || c == '\\') {
+      key += kBytesMark;
+      key += c == kBytesMark ? kBytesMark : '\x01';
+    } else if (foldAscii && c >= 'a' && c <= 'z') {
+      key += static_cast<char>(c - 'a' + 'A');
+    } else {
+      key += c;
+    }
+  }
+}
+
+void AppendComponentKey(std::string& key, std::string_view component, const NameRules& rules) {
+  if (!rules.ignoreCase) {
+    AppendBytes(key, component, false);
+    return;
+  }
+  if (rules.codePage == kBytesOnly) {
+    AppendBytes(key, component, true);
+    return;
+  }
+  // Every ANSI code page reads the bytes below 0x80 as ASCII, whose only letters are A-Z and a-z:
+  // most names need no conversion at all.
+  bool ascii = true;
+  for (char c : component) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) {
+    for (char c : component) {
+      AppendUnit(key, static_cast<char16_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
+    }
+    return;
+  }
+  std::u16string units;
+  if (UpcaseInCodePage(component, rules.codePage, units)) {
+    for (char16_t unit : units) AppendUnit(key, unit);
+    return;
+  }
+  key += kBytesMark;
+  AppendBytes(key, component, true);
+}
+
+}  // namespace
+
+bool KnownLeadByte(CodePage codePage, unsigned char byte) {
+  switch (codePage) {
+    case 932:  // Shift JIS
+      return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    case 936:  // GBK
+    case 949:  // Unified Hangul Code
+    case 950:  // Big5
+      return byte >= 0x81 && byte <= 0xFE;
+    case 1361:  // Johab
+      return (byte >= 0x84 && byte <= 0xD3) || (byte >= 0xD8 && byte <= 0xDE) ||
+             (byte >= 0xE0 && byte <= 0xF9);
+    default: return false;
+  }
+}
+
+NameRules HostManifestRules() {
+  NameRules rules;
+  rules.backslashSeparates = true;
+  rules.ignoreCase = kFileNamesIgnoreCase;
+  rules.codePage = HostCodePage();
+  return rules;
+}
+
+std::size_t NextSeparator(std::string_view text, std::size_t from, const NameRules& rules) {
+  std::size_t i = from;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (IsSeparatorByte(c, rules)) return i;
+    const bool pair = rules.codePage != kBytesOnly && i + 1 < text.size() &&
+                      IsLeadByte(rules.codePage, static_cast<unsigned char>(c));
+    i += pair ? 2 : 1;
+  }
+  return text.size();
+}
+
+std::size_t LastComponentStart(std::string_view text, const NameRules& rules) {
+  std::size_t start = 0;
+  for (std::size_t sep = NextSeparator(text, 0, rules); sep < text.size();
+       sep = NextSeparator(text, sep + 1, rules)) {
+    start = sep + 1;
+  }
+  return start;
+}
+
+std::string NameKey(std::string_view name, const NameRules& rules) {
+  std::string key;
+  key.reserve(name.size() + name.size() / 2);
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t end = NextSeparator(name, begin, rules);
+    AppendComponentKey(key, name.substr(begin, end - begin), rules);
+    if (end >= name.size()) return key;
+    key += '\\';
+    begin = end + 1;
+  }
+}
+
+}  // namespace repair::platform
