@@ -48,11 +48,13 @@ bool OpenUnpackedManifest(const HeapBuffer& unpacked, std::uint32_t unpackedLeng
 // A component that Windows would not take as it is: empty (a doubled separator), or ending with
 // a dot or a space, which Windows drops. That covers ".", "..", and forms such as "..." or ".. "
 // that Windows reads as "..", and every other spelling of a name that is not the name itself
-// ("repair.exe." and "repair.exe " are "repair.exe"). The last byte is looked at even where it
+// ("repair.exe." and "repair.exe " are "repair.exe"); or a device's name ("nul.txt", "COM1"),
+// which opens a device, not a file. The last byte is looked at even where it
 // is the second of a double-byte character: no code page has a dot or a space there, and a name
 // that claims one is refused rather than guessed at.
 bool IsRewrittenComponent(const std::string& name, std::size_t begin, std::size_t end) {
-  return begin == end || name[end - 1] == '.' || name[end - 1] == ' ';
+  return begin == end || name[end - 1] == '.' || name[end - 1] == ' ' ||
+         platform::IsWindowsDeviceName(std::string_view(name).substr(begin, end - begin));
 }
 
 bool FitsPathBuffer(const char* text) {

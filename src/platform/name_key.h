@@ -70,4 +70,11 @@ bool CodePageKnown(CodePage codePage);
 // key is for sets and maps; it is never a file name.
 std::string NameKey(std::string_view name, const NameRules& rules);
 
+// True when Windows takes the name component `component` for a device rather than a file: CON,
+// PRN, AUX, NUL, CONIN$, CONOUT$, COM1-COM9 and LPT1-LPT9 (and COM/LPT with a superscript 1, 2
+// or 3 of the Western code page), in any letter case, alone or before a dot ("nul.txt"), with
+// or without spaces after them ("aux .dat"). Opening such a name opens the device, in every
+// folder.
+bool IsWindowsDeviceName(std::string_view component);
+
 }  // namespace repair::platform

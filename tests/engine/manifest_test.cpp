@@ -176,7 +176,8 @@ TEST_F(ManifestTest, MalformedOrUnsafeRecordsRefuseTheWholeManifest) {
 
 TEST(SafeNameTest, KeepsNamesInsideTheClientFolder) {
   for (const char* name : {"filehash.tsf", "data\\ui\\font.dat", "data/ui/f.dat", "..a", ".hidden",
-                           ". x", "a .b", "REPAIR~1.EXE"}) {
+                           ". x", "a .b", "REPAIR~1.EXE", "console.dat", "com10", "lpt0.txt",
+                           "nul_.txt", "a.con", "COM", "auxiliary\\x"}) {
     EXPECT_TRUE(IsSafeRelativeName(name)) << name;
   }
   for (const char* name :
@@ -185,7 +186,10 @@ TEST(SafeNameTest, KeepsNamesInsideTheClientFolder) {
         "data\\", "data/", "...\\x", ".. \\x", "data\\ . .\\x",
         // Spellings Windows rewrites into another name: "repair.exe" each time.
         ".\\repair.exe", "./repair.exe", "repair.exe.", "repair.exe ", "a..", "a\\.\\b",
-        "data\\\\x", "data//x", "data.\\x", "data \\x"}) {
+        "data\\\\x", "data//x", "data.\\x", "data \\x",
+        // Devices in every folder: what is written to them goes to a port or nowhere.
+        "CON", "nul.txt", "data\\aux", "Com1.dat", "lpt9", "prn\\x", "conout$", "AUX .dat",
+        "com\xB9.dat"}) {
     EXPECT_FALSE(IsSafeRelativeName(name)) << name;
   }
 }

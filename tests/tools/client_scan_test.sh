@@ -49,6 +49,9 @@ grep -q "260 bytes; the tool takes at most 259" err.txt || { fail "no clear mess
 mkdir trailing && printf 'z' > trailing/name.
 expect 1 "a name that ends with a dot" "$publish" manifest trailing t.tsf
 grep -q "ends with a dot or a space" err.txt || { fail "no clear message for a trailing dot"; cat err.txt; }
+mkdir -p device/data && printf 'z' > device/data/Aux.txt
+expect 1 "a device's name" "$publish" manifest device d.tsf
+grep -q "opens a device" err.txt || { fail "no clear message for a device's name"; cat err.txt; }
 mkdir huge && truncate -s 4294967296 huge/4gib.bin
 expect 1 "a 4 GiB file" "$publish" manifest huge h.tsf
 grep -q "under 4 GiB" err.txt || { fail "no clear message for a 4 GiB file"; cat err.txt; }

@@ -9,6 +9,7 @@
 #include "publish/host_files.h"
 #include "publish/manifest_format.h"
 #include "publish/name_collisions.h"
+#include "platform/name_key.h"
 
 namespace repair::publish {
 namespace fs = std::filesystem;
@@ -155,6 +156,12 @@ bool ClientWalk::Visit(const fs::directory_entry& entry, const Folder& folder, s
     error = PrintableName(name) +
             ": the name ends with a dot or a space, which Windows drops; the tool refuses "
             "a manifest that lists such a name";
+    return false;
+  }
+  if (platform::IsWindowsDeviceName(leafName)) {
+    error = PrintableName(name) +
+            ": Windows opens a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9) for this name, not a "
+            "file; the tool refuses a manifest that lists such a name";
     return false;
   }
   if (fs::is_directory(status)) {
