@@ -32,10 +32,13 @@ constexpr ErrorRow kErrorRows[] = {
      "Version information cannot be verified.  Please reinstall the client."},
     {"ERR_NOTEXISTHASHFILE",
      "Recovery information cannot be verified.  Exit the program and try again."},
+    {"ERR_LINKEDFOLDER",
+     "A folder of the client is a link to another place, which the repair does not write "
+     "through.  Move the folder back and try again."},
 };
 
 const ErrorRow& RowFor(std::int32_t code) {
-  constexpr std::int32_t kLast = static_cast<std::int32_t>(RecoveryError::NotExistHashFile);
+  constexpr std::int32_t kLast = static_cast<std::int32_t>(RecoveryError::LinkedFolder);
   if (code < 1 || code > kLast) code = static_cast<std::int32_t>(RecoveryError::Unknown);
   return kErrorRows[code];
 }

@@ -133,6 +133,13 @@ inline constexpr StringKey kErrNotExistHashFile{
     "ERR_NOTEXISTHASHFILE",
     "Recovery information cannot be verified.  Exit the program and try again.", StringUse::kBox,
     "error box when the server has no list of files for the build"};
+inline constexpr StringKey kErrLinkedFolder{
+    "ERR_LINKEDFOLDER",
+    "A folder of the client is a link to another place, which the repair does not write "
+    "through.  Move the folder back and try again.",
+    StringUse::kBox,
+    "error box when a folder the repair has to write into is a link or junction to another "
+    "place"};
 
 // Every key above, in the order a translation template lists them.
 inline constexpr const StringKey* kStringKeys[] = {
@@ -165,6 +172,7 @@ inline constexpr const StringKey* kStringKeys[] = {
     &kErrNotExistFile,
     &kErrNotExistVersionFile,
     &kErrNotExistHashFile,
+    &kErrLinkedFolder,
 };
 
 // "setting", "window", "question" or "box".

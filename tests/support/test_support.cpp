@@ -6,6 +6,10 @@
 #include <random>
 #include <stdexcept>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace repair::test {
 namespace fs = std::filesystem;
 
@@ -22,6 +26,35 @@ TempDir::TempDir() {
     }
   }
   throw std::runtime_error("cannot create a temp folder");
+}
+
+bool MakeSymlink(const std::string& target, const std::string& link, bool folder) {
+#if defined(_WIN32)
+  // Without developer mode or the privilege, only the unprivileged flag lets a plain user make
+  // one; older systems refuse that flag, so try without it too.
+  constexpr DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+  const DWORD kind = folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
+  return CreateSymbolicLinkA(link.c_str(), target.c_str(), kind | kUnprivileged) ||
+         CreateSymbolicLinkA(link.c_str(), target.c_str(), kind);
+#else
+  std::error_code error;
+  if (folder) {
+    fs::create_directory_symlink(target, link, error);
+  } else {
+    fs::create_symlink(target, link, error);
+  }
+  return !error;
+#endif
+}
+
+bool IsLink(const std::string& path) {
+#if defined(_WIN32)
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+#else
+  std::error_code error;
+  return fs::is_symlink(fs::symlink_status(path, error));
+#endif
 }
 
 TempDir::~TempDir() {

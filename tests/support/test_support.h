@@ -34,6 +34,13 @@ std::string DataPath(const std::string& name);
 // or dropped piece shows.
 std::string Pattern(std::size_t size);
 
+// Makes `link` a symbolic link to `target`, a folder link when `folder`. False where this
+// process may not make one (Windows without the privilege, a file system without links).
+bool MakeSymlink(const std::string& target, const std::string& link, bool folder);
+
+// True when `path` itself (not what it points to) is a symbolic link or another reparse point.
+bool IsLink(const std::string& path);
+
 std::vector<std::uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);
 void WriteAll(const std::string& path, const std::string& text);
