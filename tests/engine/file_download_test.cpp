@@ -233,7 +233,7 @@ TEST_F(DownloadToCacheTest, APartThatCannotBeTrustedIsFetchedWhole) {
 TEST_F(DownloadToCacheTest, APartThatIsALinkOrHasAnotherNameIsReplacedNotWritten) {
   server_.ServeResource("/f", Resource{body_, "\"v1\"", ""});
   const std::string outside = dir_.File("outside.bin");
-  for (const bool hardLink : {false, true}) {
+  for (const bool hardLink : {true, false}) {
     fs::remove_all(dir_.File("recovery"));
     // A usable part and its record, except that the part's bytes live under another name.
     LeavePart(kDropAfter, "\"v1\"");
@@ -244,12 +244,12 @@ TEST_F(DownloadToCacheTest, APartThatIsALinkOrHasAnotherNameIsReplacedNotWritten
       fs::create_hard_link(outside, paths_.part, error);
       if (error) GTEST_SKIP() << "no hard link: " << error.message();
     } else if (!test::MakeSymlink(outside, paths_.part, false)) {
-      GTEST_SKIP() << "no symbolic link";
+      GTEST_SKIP() << test::kNoSymlink;
     }
     const std::size_t before = server_.Requests().size();
     ASSERT_TRUE(Download("/f")) << hardLink << ": " << GetError();
     EXPECT_TRUE(OnlyTheCacheFileIsLeft()) << hardLink;
-    EXPECT_EQ(Read(outside), body_.substr(0, kDropAfter)) << hardLink;
+    EXPECT_TRUE(Read(outside) == body_.substr(0, kDropAfter)) << hardLink;
     EXPECT_EQ(RangeAsked(before), "") << hardLink;
   }
 }

@@ -100,7 +100,7 @@ class RecoveryRunTest : public ::testing::Test {
     server_.ServeFile("/1.0/" + urlPath, content);
   }
   void FreshClient() {
-    fs::remove_all(base_);
+    test::RemoveTree(base_);
     fs::create_directories(base_);
   }
   // Publishes each (name, content) and serves it under its URL path.
@@ -513,7 +513,7 @@ TEST_F(LinkedClientTest, LinksAtCachePathsAreReplacedNeverWrittenThrough) {
   if (!LinkLocal("recovery\\empty.txt.recovery", "truncated") ||
       !LinkLocal("recovery\\a.dat.recovery.part", "overwritten") ||
       !LinkLocal("recovery\\b.dat.recovery", "same bytes")) {
-    GTEST_SKIP() << "this system lets the test make no symbolic link";
+    GTEST_SKIP() << test::kNoSymlink;
   }
   ASSERT_TRUE(Run()) << GetError();
   EXPECT_EQ(ReadOutside("truncated"), "keep me");
@@ -544,7 +544,7 @@ TEST_F(LinkedClientTest, AClientFileThatIsALinkIsReplacedByARealFile) {
   PublishAndServe({{"data\\a.dat", "release a"}});
   // The target holds the right bytes: still, the entry is a link, not the file.
   test::WriteAll(Outside("target"), std::string("release a"));
-  if (!LinkLocal("data\\a.dat", "target")) GTEST_SKIP() << "no symbolic link";
+  if (!LinkLocal("data\\a.dat", "target")) GTEST_SKIP() << test::kNoSymlink;
   ASSERT_TRUE(Run()) << GetError();
   EXPECT_TRUE(IsPlainFile("data\\a.dat"));
   EXPECT_EQ(ReadLocal("data\\a.dat"), "release a");
@@ -566,9 +566,9 @@ TEST_F(LinkedClientTest, AFolderThatIsALinkIsNeverWrittenThrough) {
   PublishAndServe({{"data\\a.dat", "release a"}});
   for (const Case& c : cases) {
     FreshClient();
-    fs::remove_all(outside_);
+    test::RemoveTree(outside_);
     fs::create_directories(Outside("folder"));
-    if (!LinkLocal(c.link, "folder", true)) GTEST_SKIP() << "no folder link";
+    if (!LinkLocal(c.link, "folder", true)) GTEST_SKIP() << test::kNoSymlink;
     WriteLocal("data\\a.dat", c.content);
     EXPECT_EQ(Run(), c.finishes) << c.link << " " << c.content;
     EXPECT_EQ(GetError(), c.finishes ? 0 : static_cast<int>(RecoveryError::LinkedFolder)) << c.link;

@@ -42,7 +42,7 @@ class PlantedNameTest : public ::testing::TestWithParam<Planted> {
  protected:
   void SetUp() override {
     test::WriteAll(outside_, std::string("outside bytes"));
-    if (!Plant(GetParam(), outside_, name_)) GTEST_SKIP() << "this system makes no such link";
+    if (!Plant(GetParam(), outside_, name_)) GTEST_SKIP() << test::kNoSymlink;
   }
   void TearDown() override { SetWriteRoot(""); }
   bool NameIsAPlainFile() const {
@@ -96,7 +96,7 @@ TEST(FileReaderLinks, AReaderRefusesALinkUnlessToldToFollowIt) {
   const std::string target = dir.File("target");
   const std::string link = dir.File("link");
   test::WriteAll(target, std::string("bytes"));
-  if (!test::MakeSymlink(target, link, false)) GTEST_SKIP() << "no symbolic link";
+  if (!test::MakeSymlink(target, link, false)) GTEST_SKIP() << test::kNoSymlink;
   FileReader reader;
   EXPECT_EQ(reader.Open(link.c_str()), ReadStatus::kOpenFailed);
   ASSERT_EQ(reader.Open(link.c_str(), FileReader::Links::kFollowed), ReadStatus::kOk);
@@ -145,7 +145,7 @@ TEST(WriteRoot, NoChangeBelowTheRootPassesThroughALinkedFolder) {
   fs::create_directories(root);
   fs::create_directories(elsewhere);
   test::WriteAll(elsewhere + kPathSeparator + "f", std::string("elsewhere"));
-  if (!test::MakeSymlink(elsewhere, root + "linked", true)) GTEST_SKIP() << "no folder link";
+  if (!test::MakeSymlink(elsewhere, root + "linked", true)) GTEST_SKIP() << test::kNoSymlink;
   const std::string source = root + "source";
   test::WriteAll(source, std::string("fresh"));
   const std::string through = root + "linked" + kPathSeparator;
