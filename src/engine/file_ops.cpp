@@ -1,6 +1,7 @@
 #include "engine/file_ops.h"
 
 #include <cstring>
+#include <string>
 
 #include "codec/codec.h"
 #include "engine/recovery_state.h"
@@ -34,10 +35,24 @@ platform::NameRules LocalPathRules(bool windowsRules, platform::CodePage codePag
   return rules;
 }
 
+// A file (or FIFO, socket, device) below the write root where a folder has to be: no listed
+// file can be there (the cache plan refuses a manifest in which a file is another entry's
+// folder), so it is a client file in the wrong shape, removed to make room. A link there is
+// left alone: the walk of every change refuses it. True when it was removed.
+bool RemoveFileInTheWay(const char* prefix) {
+  std::string name = prefix;
+  while (!name.empty() && IsSeparator(name.back(), kWindowsRules)) name.pop_back();
+  if (name.empty() || !platform::IsBelowWriteRoot(name.c_str())) return false;
+  const platform::EntryKind kind = platform::LookAtEntry(name.c_str());
+  if (kind != platform::EntryKind::kFile && kind != platform::EntryKind::kOther) return false;
+  return platform::DeleteFileOnce(name.c_str());
+}
+
 // Makes sure the folder named by `prefix` (ending with its separator) exists.
 bool EnsureFolder(const char* prefix) {
   for (int attempt = 1; attempt <= kFolderAttempts; ++attempt) {
     if (platform::PathExists(prefix) || platform::CreateFolder(prefix)) return true;
+    if (RemoveFileInTheWay(prefix) && platform::CreateFolder(prefix)) return true;
     // Pause after every failure, the last one included: about a second in all.
     platform::SleepMs(kRetryPauseMs);
   }
@@ -92,6 +107,25 @@ bool EnsureParentFolders(const char* path) {
     }
   }
   return true;
+}
+
+bool LinkedFolderOnPath(const char* baseFolder, const char* path) {
+  const std::size_t baseLength = std::strlen(baseFolder);
+  if (std::strncmp(path, baseFolder, baseLength) != 0) return false;
+  std::string prefix = baseFolder;
+  for (const char* p = path + baseLength; *p != '\0'; ++p) {
+    if (IsSeparator(*p, kWindowsRules) && !prefix.empty() &&
+        !IsSeparator(prefix.back(), kWindowsRules)) {
+      switch (platform::LookAtEntry(prefix.c_str())) {
+        case platform::EntryKind::kLink: return true;
+        case platform::EntryKind::kFolder: break;
+        // Missing, or a file in the way: nothing deeper exists to be a link.
+        default: return false;
+      }
+    }
+    prefix += *p;
+  }
+  return false;
 }
 
 bool ReadWholeFile(const char* path, HeapBuffer& buffer, std::uint32_t& size) {

@@ -15,9 +15,16 @@ namespace repair {
 
 // Creates every missing folder of the path of a file, from the root down, with up to 10
 // attempts per folder 100 ms apart. True when every folder exists; a path without a folder
-// part needs none. On failure, and for a path whose folder part does not fit (drive over 2 or
+// part needs none. A file, FIFO, socket or device below the write root (platform/file_system.h)
+// where a folder has to be is removed and the folder made in its place; a folder where a link
+// is fails. On failure, and for a path whose folder part does not fit (drive over 2 or
 // directory over 255 characters), sets error 1 (ERR_UNKNOWN) and returns false.
 bool EnsureParentFolders(const char* path);
+
+// True when a folder of `path` below `baseFolder` (which `path` starts with) is a link, a
+// junction or a mount point. The folders are looked at down to the first one that is missing
+// or not a folder. Sets no error.
+bool LinkedFolderOnPath(const char* baseFolder, const char* path);
 
 // The work buffer through which client files are read: large enough for the disk to stream,
 // small enough for a 32-bit process. One is allocated per run and reused for every file.

@@ -90,9 +90,10 @@ bool CacheFileMatches(const char* cachePath, const FileEntry& entry, HeapBuffer&
                       bool& failed) {
   failed = false;
   std::uint32_t size = 0;
-  if (!FileExists(cachePath)) return false;
-  // An empty cache file is what a crash mid-write leaves: stale, fetched again.
-  if (platform::RegularFileSize(cachePath, size) && size == 0) return false;
+  // Anything but a plain file at the cache path (a link, a second name of another file, a
+  // FIFO) is no cache file: the download replaces the name. An empty cache file is what a
+  // crash mid-write leaves: stale, fetched again.
+  if (!platform::RegularFileSize(cachePath, size) || size == 0) return false;
   std::uint8_t digest[kMd5Size];
   if (!DigestFile(cachePath, block, digest)) {
     failed = true;
@@ -109,6 +110,28 @@ bool WriteEmptyCacheFile(const char* cachePath, const FileEntry& entry, bool& fa
   if (entry.size != 0 || std::memcmp(entry.md5, kEmptyMd5, kMd5Size) != 0) return false;
   failed = !WriteWholeFile(cachePath, nullptr, 0);
   return !failed;
+}
+
+// Before the first write: every folder the run is about to write into, below the base folder,
+// must be a real folder. One that is a link or junction ends the run with LinkedFolder; the run
+// writes through no link, and a player who moved a folder elsewhere with one is told so rather
+// than have it replaced. Reading through such a folder, as the check did, is harmless. False
+// ends the run.
+bool CheckWriteFolders(const char* baseFolder, const std::vector<std::string>& cachePaths) {
+  FileList& files = GlobalRecoveryState().files;
+  char localPath[kPathBufferSize];
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const FileEntry& entry = *files.At(i);
+    if (entry.state.load() != Invalid) continue;
+    if (!BuildLocalPath(localPath, baseFolder, entry.name.c_str())) {
+      return FailWith(RecoveryError::Unknown);
+    }
+    if (LinkedFolderOnPath(baseFolder, localPath) ||
+        LinkedFolderOnPath(baseFolder, cachePaths[i].c_str())) {
+      return FailWith(RecoveryError::LinkedFolder);
+    }
+  }
+  return true;
 }
 
 // Downloads every Invalid entry into the cache path planned for it (by list index). False ends
@@ -197,6 +220,8 @@ bool RunRecovery(const char* baseFolder, const char* remotePath, const char* ver
   if (state.running.load() != 0) return false;
   ResetRecoveryState();
   state.running.store(1);
+  // Every change the run makes stays below the base folder and passes through no link there.
+  const platform::ScopedWriteRoot writeRoot(baseFolder);
   state.phase.store(static_cast<std::int32_t>(RecoveryPhase::CheckVersion));
 
   std::string remote;
@@ -225,6 +250,7 @@ bool RunRecovery(const char* baseFolder, const char* remotePath, const char* ver
   SetPhaseAndWait(RecoveryPhase::CheckFiles);
   if (!CheckFiles(baseFolder, block)) return false;
 
+  if (!CheckWriteFolders(baseFolder, cachePaths)) return false;
   SetPhaseAndWait(RecoveryPhase::DownloadFiles);
   if (!DownloadFiles(remote, cachePaths, block, caFile)) return false;
 

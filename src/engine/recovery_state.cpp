@@ -14,7 +14,7 @@ constexpr std::uint32_t kPhasePollMs = 500;
 // Codes outside the table, None among them, take the "ERR_UNKNOWN" row.
 const StringKey& ErrorKeyFor(std::int32_t code) {
   constexpr std::int32_t kRows = static_cast<std::int32_t>(std::size(kErrorKeys));
-  static_assert(kRows == static_cast<std::int32_t>(RecoveryError::NotExistHashFile),
+  static_assert(kRows == static_cast<std::int32_t>(RecoveryError::LinkedFolder),
                 "one text for each error code");
   if (code < 1 || code > kRows) code = static_cast<std::int32_t>(RecoveryError::Unknown);
   return *kErrorKeys[code - 1];

@@ -44,9 +44,10 @@ enum class RecoveryError : std::int32_t {
   NotExistFile = 6,           // "ERR_NOTEXISTFILE"
   NotExistVersionFile = 7,    // "ERR_NOTEXISTVERSIONFILE"
   NotExistHashFile = 8,       // "ERR_NOTEXISTHASHFILE"
+  LinkedFolder = 9,           // "ERR_LINKEDFOLDER"
 };
 
-// The message key and default text of an error code; any code outside 1..8 gets the
+// The message key and default text of an error code; any code outside 1..9 gets the
 // "ERR_UNKNOWN" row.
 const char* ErrorMessageKey(std::int32_t code);
 const char* ErrorDefaultText(std::int32_t code);

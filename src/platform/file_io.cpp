@@ -7,7 +7,7 @@ namespace repair::platform {
 ReadStatus ReadFileBytes(const char* path, HeapBuffer& out) {
   out.Reset();
   FileReader reader;
-  ReadStatus opened = reader.Open(path);
+  ReadStatus opened = reader.Open(path, FileReader::Links::kFollowed);
   if (opened != ReadStatus::kOk) return opened;
   HeapBuffer buffer;
   if (!buffer.Allocate(reader.size())) return ReadStatus::kNoMemory;

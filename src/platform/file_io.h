@@ -17,7 +17,7 @@ enum class ReadStatus {
 
 // Reads the whole file at `path` into `out` (allocated here, released by the caller).
 // Opens for reading with read sharing; on anything but kOk, `out` is left empty. For small
-// files only (the version file, the string file).
+// files only (the version file, the string file); a link at `path` is followed.
 ReadStatus ReadFileBytes(const char* path, HeapBuffer& out);
 
 // The native handle behind a reader or writer: a file descriptor, or a Win32 HANDLE.
@@ -32,9 +32,12 @@ class FileReader {
   FileReader(const FileReader&) = delete;
   FileReader& operator=(const FileReader&) = delete;
 
-  // kOk, kOpenFailed (missing, a folder, no permission) or kNoMemory (4 GiB or more: no
-  // 32-bit size describes it).
-  ReadStatus Open(const char* path);
+  // What the last component of the path may be.
+  enum class Links { kRefused, kFollowed };
+  // kOk, kOpenFailed (missing, a folder, no permission, anything but a regular file - a FIFO,
+  // socket or device is looked at without waiting for it - or, with Links::kRefused, a link)
+  // or kNoMemory (4 GiB or more: no 32-bit size describes it).
+  ReadStatus Open(const char* path, Links links = Links::kRefused);
   std::uint32_t size() const { return size_; }
   // Reads up to `capacity` bytes at the current position; `got` 0 means the end. False when
   // the read failed.
@@ -45,7 +48,7 @@ class FileReader {
   std::uint32_t size_ = 0;
 };
 
-// A file opened for writing at its end. A read-only file is made writable first.
+// A file opened for writing at its end, never through a link.
 class FileWriter {
  public:
   FileWriter() = default;
@@ -53,9 +56,11 @@ class FileWriter {
   FileWriter(const FileWriter&) = delete;
   FileWriter& operator=(const FileWriter&) = delete;
 
-  // Opens `path`, creating it when missing, keeps its first `keep` bytes and drops the rest
-  // (0: an empty file), and positions at the end. False when it cannot be opened or cut, or
-  // is shorter than `keep`.
+  // With `keep` 0, puts a new empty file at `path` as WriteFileBytes does (whatever had the
+  // name is removed first). Otherwise opens the file at `path`, which must be a regular file
+  // with no other name (not a link, not a hard link), made writable when read-only, keeps its
+  // first `keep` bytes, drops the rest, and positions at the end. False when it cannot be
+  // opened or cut, is anything else, or is shorter than `keep`.
   bool Open(const char* path, std::uint32_t keep);
   // Writes all `count` bytes. False when the disk refused any of them.
   bool Write(const std::uint8_t* bytes, std::uint32_t count);
@@ -68,11 +73,13 @@ class FileWriter {
   NativeFile file_ = -1;
 };
 
-// The length of the regular file at `path`; false when there is none or it is 4 GiB or more.
+// The length of the regular file at `path` itself; false when there is none, when it is a link
+// or has another name (a hard link), or is 4 GiB or more.
 bool RegularFileSize(const char* path, std::uint32_t& size);
 
-// Renames `source` to `target` in one step, replacing an existing `target` (read-only or
-// not). False when nothing was renamed.
+// Renames `source` to `target` in one step on one volume (never a copy), replacing an existing
+// `target` (read-only or not; a link is replaced, not its target). False when nothing was
+// renamed.
 bool RenameOver(const char* source, const char* target);
 
 }  // namespace repair::platform

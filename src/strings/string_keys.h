@@ -133,12 +133,20 @@ inline constexpr StringKey kErrNotExistHashFile{
     "ERR_NOTEXISTHASHFILE",
     "Recovery information cannot be verified.  Exit the program and try again.", StringUse::kBox,
     "error box when the server has no list of files for the build"};
+inline constexpr StringKey kErrLinkedFolder{
+    "ERR_LINKEDFOLDER",
+    "A folder of the client is a link to another place, which the repair does not write "
+    "through.  Move the folder back and try again.",
+    StringUse::kBox,
+    "error box when a folder the repair has to write into is a link or junction to another "
+    "place"};
 
 // The error texts by error code: code N is kErrorKeys[N - 1]. The engine's codes show these
 // texts and no others.
 inline constexpr const StringKey* kErrorKeys[] = {
     &kErrUnknown,     &kErrNetworkDisconnected, &kErrFailNetworkConnection, &kErrMemoryAllocation,
     &kErrInvalidData, &kErrNotExistFile,        &kErrNotExistVersionFile,   &kErrNotExistHashFile,
+    &kErrLinkedFolder,
 };
 
 // Every key above, in the order a translation template lists them.
@@ -172,6 +180,7 @@ inline constexpr const StringKey* kStringKeys[] = {
     &kErrNotExistFile,
     &kErrNotExistVersionFile,
     &kErrNotExistHashFile,
+    &kErrLinkedFolder,
 };
 
 // "setting", "window", "question" or "box".

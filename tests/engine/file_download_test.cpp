@@ -228,6 +228,32 @@ TEST_F(DownloadToCacheTest, APartThatCannotBeTrustedIsFetchedWhole) {
   }
 }
 
+// A part file that is a link, or a name of a file that has another, is never continued: the
+// bytes at the other end would be appended to, or cut. The name is replaced by a new file.
+TEST_F(DownloadToCacheTest, APartThatIsALinkOrHasAnotherNameIsReplacedNotWritten) {
+  server_.ServeResource("/f", Resource{body_, "\"v1\"", ""});
+  const std::string outside = dir_.File("outside.bin");
+  for (const bool hardLink : {true, false}) {
+    fs::remove_all(dir_.File("recovery"));
+    // A usable part and its record, except that the part's bytes live under another name.
+    LeavePart(kDropAfter, "\"v1\"");
+    fs::remove(paths_.part);
+    test::WriteAll(outside, body_.substr(0, kDropAfter));
+    std::error_code error;
+    if (hardLink) {
+      fs::create_hard_link(outside, paths_.part, error);
+      if (error) GTEST_SKIP() << "no hard link: " << error.message();
+    } else if (!test::MakeSymlink(outside, paths_.part, false)) {
+      GTEST_SKIP() << test::kNoSymlink;
+    }
+    const std::size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download("/f")) << hardLink << ": " << GetError();
+    EXPECT_TRUE(OnlyTheCacheFileIsLeft()) << hardLink;
+    EXPECT_TRUE(Read(outside) == body_.substr(0, kDropAfter)) << hardLink;
+    EXPECT_EQ(RangeAsked(before), "") << hardLink;
+  }
+}
+
 TEST_F(DownloadToCacheTest, ACompletePartIsInstalledWithoutARequestWhenItIsRight) {
   LeavePart(kSize, "\"v1\"");
   ASSERT_TRUE(Download("/never-asked")) << GetError();

@@ -105,7 +105,7 @@ class RecoveryRunTest : public ::testing::Test {
     server_.ServeFile("/1.0/" + urlPath, content);
   }
   void FreshClient() {
-    fs::remove_all(base_);
+    test::RemoveTree(base_);
     fs::create_directories(base_);
   }
   // Publishes each (name, content) and serves it under its URL path.
@@ -581,6 +581,175 @@ TEST_F(RecoveryRunTest, ARunCutOffMidDownloadIsContinuedByTheNext) {
   EXPECT_EQ(ranges, (std::vector<std::string>{"", "bytes=" + std::to_string(part.size()) + "-"}));
   EXPECT_FALSE(fs::exists(Local("recovery\\big.pak.recovery.part")));
 }
+
+}  // namespace
+}  // namespace repair
+
+#if !defined(_WIN32)
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
+namespace repair {
+namespace {
+
+// The client folder is writable by every user while the tool runs with more rights: whatever
+// is planted in it may only ever be replaced, never written through.
+class LinkedClientTest : public RecoveryRunTest {
+ protected:
+  void SetUp() override {
+    RecoveryRunTest::SetUp();
+    outside_ = (fs::path(dir_.path()) / "outside").string() + kSep;
+    fs::create_directories(outside_);
+  }
+  std::string Outside(const std::string& name) const { return outside_ + name; }
+  std::string ReadOutside(const std::string& name) const {
+    Bytes bytes = test::ReadAll(Outside(name));
+    return std::string(bytes.begin(), bytes.end());
+  }
+  // A link in the client folder to a file or folder outside it; skips where none can be made.
+  bool LinkLocal(const std::string& name, const std::string& outsideName, bool folder = false) {
+    fs::create_directories(fs::path(Local(name)).parent_path());
+    return test::MakeSymlink(Outside(outsideName), Local(name), folder);
+  }
+  bool IsPlainFile(const std::string& name) const {
+    return !test::IsLink(Local(name)) && fs::is_regular_file(Local(name));
+  }
+  std::string outside_;
+};
+
+TEST_F(LinkedClientTest, LinksAtCachePathsAreReplacedNeverWrittenThrough) {
+  PublishAndServe({{"empty.txt", ""}, {"data\\a.dat", "release a"}, {"b.dat", "release b"}});
+  WriteLocal("empty.txt", "not empty");
+  WriteLocal("data\\a.dat", "damaged");
+  test::WriteAll(Outside("truncated"), std::string("keep me"));
+  test::WriteAll(Outside("overwritten"), std::string("keep me too"));
+  test::WriteAll(Outside("same bytes"), std::string("release b"));
+  // The empty entry's cache file, a part file, and a cache file that holds the right bytes.
+  if (!LinkLocal("recovery\\empty.txt.recovery", "truncated") ||
+      !LinkLocal("recovery\\a.dat.recovery.part", "overwritten") ||
+      !LinkLocal("recovery\\b.dat.recovery", "same bytes")) {
+    GTEST_SKIP() << test::kNoSymlink;
+  }
+  ASSERT_TRUE(Run()) << GetError();
+  EXPECT_EQ(ReadOutside("truncated"), "keep me");
+  EXPECT_EQ(ReadOutside("overwritten"), "keep me too");
+  EXPECT_EQ(ReadOutside("same bytes"), "release b");
+  EXPECT_EQ(ReadLocal("empty.txt"), "");
+  EXPECT_EQ(ReadLocal("data\\a.dat"), "release a");
+  EXPECT_EQ(ReadLocal("b.dat"), "release b");
+  for (const char* name : {"empty.txt", "data\\a.dat", "b.dat"}) {
+    EXPECT_TRUE(IsPlainFile(name)) << name;
+  }
+}
+
+TEST_F(LinkedClientTest, AHardLinkAtThePartPathLeavesTheOtherNameAlone) {
+  PublishAndServe({{"a.dat", "release a"}});
+  WriteLocal("a.dat", "damaged");
+  test::WriteAll(Outside("shared"), std::string("another file's bytes"));
+  fs::create_directories(Local("recovery"));
+  std::error_code error;
+  fs::create_hard_link(Outside("shared"), Local("recovery\\a.dat.recovery.part"), error);
+  if (error) GTEST_SKIP() << "no hard link: " << error.message();
+  ASSERT_TRUE(Run()) << GetError();
+  EXPECT_EQ(ReadOutside("shared"), "another file's bytes");
+  EXPECT_EQ(ReadLocal("a.dat"), "release a");
+}
+
+TEST_F(LinkedClientTest, AClientFileThatIsALinkIsReplacedByARealFile) {
+  PublishAndServe({{"data\\a.dat", "release a"}});
+  // The target holds the right bytes: still, the entry is a link, not the file.
+  test::WriteAll(Outside("target"), std::string("release a"));
+  if (!LinkLocal("data\\a.dat", "target")) GTEST_SKIP() << test::kNoSymlink;
+  ASSERT_TRUE(Run()) << GetError();
+  EXPECT_TRUE(IsPlainFile("data\\a.dat"));
+  EXPECT_EQ(ReadLocal("data\\a.dat"), "release a");
+  EXPECT_EQ(ReadOutside("target"), "release a");
+  EXPECT_TRUE(fs::exists(Outside("target")));
+}
+
+TEST_F(LinkedClientTest, AFolderThatIsALinkIsNeverWrittenThrough) {
+  // Which folder is the link, and whether the run has anything to write there.
+  struct Case {
+    const char* link;
+    const char* content;  // of data\a.dat, behind the link or in the client
+    bool finishes;
+  } cases[] = {
+      {"data", "release a", true},     // intact behind the link: read, nothing to write
+      {"data", "damaged", false},      // damaged behind the link
+      {"recovery", "damaged", false},  // the cache folder elsewhere
+  };
+  PublishAndServe({{"data\\a.dat", "release a"}});
+  for (const Case& c : cases) {
+    FreshClient();
+    test::RemoveTree(outside_);
+    fs::create_directories(Outside("folder"));
+    if (!LinkLocal(c.link, "folder", true)) GTEST_SKIP() << test::kNoSymlink;
+    WriteLocal("data\\a.dat", c.content);
+    EXPECT_EQ(Run(), c.finishes) << c.link << " " << c.content;
+    EXPECT_EQ(GetError(), c.finishes ? 0 : static_cast<int>(RecoveryError::LinkedFolder)) << c.link;
+    EXPECT_EQ(ReadLocal("data\\a.dat"), c.content) << c.link;
+    // The manifest's own entry, missing, lies in the base folder: written only by a run that
+    // goes on.
+    EXPECT_EQ(fs::exists(Local("filehash.tsf")), c.finishes) << c.link;
+    EXPECT_TRUE(test::IsLink(Local(c.link))) << c.link;
+    const std::size_t behind = static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(Outside("folder")), fs::directory_iterator()));
+    EXPECT_EQ(behind, std::string(c.link) == "data" ? 1u : 0u) << c.link;
+  }
+}
+
+// A name that the manifest lists as a file's folder holds a file: no listed file can be there,
+// so it is removed and the folder made, on this run.
+TEST_F(LinkedClientTest, AnUnlistedFileWhereAFolderBelongsMakesWayForIt) {
+  PublishAndServe({{"data\\maps\\a.map", "map a"}, {"b.dat", "release b"}});
+  for (const char* inTheWay : {"data", "data\\maps", "recovery"}) {
+    FreshClient();
+    WriteLocal("b.dat", "damaged");
+    WriteLocal(inTheWay, "a file in the way");
+    ASSERT_TRUE(Run()) << inTheWay << ": " << GetError();
+    EXPECT_EQ(ReadLocal("data\\maps\\a.map"), "map a") << inTheWay;
+    EXPECT_EQ(ReadLocal("b.dat"), "release b") << inTheWay;
+  }
+}
+
+// A folder where a file belongs may hold the player's own files: it stays, and the run fails.
+TEST_F(LinkedClientTest, AFolderWhereAFileBelongsStaysAndFails) {
+  PublishAndServe({{"a.dat", "release a"}});
+  WriteLocal("a.dat\\mine.txt", "the player's");
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(ReadLocal("a.dat\\mine.txt"), "the player's");
+  // Once the folder is gone, a rerun converges.
+  fs::remove_all(Local("a.dat"));
+  ASSERT_TRUE(Run()) << GetError();
+  EXPECT_EQ(ReadLocal("a.dat"), "release a");
+}
+
+#if !defined(_WIN32)
+// A FIFO was opened before its type was looked at and hung the check for good; a socket and a
+// FIFO are entries in the wrong shape, replaced like any damaged file.
+TEST_F(LinkedClientTest, AFifoOrSocketWhereAFileBelongsIsReplaced) {
+  PublishAndServe({{"pipe.dat", "release pipe"}, {"data\\sock.dat", "release sock"}});
+  fs::create_directories(Local("data"));
+  ASSERT_EQ(::mkfifo(Local("pipe.dat").c_str(), 0644), 0);
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = Local("data\\sock.dat");
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const bool finished = Run();
+  ::close(listener);
+  ASSERT_TRUE(finished) << GetError();
+  EXPECT_TRUE(IsPlainFile("pipe.dat"));
+  EXPECT_EQ(ReadLocal("pipe.dat"), "release pipe");
+  EXPECT_EQ(ReadLocal("data\\sock.dat"), "release sock");
+}
+#endif
 
 }  // namespace
 }  // namespace repair

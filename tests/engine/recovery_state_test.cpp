@@ -240,7 +240,10 @@ TEST(RecoveryErrorText, KeysAndDefaultTextsOfEveryCode) {
        "Version information cannot be verified.  Please reinstall the client."},
       {8, "ERR_NOTEXISTHASHFILE",
        "Recovery information cannot be verified.  Exit the program and try again."},
-      {9, "ERR_UNKNOWN", unknown},
+      {9, "ERR_LINKEDFOLDER",
+       "A folder of the client is a link to another place, which the repair does not write "
+       "through.  Move the folder back and try again."},
+      {10, "ERR_UNKNOWN", unknown},
       {-1, "ERR_UNKNOWN", unknown},
       {INT32_MIN, "ERR_UNKNOWN", unknown},
       {INT32_MAX, "ERR_UNKNOWN", unknown},

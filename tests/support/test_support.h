@@ -34,6 +34,22 @@ std::string DataPath(const std::string& name);
 // or dropped piece shows.
 std::string Pattern(std::size_t size);
 
+// Makes `link` a symbolic link to `target`, a folder link when `folder`. False where this
+// process may not make one (Windows without the privilege, a file system without links).
+// Under Wine 8 only a folder link can be made (on the Unix side); a link to a file shows there
+// as the file itself, and no junction can be set.
+bool MakeSymlink(const std::string& target, const std::string& link, bool folder);
+// Why a test that needs a link was skipped.
+inline constexpr char kNoSymlink[] =
+    "this system lets the test make no link it shows as one (Wine 8: CreateSymbolicLink makes "
+    "nothing, and a Unix link to a file looks like the file)";
+
+// Removes a folder with everything in it, links included (never what they point to).
+void RemoveTree(const std::string& path);
+
+// True when `path` itself (not what it points to) is a symbolic link or another reparse point.
+bool IsLink(const std::string& path);
+
 std::vector<std::uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);
 void WriteAll(const std::string& path, const std::string& text);

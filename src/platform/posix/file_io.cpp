@@ -1,5 +1,6 @@
 #include "platform/file_io.h"
 
+#include "platform/posix/entry_folder.h"
 #include "platform/posix/file_descriptor.h"
 
 #include <fcntl.h>
@@ -25,10 +26,14 @@ void CloseNative(NativeFile& file) {
 
 FileReader::~FileReader() { CloseNative(file_); }
 
-ReadStatus FileReader::Open(const char* path) {
+ReadStatus FileReader::Open(const char* path, Links links) {
   CloseNative(file_);
   size_ = 0;
-  FileDescriptor file(::open(path, O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO opens at once instead of waiting for a writer, and is then refused by
+  // its type like any other entry that is not a regular file. For a regular file the flag
+  // changes nothing.
+  const int noFollow = links == Links::kRefused ? O_NOFOLLOW : 0;
+  FileDescriptor file(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | noFollow));
   if (file.get() < 0) return ReadStatus::kOpenFailed;
   struct stat info {};
   if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return ReadStatus::kOpenFailed;
@@ -56,17 +61,39 @@ bool FileReader::Read(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_
 
 FileWriter::~FileWriter() { CloseNative(file_); }
 
+namespace {
+
+// The part file to continue: a regular file with no other name, reached without a link, made
+// writable when read-only (as Windows' read-only attribute would be cleared).
+FileDescriptor OpenSoleFile(const char* path) {
+  EntryInFolder entry;
+  if (!OpenEntryFolder(path, entry)) return FileDescriptor();
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  FileDescriptor file(::openat(entry.folder.get(), entry.name.c_str(), O_WRONLY | kFlags));
+  if (!file.valid() && errno == EACCES) {
+    FileDescriptor reading(::openat(entry.folder.get(), entry.name.c_str(), O_RDONLY | kFlags));
+    struct stat info {};
+    if (reading.valid() && ::fstat(reading.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+        ::fchmod(reading.get(), (info.st_mode & 07777) | S_IWUSR) == 0) {
+      file.Reset(::openat(entry.folder.get(), entry.name.c_str(), O_WRONLY | kFlags));
+    }
+  }
+  struct stat info {};
+  if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_nlink != 1) {
+    return FileDescriptor();
+  }
+  return file;
+}
+
+}  // namespace
+
 bool FileWriter::Open(const char* path, std::uint32_t keep) {
   CloseNative(file_);
+  FileDescriptor file = keep == 0 ? CreateFileAnew(path) : OpenSoleFile(path);
+  if (!file.valid()) return false;
   struct stat info {};
-  // Windows' read-only attribute, as the owner write bit: cleared, as a delete would.
-  if (::lstat(path, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0) {
-    ::chmod(path, (info.st_mode & 07777) | S_IWUSR);
-  }
-  FileDescriptor file(::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-  if (file.get() < 0) return false;
-  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<std::uint64_t>(info.st_size) < keep) {
+  if (::fstat(file.get(), &info) != 0 || static_cast<std::uint64_t>(info.st_size) < keep) {
     return false;
   }
   if (::ftruncate(file.get(), static_cast<off_t>(keep)) != 0 ||
@@ -99,14 +126,23 @@ bool FileWriter::Close() {
 bool RegularFileSize(const char* path, std::uint32_t& size) {
   size = 0;
   struct stat info {};
-  if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
-      static_cast<std::uint64_t>(info.st_size) > UINT32_MAX) {
+  // lstat: a link is not the file; a second name means the bytes are shared with a name the
+  // tool does not own.
+  if (::lstat(path, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+      info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > UINT32_MAX) {
     return false;
   }
   size = static_cast<std::uint32_t>(info.st_size);
   return true;
 }
 
-bool RenameOver(const char* source, const char* target) { return std::rename(source, target) == 0; }
+bool RenameOver(const char* source, const char* target) {
+  EntryInFolder from;
+  EntryInFolder to;
+  // renameat replaces the target's name (a link at it included) and never copies: across
+  // volumes it fails with EXDEV.
+  return OpenEntryFolder(source, from) && OpenEntryFolder(target, to) &&
+         ::renameat(from.folder.get(), from.name.c_str(), to.folder.get(), to.name.c_str()) == 0;
+}
 
 }  // namespace repair::platform

@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 
+#include "platform/posix/entry_folder.h"
 #include "platform/posix/file_descriptor.h"
 
 #include <fcntl.h>
@@ -19,25 +20,36 @@ namespace repair::platform {
 namespace {
 
 // The owner write bit stands for Windows' read-only attribute: a regular file without it is
-// given it, so that it can be replaced as on Windows.
-void MakeWritable(const char* path) {
+// given it, so that it can be replaced as on Windows. The file is opened without following a
+// link and without waiting for a FIFO, and changed through that descriptor only.
+void MakeWritable(const EntryInFolder& entry) {
+  FileDescriptor file(::openat(entry.folder.get(), entry.name.c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat info {};
-  if (::lstat(path, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0) {
-    ::chmod(path, (info.st_mode & 07777) | S_IWUSR);
+  if (file.valid() && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+      (info.st_mode & S_IWUSR) == 0) {
+    ::fchmod(file.get(), (info.st_mode & 07777) | S_IWUSR);
   }
 }
 
 // A move that fails while the target exists, for file systems without hard links.
-bool RenameNoReplace(const char* source, const char* target) {
+bool RenameNoReplace(const EntryInFolder& source, const EntryInFolder& target) {
 #if defined(RENAME_NOREPLACE)
-  if (::renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE) == 0) return true;
+  if (::renameat2(source.folder.get(), source.name.c_str(), target.folder.get(),
+                  target.name.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
   if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
 #endif
   // The file system knows neither: check, then rename. Only the worker moves files here, so
   // the window between the two is not contended by this program.
   struct stat info {};
-  if (::lstat(target, &info) == 0 || errno != ENOENT) return false;
-  return std::rename(source, target) == 0;
+  if (::fstatat(target.folder.get(), target.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 ||
+      errno != ENOENT) {
+    return false;
+  }
+  return ::renameat(source.folder.get(), source.name.c_str(), target.folder.get(),
+                    target.name.c_str()) == 0;
 }
 
 }  // namespace
@@ -49,26 +61,50 @@ bool PathExists(const char* path) {
   return ::lstat(path, &info) == 0;
 }
 
-bool CreateFolder(const char* path) { return ::mkdir(path, 0755) == 0; }
+EntryKind LookAtEntry(const char* path) {
+  std::string name = path;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  struct stat info {};
+  if (name.empty() || ::lstat(name.c_str(), &info) != 0) return EntryKind::kNone;
+  if (S_ISLNK(info.st_mode)) return EntryKind::kLink;
+  if (S_ISDIR(info.st_mode)) return EntryKind::kFolder;
+  return S_ISREG(info.st_mode) ? EntryKind::kFile : EntryKind::kOther;
+}
+
+bool CreateFolder(const char* path) {
+  EntryInFolder entry;
+  return OpenEntryFolder(path, entry) &&
+         ::mkdirat(entry.folder.get(), entry.name.c_str(), 0755) == 0;
+}
 
 bool DeleteFileOnce(const char* path) {
+  EntryInFolder entry;
+  if (!OpenEntryFolder(path, entry)) return false;
   struct stat info {};
-  if (::lstat(path, &info) != 0 || S_ISDIR(info.st_mode)) return false;
-  if (::unlink(path) == 0) return true;
+  if (::fstatat(entry.folder.get(), entry.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+      S_ISDIR(info.st_mode)) {
+    return false;
+  }
+  // unlinkat never follows a link: a link is removed, not what it points to.
+  if (::unlinkat(entry.folder.get(), entry.name.c_str(), 0) == 0) return true;
   // Unlinking depends on the folder, not the file; still, mirror Windows and retry once with
   // the file made writable.
   if (errno != EACCES && errno != EPERM) return false;
-  MakeWritable(path);
-  return ::unlink(path) == 0;
+  MakeWritable(entry);
+  return ::unlinkat(entry.folder.get(), entry.name.c_str(), 0) == 0;
 }
 
 bool MoveFileOnce(const char* source, const char* target) {
-  // link() fails with EEXIST while the target exists: a move that never replaces, with no
-  // window between a check and the move.
-  if (::link(source, target) == 0) {
-    if (::unlink(source) == 0 || errno == ENOENT) return true;
+  EntryInFolder from;
+  EntryInFolder to;
+  if (!OpenEntryFolder(source, from) || !OpenEntryFolder(target, to)) return false;
+  // linkat fails with EEXIST while the target exists: a move that never replaces, with no
+  // window between a check and the move. Without AT_SYMLINK_FOLLOW a link is moved as a link.
+  // Across volumes it fails (EXDEV): nothing is copied.
+  if (::linkat(from.folder.get(), from.name.c_str(), to.folder.get(), to.name.c_str(), 0) == 0) {
+    if (::unlinkat(from.folder.get(), from.name.c_str(), 0) == 0 || errno == ENOENT) return true;
     // The source stays: undo, so that the move is all or nothing.
-    ::unlink(target);
+    ::unlinkat(to.folder.get(), to.name.c_str(), 0);
     return false;
   }
   // EPERM, ENOTSUP, ENOSYS: this file system has no hard links (or refuses one for this file),
@@ -78,13 +114,12 @@ bool MoveFileOnce(const char* source, const char* target) {
 #if EOPNOTSUPP != ENOTSUP
   noLinks = noLinks || errno == EOPNOTSUPP;
 #endif
-  return noLinks && RenameNoReplace(source, target);
+  return noLinks && RenameNoReplace(from, to);
 }
 
 bool WriteFileBytes(const char* path, const std::uint8_t* data, std::uint32_t length) {
-  MakeWritable(path);
-  FileDescriptor file(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (file.get() < 0) return false;
+  FileDescriptor file = CreateFileAnew(path);
+  if (!file.valid()) return false;
   std::uint32_t written = 0;
   while (written < length) {
     ssize_t put = ::write(file.get(), data + written, length - written);

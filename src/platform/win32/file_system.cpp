@@ -4,19 +4,15 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
+#include "platform/win32/entry_folder.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace repair::platform {
 namespace {
 
 bool IsSlash(char c) { return c == '\\' || c == '/'; }
-
-// Clears the read-only attribute of an existing file, keeping its other attributes.
-void ClearReadOnly(const char* path, DWORD attributes) {
-  DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-  SetFileAttributesA(path, cleared != 0 ? cleared : FILE_ATTRIBUTE_NORMAL);
-}
 
 }  // namespace
 
@@ -40,33 +36,47 @@ bool PathExists(const char* path) {
   return !folderOnly || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool CreateFolder(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
+EntryKind LookAtEntry(const char* path) {
+  std::string name = path;
+  // "C:\" keeps its separator: without it, it names the drive's current folder.
+  while (name.size() > 1 && IsSlash(name.back()) && name[name.size() - 2] != ':') name.pop_back();
+  const DWORD attributes = OwnAttributes(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::kNone;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::kLink;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::kFolder;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? EntryKind::kOther : EntryKind::kFile;
+}
+
+bool CreateFolder(const char* path) {
+  HeldFolders held;
+  return held.Hold(path) && CreateDirectoryA(path, nullptr) != FALSE;
+}
 
 bool DeleteFileOnce(const char* path) {
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    ClearReadOnly(path, attributes);
+  HeldFolders held;
+  if (!held.Hold(path)) return false;
+  const DWORD attributes = OwnAttributes(path);
+  // A real folder is no file to delete; a junction or folder link at a file's name is removed
+  // as the link it is.
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return false;
   }
-  return DeleteFileA(path) != FALSE;
+  DWORD kept = 0;
+  return FreeName(path, kept) && attributes != INVALID_FILE_ATTRIBUTES;
 }
 
 bool MoveFileOnce(const char* source, const char* target) {
-  // MoveFileA (not MoveFileExA with MOVEFILE_REPLACE_EXISTING) fails while the target exists.
-  return MoveFileA(source, target) != FALSE;
+  HeldFolders sourceFolders;
+  HeldFolders targetFolders;
+  if (!sourceFolders.Hold(source) || !targetFolders.Hold(target)) return false;
+  // Without MOVEFILE_REPLACE_EXISTING it fails while the target exists; without
+  // MOVEFILE_COPY_ALLOWED it fails across volumes instead of copying (MoveFileA would copy).
+  return MoveFileExA(source, target, MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 bool WriteFileBytes(const char* path, const std::uint8_t* data, std::uint32_t length) {
-  DWORD createAttributes = FILE_ATTRIBUTE_NORMAL;
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    // CREATE_ALWAYS is refused on a read-only file, and on a hidden or system one unless those
-    // attributes are asked for again.
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) ClearReadOnly(path, attributes);
-    DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    if (kept != 0) createAttributes = kept;
-  }
-  ScopedHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                createAttributes, nullptr));
+  ScopedHandle file = CreateFileAnew(path);
   if (!file) return false;
   // One WriteFile may take less than offered; keep writing until all of it is in.
   std::uint32_t written = 0;
