@@ -40,8 +40,9 @@ platform::NameRules LocalPathRules(bool windowsRules, platform::CodePage codePag
 // folder), so it is a client file in the wrong shape, removed to make room. A link there is
 // left alone: the walk of every change refuses it. True when it was removed.
 bool RemoveFileInTheWay(const char* prefix) {
+  // The folder walk's prefixes end with exactly one separator, found as a separator.
   std::string name = prefix;
-  while (!name.empty() && IsSeparator(name.back(), kWindowsRules)) name.pop_back();
+  if (!name.empty()) name.pop_back();
   if (name.empty() || !platform::IsBelowWriteRoot(name.c_str())) return false;
   const platform::EntryKind kind = platform::LookAtEntry(name.c_str());
   if (kind != platform::EntryKind::kFile && kind != platform::EntryKind::kOther) return false;
@@ -112,18 +113,20 @@ bool EnsureParentFolders(const char* path) {
 bool LinkedFolderOnPath(const char* baseFolder, const char* path) {
   const std::size_t baseLength = std::strlen(baseFolder);
   if (std::strncmp(path, baseFolder, baseLength) != 0) return false;
-  std::string prefix = baseFolder;
-  for (const char* p = path + baseLength; *p != '\0'; ++p) {
-    if (IsSeparator(*p, kWindowsRules) && !prefix.empty() &&
-        !IsSeparator(prefix.back(), kWindowsRules)) {
-      switch (platform::LookAtEntry(prefix.c_str())) {
-        case platform::EntryKind::kLink: return true;
-        case platform::EntryKind::kFolder: break;
-        // Missing, or a file in the way: nothing deeper exists to be a link.
-        default: return false;
-      }
+  const std::string_view whole(path);
+  const platform::NameRules rules = LocalPathRules(kWindowsRules, platform::HostCodePage());
+  // Each folder below the base, named without its separator; a doubled separator names none.
+  std::size_t previous = baseLength == 0 ? std::string_view::npos : baseLength - 1;
+  for (std::size_t i = platform::NextSeparator(whole, baseLength, rules); i < whole.size();
+       previous = i, i = platform::NextSeparator(whole, i + 1, rules)) {
+    if (i == 0 || previous == i - 1) continue;
+    const std::string prefix(whole.substr(0, i));
+    switch (platform::LookAtEntry(prefix.c_str())) {
+      case platform::EntryKind::kLink: return true;
+      case platform::EntryKind::kFolder: break;
+      // Missing, or a file in the way: nothing deeper exists to be a link.
+      default: return false;
     }
-    prefix += *p;
   }
   return false;
 }

@@ -96,7 +96,7 @@ inline constexpr StringKey kStrCompleteNotExistFile{
     "STR_COMPLETE_NOTEXISTFILE", "There is no corrupted file.", StringUse::kBox,
     "completion box when no file needed a repair (not shown with /quiet)"};
 
-// The error texts, in the order of their error codes, 1 to 8.
+// The error texts, in the order of their error codes, 1 to 9.
 inline constexpr StringKey kErrUnknown{
     "ERR_UNKNOWN",
     "Unknown error has occurred.  Please restart the game.",
