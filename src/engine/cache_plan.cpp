@@ -34,11 +34,11 @@ struct Occupied {
 };
 
 // Collects every entry's file and folders; false when the entries contradict each other.
-bool CollectOccupied(const FileList& files, Occupied& occupied) {
+bool CollectOccupied(const FileList& files, bool ignoreCase, Occupied& occupied) {
   std::map<std::string, const FileEntry*> owners;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileEntry& entry = *files.At(i);
-    const std::string key = FileNameKey(entry.name);
+    const std::string key = FileNameKeyWithRules(entry.name, ignoreCase);
     // One file listed twice is harmless only when both say the same: otherwise each run would
     // put back the one the last run took away.
     auto [it, fresh] = owners.emplace(key, &entry);
@@ -50,7 +50,7 @@ bool CollectOccupied(const FileList& files, Occupied& occupied) {
     }
   }
   // A file where a folder has to be, the cache folder among them.
-  if (occupied.files.count(FileNameKey(kCacheFolder)) != 0) return false;
+  if (occupied.files.count(FileNameKeyWithRules(kCacheFolder, ignoreCase)) != 0) return false;
   for (const std::string& folder : occupied.folders) {
     if (occupied.files.count(folder) != 0) return false;
   }
@@ -58,10 +58,10 @@ bool CollectOccupied(const FileList& files, Occupied& occupied) {
 }
 
 // "recovery\<bare>[.<collision>].recovery", the key of a cache path relative to the base folder.
-std::string CacheKey(const std::string& bareKey, std::uint32_t collision) {
-  std::string key = FileNameKey(kCacheFolder) + '\\' + bareKey;
+std::string CacheKey(const std::string& bareKey, std::uint32_t collision, bool ignoreCase) {
+  std::string key = FileNameKeyWithRules(kCacheFolder, ignoreCase) + '\\' + bareKey;
   if (collision != 0) key += '.' + std::to_string(collision);
-  return key + FileNameKey(kCacheExtension);
+  return key + FileNameKeyWithRules(kCacheExtension, ignoreCase);
 }
 
 bool CacheKeyIsFree(const std::string& key, const Occupied& occupied,
@@ -73,21 +73,23 @@ bool CacheKeyIsFree(const std::string& key, const Occupied& occupied,
   return true;
 }
 
-bool PlanOrThrow(const FileList& files, const char* baseFolder,
+bool PlanOrThrow(const FileList& files, const char* baseFolder, bool ignoreCase,
                  std::vector<std::string>& cachePaths) {
   Occupied occupied;
-  if (!CollectOccupied(files, occupied)) return Refuse();
+  if (!CollectOccupied(files, ignoreCase, occupied)) return Refuse();
 
   std::vector<std::string> planned(files.size());
   std::set<std::string> chosen;
   char cachePath[kPathBufferSize];
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileEntry& entry = *files.At(i);
-    const std::string bareKey = FileNameKey(LastComponent(entry.name.c_str()));
+    const std::string bareKey = FileNameKeyWithRules(LastComponent(entry.name.c_str()), ignoreCase);
     // Each number gives a new key and the sets are finite, so a free one comes.
     std::uint32_t collision = 0;
-    while (!CacheKeyIsFree(CacheKey(bareKey, collision), occupied, chosen)) ++collision;
-    const std::string key = CacheKey(bareKey, collision);
+    while (!CacheKeyIsFree(CacheKey(bareKey, collision, ignoreCase), occupied, chosen)) {
+      ++collision;
+    }
+    const std::string key = CacheKey(bareKey, collision, ignoreCase);
     for (const char* suffix : kCacheFileSuffixes) chosen.insert(key + suffix);
     if (BuildCachePath(cachePath, baseFolder, entry.name.c_str(), collision)) {
       planned[i] = cachePath;
@@ -100,11 +102,15 @@ bool PlanOrThrow(const FileList& files, const char* baseFolder,
 }  // namespace
 
 std::string FileNameKey(const std::string& name) {
+  return FileNameKeyWithRules(name, platform::kFileNamesIgnoreCase);
+}
+
+std::string FileNameKeyWithRules(const std::string& name, bool ignoreCase) {
   std::string key = name;
   for (char& c : key) {
     if (c == '/') {
       c = '\\';
-    } else if (platform::kFileNamesIgnoreCase && c >= 'A' && c <= 'Z') {
+    } else if (ignoreCase && c >= 'A' && c <= 'Z') {
       c = static_cast<char>(c - 'A' + 'a');
     }
   }
@@ -124,9 +130,14 @@ bool BuildCachePath(char* out, const char* baseFolder, const char* name, std::ui
 
 bool PlanCachePaths(const FileList& files, const char* baseFolder,
                     std::vector<std::string>& cachePaths) {
+  return PlanCachePathsWithRules(files, baseFolder, platform::kFileNamesIgnoreCase, cachePaths);
+}
+
+bool PlanCachePathsWithRules(const FileList& files, const char* baseFolder, bool ignoreCase,
+                             std::vector<std::string>& cachePaths) {
   cachePaths.clear();
   try {
-    return PlanOrThrow(files, baseFolder, cachePaths);
+    return PlanOrThrow(files, baseFolder, ignoreCase, cachePaths);
   } catch (const std::bad_alloc&) {
     SetError(RecoveryError::MemoryAllocation);
     return false;

@@ -23,6 +23,8 @@ constexpr const char* kCacheFileSuffixes[] = {"", ".part", ".part.validator"};
 // The key under which the file system tells manifest names apart: both slash kinds become '\\',
 // and where the file system ignores letter case (Windows), ASCII letters become lower case.
 std::string FileNameKey(const std::string& name);
+// FileNameKey with either system's letter-case rules, so that both can be checked on one.
+std::string FileNameKeyWithRules(const std::string& name, bool ignoreCase);
 
 // Chooses every entry's cache path, by list index, as BuildCachePath makes it: the plain one
 // where it is free, otherwise the lowest collision number that is. A cache path is free when
@@ -36,5 +38,9 @@ std::string FileNameKey(const std::string& name);
 // entry, and when an entry's file is the cache folder itself. Error 4 when memory runs out.
 bool PlanCachePaths(const FileList& files, const char* baseFolder,
                     std::vector<std::string>& cachePaths);
+// PlanCachePaths with either system's letter-case rules (FileNameKeyWithRules); the separator
+// of the paths it builds stays the platform's.
+bool PlanCachePathsWithRules(const FileList& files, const char* baseFolder, bool ignoreCase,
+                             std::vector<std::string>& cachePaths);
 
 }  // namespace repair

@@ -426,6 +426,31 @@ TEST(CachePlan, CachePathsAvoidEveryEntrysFilesAndFolders) {
   }
 }
 
+// Either system's letter-case rules, planned on one: Windows rules make names that differ only
+// in case one file, and one cache file, as the Windows build does.
+TEST(CachePlan, EitherSystemsLetterCaseRulesCanBeCheckedOnOne) {
+  EXPECT_EQ(FileNameKeyWithRules("Data/UI\\Font.DAT", true), "data\\ui\\font.dat");
+  EXPECT_EQ(FileNameKeyWithRules("Data/UI\\Font.DAT", false), "Data\\UI\\Font.DAT");
+  EXPECT_EQ(FileNameKey("A/b"), FileNameKeyWithRules("A/b", platform::kFileNamesIgnoreCase));
+
+  const std::uint8_t md5[16] = {};
+  FileList files;
+  files.Append(std::make_unique<FileEntry>("a\\Font.DAT", 1, md5));
+  files.Append(std::make_unique<FileEntry>("b\\font.dat", 1, md5));
+  std::vector<std::string> paths;
+  ASSERT_TRUE(PlanCachePathsWithRules(files, "base/", true, paths));
+  EXPECT_EQ(fs::path(paths[1]).filename().string(), "font.dat.1.recovery");
+  ASSERT_TRUE(PlanCachePathsWithRules(files, "base/", false, paths));
+  EXPECT_EQ(fs::path(paths[1]).filename().string(), "font.dat.recovery");
+
+  // One file listed twice with different sizes is a contradiction only where case is ignored.
+  files.Append(std::make_unique<FileEntry>("A\\FONT.dat", 2, md5));
+  files.Append(std::make_unique<FileEntry>("a\\font.dat", 2, md5));
+  EXPECT_TRUE(PlanCachePathsWithRules(files, "base/", false, paths));
+  EXPECT_FALSE(PlanCachePathsWithRules(files, "base/", true, paths));
+  EXPECT_TRUE(paths.empty());
+}
+
 }  // namespace
 }  // namespace repair
 
