@@ -80,15 +80,20 @@ bool PlanOrThrow(const FileList& files, const char* baseFolder, bool ignoreCase,
 
   std::vector<std::string> planned(files.size());
   std::set<std::string> chosen;
+  std::map<std::string, std::uint32_t> nextCollision;  // by bare key
   char cachePath[kPathBufferSize];
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileEntry& entry = *files.At(i);
     const std::string bareKey = FileNameKeyWithRules(LastComponent(entry.name.c_str()), ignoreCase);
-    // Each number gives a new key and the sets are finite, so a free one comes.
-    std::uint32_t collision = 0;
+    // Each number gives a new key and the sets are finite, so a free one comes. Keys are only
+    // ever taken, never freed, so every number below the last one chosen for this file name is
+    // still taken: the search starts past it, and many entries of one file name stay linear.
+    std::uint32_t& next = nextCollision[bareKey];
+    std::uint32_t collision = next;
     while (!CacheKeyIsFree(CacheKey(bareKey, collision, ignoreCase), occupied, chosen)) {
       ++collision;
     }
+    next = collision + 1;
     const std::string key = CacheKey(bareKey, collision, ignoreCase);
     for (const char* suffix : kCacheFileSuffixes) chosen.insert(key + suffix);
     if (BuildCachePath(cachePath, baseFolder, entry.name.c_str(), collision)) {

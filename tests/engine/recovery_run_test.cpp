@@ -409,6 +409,11 @@ TEST(CachePlan, CachePathsAvoidEveryEntrysFilesAndFolders) {
       {{"recovery\\font.dat.recovery\\inner.txt", "x\\font.dat"},
        {"inner.txt.recovery", "font.dat.1.recovery"}},
       {{"Recovery\\FONT.DAT.recovery", "x\\font.dat"}, {"FONT.DAT.recovery.recovery", foldedPlain}},
+      // A number another name took is skipped, and later entries of one name go on from the
+      // last number it got.
+      {{"x\\a.dat", "a.dat.2", "y\\a.dat", "z\\a.dat", "w\\a.dat"},
+       {"a.dat.recovery", "a.dat.2.recovery", "a.dat.1.recovery", "a.dat.3.recovery",
+        "a.dat.4.recovery"}},
   };
   const std::uint8_t md5[16] = {};
   for (const Case& c : cases) {
