@@ -77,6 +77,54 @@ def lzma_unpack():
     write("lzma_unpack_fuzz", "empty_stream", struct.pack("<H", 0) + raw_lzma(b""))
 
 
+def http_head():
+    write("http_head_fuzz", "whole_file",
+          b"HTTP/1.1 200 OK\r\nContent-Length: 1234\r\nETag: \"5f-3a\"\r\n"
+          b"Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\n\r\n")
+    write("http_head_fuzz", "resumed_range",
+          b"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 206 Partial Content\r\n"
+          b"content-length: 1000\r\nCONTENT-RANGE:  bytes 234-1233/1234 \r\n"
+          b"etag: W/\"weak\"\r\netag: \"second\"\r\n\r\n")
+    write("http_head_fuzz", "chunked_redirect",
+          b"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1/elsewhere\r\n"
+          b"Transfer-Encoding: gzip, Chunked\r\nContent-Encoding: gzip\r\n"
+          b"Content-Length: 5\r\n\r\n")
+    write("http_head_fuzz", "bad_range",
+          b"HTTP/1.1 206 Partial Content\r\nContent-Length: 4294967296\r\n"
+          b"Content-Range: bytes */1234\r\nETag: \"a\tb\"\r\n\r\n")
+
+
+def part_record():
+    md5 = "00112233445566778899aabbccddeeff"
+    write("part_record_fuzz", "etag",
+          ("tovak-recovery-part 1\nsize 4194304\nmd5 %s\nvalidator \"5f-3a\"\n" % md5).encode())
+    write("part_record_fuzz", "date",
+          ("tovak-recovery-part 1\nsize 262144\nmd5 %s\n"
+           "validator Tue, 01 Dec 2026 10:00:00 GMT\n" % md5).encode())
+    write("part_record_fuzz", "leading_zero",
+          ("tovak-recovery-part 1\nsize 0042\nmd5 %s\nvalidator x\n" % md5).encode())
+    write("part_record_fuzz", "fields", struct.pack("<I", 300000) + bytes(range(16)) + b'"tag"')
+
+
+def manifest_names():
+    write("manifest_names_fuzz", "client_files",
+          b"repair.exe\ndata\\ui\\font.dat\nmaps/a.map\nbuildver.tvf\n")
+    write("manifest_names_fuzz", "case_and_collisions",
+          b"a\\Font.DAT\nb\\font.dat\nrecovery\\font.dat.recovery\nfont.dat.1.recovery\n"
+          b"c\\font.dat\n")
+    write("manifest_names_fuzz", "unsafe",
+          b"..\\..\\Windows\\evil.dll\ndata\\...\\x\nC:\\boot.ini\ndata\\x.\n")
+    write("manifest_names_fuzz", "folder_clash", b"data\ndata\\x.dat\nrecovery\n")
+
+
+def command_line():
+    write("command_line_fuzz", "switches",
+          b'/quiet /version:12_7 "/exec:C:\\Program Files\\Tools\\start.exe" -x')
+    write("command_line_fuzz", "quotes", b'one two "three four" "a"b c "" /ROLLBACK')
+    write("command_line_fuzz", "numbers", b"/version:-2147483649_+99999999999 /version:3")
+    write("command_line_fuzz", "long_exec", b"/exec:" + b"p" * 260 + b" /execute")
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
@@ -84,6 +132,10 @@ def main():
     string_text()
     version_stamp(sys.argv[1])
     lzma_unpack()
+    http_head()
+    part_record()
+    manifest_names()
+    command_line()
 
 
 if __name__ == "__main__":

@@ -14,7 +14,8 @@ case "$seconds" in
 esac
 
 build="${BUILD_ROOT:-build}/fuzz"
-targets=(manifest_records_fuzz string_text_fuzz version_stamp_fuzz lzma_unpack_fuzz)
+targets=(manifest_records_fuzz string_text_fuzz version_stamp_fuzz lzma_unpack_fuzz
+  http_head_fuzz part_record_fuzz manifest_names_fuzz command_line_fuzz)
 
 cmake -S . -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREPAIR_FUZZ=ON -DREPAIR_BUILD_TESTS=OFF >/dev/null

@@ -26,7 +26,13 @@ bool SameContent(const FileEntry& a, const FileEntry& b) {
   return a.size == b.size && std::memcmp(a.md5, b.md5, kMd5Length) == 0;
 }
 
-// What the entries occupy in the client folder, by FileNameKey: their files, and the folders
+platform::NameRules CaseRules(bool ignoreCase) {
+  platform::NameRules rules = platform::HostManifestRules();
+  rules.ignoreCase = ignoreCase;
+  return rules;
+}
+
+// What the entries occupy in the client folder, by their keys: their files, and the folders
 // those files lie in.
 struct Occupied {
   std::set<std::string> files;
@@ -35,11 +41,11 @@ struct Occupied {
 };
 
 // Collects every entry's file and folders; false when the entries contradict each other.
-bool CollectOccupied(const FileList& files, Occupied& occupied) {
+bool CollectOccupied(const FileList& files, const platform::NameRules& rules, Occupied& occupied) {
   std::map<std::string, const FileEntry*> owners;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileEntry& entry = *files.At(i);
-    const std::string key = FileNameKey(entry.name);
+    const std::string key = platform::NameKey(entry.name, rules);
     // One file listed twice is harmless only when both say the same: otherwise each run would
     // put back the one the last run took away.
     auto [it, fresh] = owners.emplace(key, &entry);
@@ -51,7 +57,7 @@ bool CollectOccupied(const FileList& files, Occupied& occupied) {
     }
   }
   // A file where a folder has to be, the cache folder among them.
-  if (occupied.files.count(FileNameKey(kCacheFolder)) != 0) return false;
+  if (occupied.files.count(platform::NameKey(kCacheFolder, rules)) != 0) return false;
   for (const std::string& folder : occupied.folders) {
     if (occupied.files.count(folder) != 0) return false;
   }
@@ -67,31 +73,39 @@ std::string CacheName(const std::string& bare, std::uint32_t collision) {
   return name + kCacheExtension;
 }
 
-bool CacheNameIsFree(const std::string& name, const Occupied& occupied,
-                     const std::set<std::string>& chosen) {
+bool CacheNameIsFree(const std::string& name, const platform::NameRules& rules,
+                     const Occupied& occupied, const std::set<std::string>& chosen) {
   for (const char* suffix : kCacheFileSuffixes) {
-    const std::string file = FileNameKey(name + suffix);
+    const std::string file = platform::NameKey(name + suffix, rules);
     if (occupied.Holds(file) || chosen.count(file) != 0) return false;
   }
   return true;
 }
 
-bool PlanOrThrow(const FileList& files, const char* baseFolder,
+bool PlanOrThrow(const FileList& files, const char* baseFolder, const platform::NameRules& rules,
                  std::vector<std::string>& cachePaths) {
   Occupied occupied;
-  if (!CollectOccupied(files, occupied)) return Refuse();
+  if (!CollectOccupied(files, rules, occupied)) return Refuse();
 
   std::vector<std::string> planned(files.size());
   std::set<std::string> chosen;
+  // By the key of a bare name: the number after the last one chosen for it.
+  std::map<std::string, std::uint32_t> nextCollision;
   char cachePath[kPathBufferSize];
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileEntry& entry = *files.At(i);
     const std::string bare = LastComponent(entry.name.c_str());
-    // Each number gives a new key and the sets are finite, so a free one comes.
-    std::uint32_t collision = 0;
-    while (!CacheNameIsFree(CacheName(bare, collision), occupied, chosen)) ++collision;
+    // Each number gives a new key and the sets are finite, so a free one comes. Keys are only
+    // ever taken, never freed, so every number below the last one chosen for this bare name is
+    // still taken: the search starts past it, and many entries of one name stay linear.
+    std::uint32_t& next = nextCollision[platform::NameKey(bare, rules)];
+    std::uint32_t collision = next;
+    while (!CacheNameIsFree(CacheName(bare, collision), rules, occupied, chosen)) ++collision;
+    next = collision + 1;
     const std::string name = CacheName(bare, collision);
-    for (const char* suffix : kCacheFileSuffixes) chosen.insert(FileNameKey(name + suffix));
+    for (const char* suffix : kCacheFileSuffixes) {
+      chosen.insert(platform::NameKey(name + suffix, rules));
+    }
     if (BuildCachePath(cachePath, baseFolder, entry.name.c_str(), collision)) {
       planned[i] = cachePath;
     }
@@ -104,6 +118,10 @@ bool PlanOrThrow(const FileList& files, const char* baseFolder,
 
 std::string FileNameKey(const std::string& name) {
   return platform::NameKey(name, platform::HostManifestRules());
+}
+
+std::string FileNameKeyWithRules(const std::string& name, bool ignoreCase) {
+  return platform::NameKey(name, CaseRules(ignoreCase));
 }
 
 bool BuildCachePath(char* out, const char* baseFolder, const char* name, std::uint32_t collision) {
@@ -119,9 +137,15 @@ bool BuildCachePath(char* out, const char* baseFolder, const char* name, std::ui
 
 bool PlanCachePaths(const FileList& files, const char* baseFolder,
                     std::vector<std::string>& cachePaths) {
+  return PlanCachePathsWithRules(files, baseFolder, platform::HostManifestRules().ignoreCase,
+                                 cachePaths);
+}
+
+bool PlanCachePathsWithRules(const FileList& files, const char* baseFolder, bool ignoreCase,
+                             std::vector<std::string>& cachePaths) {
   cachePaths.clear();
   try {
-    return PlanOrThrow(files, baseFolder, cachePaths);
+    return PlanOrThrow(files, baseFolder, CaseRules(ignoreCase), cachePaths);
   } catch (const std::bad_alloc&) {
     SetError(RecoveryError::MemoryAllocation);
     return false;

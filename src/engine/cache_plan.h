@@ -26,6 +26,9 @@ constexpr const char* kCacheFileSuffixes[] = {"", ".part", ".part.validator"};
 // bytes DC and FC (U+00DC and U+00FC in code page 1252) give one key; elsewhere names are
 // compared byte for byte.
 std::string FileNameKey(const std::string& name);
+// FileNameKey with letter case ignored or not, whatever this system does, so that either
+// system's rules can be checked on one (in this system's code page; ASCII alone on Linux).
+std::string FileNameKeyWithRules(const std::string& name, bool ignoreCase);
 
 // Chooses every entry's cache path, by list index, as BuildCachePath makes it: the plain one
 // where it is free, otherwise the lowest collision number that is. A cache path is free when
@@ -39,5 +42,9 @@ std::string FileNameKey(const std::string& name);
 // entry, and when an entry's file is the cache folder itself. Error 4 when memory runs out.
 bool PlanCachePaths(const FileList& files, const char* baseFolder,
                     std::vector<std::string>& cachePaths);
+// PlanCachePaths with either system's letter-case rules (FileNameKeyWithRules); the separator
+// of the paths it builds stays the platform's.
+bool PlanCachePathsWithRules(const FileList& files, const char* baseFolder, bool ignoreCase,
+                             std::vector<std::string>& cachePaths);
 
 }  // namespace repair

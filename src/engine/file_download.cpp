@@ -254,13 +254,12 @@ bool ParsePartRecord(const std::string& text, PartRecord& record) {
       size > UINT32_MAX || std::strlen(md5) != 2 * kMd5Size) {
     return false;
   }
-  // The numbers sscanf skips white space before are checked back against the one form written.
-  if (text.compare(0, consumed,
-                   std::string(kRecordMagic) + "\nsize " + std::to_string(size) + "\nmd5 " + md5 +
-                       "\nvalidator ") != 0) {
-    return false;
-  }
-  std::string validator = text.substr(static_cast<std::size_t>(consumed));
+  // sscanf skips white space before the numbers and after "validator": the text is checked back
+  // against the one form written, and the validator starts right after that form's one space.
+  const std::string written = std::string(kRecordMagic) + "\nsize " + std::to_string(size) +
+                              "\nmd5 " + md5 + "\nvalidator ";
+  if (text.compare(0, written.size(), written) != 0) return false;
+  std::string validator = text.substr(written.size());
   if (validator.empty() || validator.back() != '\n') return false;
   validator.pop_back();
   if (validator.empty() || validator.size() > kMaxValidatorLength || !IsPrintable(validator)) {

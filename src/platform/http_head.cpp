@@ -1,6 +1,8 @@
 #include "platform/http_head.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 
 namespace repair::platform {
 namespace {
@@ -45,7 +47,41 @@ bool IsSafeValidator(const std::string& validator) {
   return true;
 }
 
+// The value of header line `data` when it is the header `name` (lower case, with its colon).
+bool HeaderValue(const char* data, std::size_t length, const char* name, std::string& value) {
+  std::size_t nameLength = std::strlen(name);
+  if (length < nameLength) return false;
+  for (std::size_t i = 0; i < nameLength; ++i) {
+    if (std::tolower(static_cast<unsigned char>(data[i])) != name[i]) return false;
+  }
+  value = TrimHeaderValue(std::string(data + nameLength, length - nameLength));
+  return true;
+}
+
+void KeepFirst(const char* data, std::size_t length, const char* name, std::string& slot,
+               bool& seen) {
+  if (!seen && HeaderValue(data, length, name, slot)) seen = true;
+}
+
 }  // namespace
+
+void HeadLines::Take(const char* data, std::size_t length) {
+  if (length >= 5 && std::strncmp(data, "HTTP/", 5) == 0) *this = HeadLines();
+  std::string value;
+  if (HeaderValue(data, length, "transfer-encoding:", value)) {
+    if (raw_.transferEncoding.empty()) raw_.transferEncoding = value;
+    for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (value.find("chunked") != std::string::npos) chunked_ = true;
+  }
+  // Kept only to explain a refusal.
+  if (raw_.location.empty()) HeaderValue(data, length, "location:", raw_.location);
+  if (raw_.contentEncoding.empty()) {
+    HeaderValue(data, length, "content-encoding:", raw_.contentEncoding);
+  }
+  KeepFirst(data, length, "content-range:", raw_.contentRange, raw_.hasContentRange);
+  KeepFirst(data, length, "etag:", raw_.etag, etagSeen_);
+  KeepFirst(data, length, "last-modified:", raw_.lastModified, lastModifiedSeen_);
+}
 
 bool BuildRequestHeaders(const HttpRequest& request, std::string& range, std::string& ifRange) {
   range.clear();

@@ -31,6 +31,27 @@ struct RawHead {
   std::string transferEncoding;
 };
 
+// Gathers the headers of a response head that the client library does not keep, from the
+// header lines as it hands them over one at a time (each with or without its line end). Every
+// status line starts a new set: a 1xx answer comes before the final one. Names are matched
+// without regard to letter case, and the first of several headers of one name counts, as with
+// WinINet. The status and Content-Length are the library's to read: `raw` leaves them alone.
+class HeadLines {
+ public:
+  void Take(const char* line, std::size_t length);
+
+  RawHead& raw() { return raw_; }
+  const RawHead& raw() const { return raw_; }
+  // A chunked body has no length known in advance, whatever a Content-Length beside it says.
+  bool chunked() const { return chunked_; }
+
+ private:
+  RawHead raw_;
+  bool etagSeen_ = false;
+  bool lastModifiedSeen_ = false;
+  bool chunked_ = false;
+};
+
 // The facts of `raw` as HttpGet reports them.
 HttpHeadFacts FactsOf(const RawHead& raw);
 

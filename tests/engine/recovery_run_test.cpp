@@ -443,6 +443,11 @@ TEST(CachePlan, CachePathsAvoidEveryEntrysFilesAndFolders) {
       {{"recovery\\font.dat.recovery\\inner.txt", "x\\font.dat"},
        {"inner.txt.recovery", "font.dat.1.recovery"}},
       {{"Recovery\\FONT.DAT.recovery", "x\\font.dat"}, {"FONT.DAT.recovery.recovery", foldedPlain}},
+      // A number another name took is skipped, and later entries of one name go on from the
+      // last number it got.
+      {{"x\\a.dat", "a.dat.2", "y\\a.dat", "z\\a.dat", "w\\a.dat"},
+       {"a.dat.recovery", "a.dat.2.recovery", "a.dat.1.recovery", "a.dat.3.recovery",
+        "a.dat.4.recovery"}},
   };
   const std::uint8_t md5[16] = {};
   for (const Case& c : cases) {
@@ -542,6 +547,33 @@ TEST(CachePlan, BenchmarkPlanOfFiftyThousandEntries) {
   std::fflush(stdout);
   std::set<std::string> distinct(paths.begin(), paths.end());
   EXPECT_EQ(distinct.size(), kEntries);
+}
+
+// Either system's letter-case rules, planned on one: Windows rules make names that differ only
+// in case one file, and one cache file, as the Windows build does.
+TEST(CachePlan, EitherSystemsLetterCaseRulesCanBeCheckedOnOne) {
+  EXPECT_EQ(FileNameKeyWithRules("Data/UI\\Font.DAT", true),
+            FileNameKeyWithRules("data\\ui/font.dat", true));
+  EXPECT_NE(FileNameKeyWithRules("Data/UI\\Font.DAT", false),
+            FileNameKeyWithRules("data\\ui/font.dat", false));
+  EXPECT_EQ(FileNameKey("A/b"), FileNameKeyWithRules("A/b", platform::kFileNamesIgnoreCase));
+
+  const std::uint8_t md5[16] = {};
+  FileList files;
+  files.Append(std::make_unique<FileEntry>("a\\Font.DAT", 1, md5));
+  files.Append(std::make_unique<FileEntry>("b\\font.dat", 1, md5));
+  std::vector<std::string> paths;
+  ASSERT_TRUE(PlanCachePathsWithRules(files, "base/", true, paths));
+  EXPECT_EQ(fs::path(paths[1]).filename().string(), "font.dat.1.recovery");
+  ASSERT_TRUE(PlanCachePathsWithRules(files, "base/", false, paths));
+  EXPECT_EQ(fs::path(paths[1]).filename().string(), "font.dat.recovery");
+
+  // One file listed twice with different sizes is a contradiction only where case is ignored.
+  files.Append(std::make_unique<FileEntry>("A\\FONT.dat", 2, md5));
+  files.Append(std::make_unique<FileEntry>("a\\font.dat", 2, md5));
+  EXPECT_TRUE(PlanCachePathsWithRules(files, "base/", false, paths));
+  EXPECT_FALSE(PlanCachePathsWithRules(files, "base/", true, paths));
+  EXPECT_TRUE(paths.empty());
 }
 
 }  // namespace

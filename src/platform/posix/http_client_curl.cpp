@@ -5,12 +5,10 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -110,10 +108,7 @@ struct Transfer {
   std::uint32_t headStatus = 0;    // of the head being read, from its status line
   bool headEnded = false;          // the final (not 1xx) head is in
   bool timedOut = false;           // a time limit or the floor ended the transfer
-  RawHead raw;                     // the headers curl does not keep for us
-  bool etagSeen = false;
-  bool lastModifiedSeen = false;
-  bool chunked = false;
+  HeadLines lines;                 // the headers curl does not keep for us
   bool begun = false;
   HttpResponseHead head;
   std::uint32_t received = 0;  // body bytes taken, gathered or handed on
@@ -169,26 +164,13 @@ HttpResult CheckHead(Transfer& transfer) {
     status = 0;
   }
   curl_off_t length = -1;
-  transfer.raw.status = static_cast<std::uint32_t>(status);
-  transfer.raw.lengthKnown =
+  RawHead& raw = transfer.lines.raw();
+  raw.status = static_cast<std::uint32_t>(status);
+  raw.lengthKnown =
       curl_easy_getinfo(transfer.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
-      !transfer.chunked && length >= 0;
-  transfer.raw.contentLength = transfer.raw.lengthKnown ? static_cast<std::uint64_t>(length) : 0;
-  return JudgeHead(transfer.raw, transfer.resumed, transfer.head);
-}
-
-// The value of header line `data` when it is the header `name` (lower case, with its colon).
-bool HeaderValue(const char* data, std::size_t length, const char* name, std::string& value) {
-  std::size_t nameLength = std::strlen(name);
-  if (length < nameLength || strncasecmp(data, name, nameLength) != 0) return false;
-  value = TrimHeaderValue(std::string(data + nameLength, length - nameLength));
-  return true;
-}
-
-// The first of several headers of one name counts, as with WinINet.
-void KeepFirst(const char* data, std::size_t length, const char* name, std::string& slot,
-               bool& seen) {
-  if (!seen && HeaderValue(data, length, name, slot)) seen = true;
+      !transfer.lines.chunked() && length >= 0;
+  raw.contentLength = raw.lengthKnown ? static_cast<std::uint64_t>(length) : 0;
+  return JudgeHead(raw, transfer.resumed, transfer.head);
 }
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -197,29 +179,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   transfer.lastReceived = Clock::now();
   // Every status line (a 1xx comes before the final one) starts a new set of headers.
   if (length >= 5 && std::strncmp(data, "HTTP/", 5) == 0) {
-    transfer.chunked = false;
-    transfer.raw = RawHead();
-    transfer.etagSeen = false;
-    transfer.lastModifiedSeen = false;
     transfer.headStatus = StatusOf(data, length);
   }
   NoteHeadEnd(transfer, data, length);
-  std::string value;
-  // Its body has no length known in advance, whatever a Content-Length beside it says.
-  if (HeaderValue(data, length, "transfer-encoding:", value)) {
-    if (transfer.raw.transferEncoding.empty()) transfer.raw.transferEncoding = value;
-    for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (value.find("chunked") != std::string::npos) transfer.chunked = true;
-  }
-  // Kept only to explain a refusal.
-  if (transfer.raw.location.empty()) HeaderValue(data, length, "location:", transfer.raw.location);
-  if (transfer.raw.contentEncoding.empty()) {
-    HeaderValue(data, length, "content-encoding:", transfer.raw.contentEncoding);
-  }
-  KeepFirst(data, length, "content-range:", transfer.raw.contentRange,
-            transfer.raw.hasContentRange);
-  KeepFirst(data, length, "etag:", transfer.raw.etag, transfer.etagSeen);
-  KeepFirst(data, length, "last-modified:", transfer.raw.lastModified, transfer.lastModifiedSeen);
+  transfer.lines.Take(data, length);
   return length;
 }
 
@@ -390,7 +353,7 @@ HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* fa
   }
   // A head cut short by a limit explains nothing.
   if (facts != nullptr && (transfer.headEnded || !transfer.timedOut)) {
-    *facts = FactsOf(transfer.raw);
+    *facts = FactsOf(transfer.lines.raw());
   }
   return result;
 }
