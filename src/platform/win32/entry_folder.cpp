@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/name_key.h"
 
 namespace repair::platform {
 namespace {
@@ -39,17 +40,22 @@ ScopedHandle OpenRealFolder(const std::string& path) {
 // (CREATE_NEW), never followed into.
 bool HeldFolders::Hold(const char* path) {
   folders_.clear();
+  // Separators as the system reads the path: in a double-byte code page a 0x5C byte may be the
+  // second half of a letter.
+  NameRules rules;
+  rules.codePage = HostCodePage();
   std::string text = path;
-  while (!text.empty() && (text.back() == '\\' || text.back() == '/')) text.pop_back();
-  const std::size_t last = text.find_last_of("\\/");
-  if (IsDotName(text.substr(last == std::string::npos ? 0 : last + 1))) return false;
-  if (last == std::string::npos) return true;
-  const std::string folder = text.substr(0, last + 1);
+  // A folder's own path may end with its separator: what it names is the last component.
+  while (!text.empty() && LastComponentStart(text, rules) == text.size()) text.pop_back();
+  const std::size_t nameStart = LastComponentStart(text, rules);
+  if (IsDotName(text.substr(nameStart))) return false;
+  if (nameStart == 0) return true;
+  const std::string folder = text.substr(0, nameStart);
   // The root itself, and anything outside it, is taken as it is.
   if (!IsBelowWriteRoot(folder.c_str())) return true;
   std::size_t begin = WriteRoot().size();
   while (begin < folder.size()) {
-    const std::size_t end = folder.find_first_of("\\/", begin);
+    const std::size_t end = NextSeparator(folder, begin, rules);
     const std::string component = folder.substr(begin, end - begin);
     begin = end + 1;
     if (component.empty()) continue;

@@ -6,13 +6,20 @@
 #include <cstring>
 #include <string>
 
+#include "platform/name_key.h"
 #include "platform/win32/entry_folder.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace repair::platform {
 namespace {
 
-bool IsSlash(char c) { return c == '\\' || c == '/'; }
+// True when the last byte of `text` is a separator as the system reads it: in a double-byte code
+// page a final 0x5C may be the second half of a letter.
+bool EndsWithSeparator(const char* text, std::size_t length) {
+  NameRules rules;
+  rules.codePage = HostCodePage();
+  return length > 0 && LastComponentStart(std::string_view(text, length), rules) == length;
+}
 
 }  // namespace
 
@@ -24,7 +31,7 @@ bool PathExists(const char* path) {
   if (length >= sizeof name) return false;
   std::memcpy(name, path, length + 1);
   bool folderOnly = false;
-  while (length > 0 && IsSlash(name[length - 1])) {
+  while (EndsWithSeparator(name, length)) {
     name[--length] = '\0';
     folderOnly = true;
   }
@@ -39,7 +46,10 @@ bool PathExists(const char* path) {
 EntryKind LookAtEntry(const char* path) {
   std::string name = path;
   // "C:\" keeps its separator: without it, it names the drive's current folder.
-  while (name.size() > 1 && IsSlash(name.back()) && name[name.size() - 2] != ':') name.pop_back();
+  while (name.size() > 1 && EndsWithSeparator(name.data(), name.size()) &&
+         name[name.size() - 2] != ':') {
+    name.pop_back();
+  }
   const DWORD attributes = OwnAttributes(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::kNone;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::kLink;
