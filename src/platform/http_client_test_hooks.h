@@ -14,8 +14,6 @@ void ForceNetworkState(int state);
 // restores that limit's default. Applies to requests started afterwards.
 void SetHttpTimeouts(std::uint32_t connectMs, std::uint32_t receiveMs);
 
-// The floor on a body's progress: fewer than `minBytes` in `windowMs` of waiting ends the
-// transfer. 0 restores that value's default. Applies to requests started afterwards.
-void SetHttpProgressFloor(std::uint32_t minBytes, std::uint32_t windowMs);
+// The progress floor's knob is in progress_floor_test_hooks.h.
 
 }  // namespace repair::platform

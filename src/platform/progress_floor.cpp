@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "platform/http_client.h"
-#include "platform/http_client_test_hooks.h"
+#include "platform/progress_floor_test_hooks.h"
 
 namespace repair::platform {
 namespace {

@@ -13,6 +13,7 @@
 #include "engine/recovery_state.h"
 #include "engine/url.h"
 #include "platform/http_client_test_hooks.h"
+#include "platform/progress_floor_test_hooks.h"
 #include "support/test_http_server.h"
 #include "support/test_support.h"
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/http_client_test_hooks.h"
+#include "platform/progress_floor_test_hooks.h"
 #include "support/test_http_server.h"
 #include "support/test_support.h"
 
