@@ -151,8 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   repair::FileList files;
-  if (!repair::ParseManifestRecords(records.data(), static_cast<std::uint32_t>(records.size()),
-                                    files)) {
+  if (repair::ParseManifestRecords(records.data(), static_cast<std::uint32_t>(records.size()),
+                                   files) != repair::RecoveryError::None) {
     Check(files.size() == 0);
     return 0;
   }

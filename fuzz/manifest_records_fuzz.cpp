@@ -12,7 +12,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > std::numeric_limits<std::uint32_t>::max()) return 0;
   repair::FileList files;
-  const bool ok = repair::ParseManifestRecords(data, static_cast<std::uint32_t>(size), files);
+  const bool ok = repair::ParseManifestRecords(data, static_cast<std::uint32_t>(size), files) ==
+                  repair::RecoveryError::None;
   if (!ok && files.size() != 0) std::abort();
   for (const auto& entry : files) {
     if (entry->name.size() > static_cast<std::size_t>(repair::kMaxManifestNameLength) ||

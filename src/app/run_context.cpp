@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/run_context_test_helper.h"
+#include "common/format.h"
 #include "platform/path_split.h"
 #include "platform/process_info.h"
 #include "strings/string_keys.h"
@@ -23,32 +24,37 @@ bool FillFromPath(WindowControls* window, const CommandLineOptions& options,
                   const char* executablePath, RecoveryContext& context) {
   context = RecoveryContext{};
   context.window = window;
+  RecoveryRequest& request = context.request;
 
+  // Both parts are formed in path buffers: a folder or a name that does not fit stays empty.
   bool complete = false;
   platform::PathParts parts{};
   if (executablePath != nullptr && platform::SplitPath(executablePath, parts)) {
-    complete = FormatPath(context.baseFolder, "%s%s", parts.drive, parts.folder);
-    complete = FormatPath(context.ownFileName, "%s%s", parts.name, parts.ext) && complete;
+    char text[kPathBufferSize];
+    complete = FormatPath(text, "%s%s", parts.drive, parts.folder);
+    request.baseFolder = text;
+    complete = FormatPath(text, "%s%s", parts.name, parts.ext) && complete;
+    request.ownFileName = text;
   }
 
-  // Every value the table can hold fits a path buffer.
-  LookupTextInto(kSysLocalVerFName, context.versionFileName);
-  LookupTextInto(kSysFileHashFName, context.manifestFileName);
-  LookupTextInto(kSysRemotePath, context.remotePath);
+  // The table holds no value over 255 bytes: each of these fits a path buffer.
+  LookupText(kSysLocalVerFName, request.versionFileName);
+  LookupText(kSysFileHashFName, request.manifestFileName);
+  LookupText(kSysRemotePath, request.remotePath);
   // Beside the program, like the string file, unless the setting says where it starts.
   std::string caFile;
   LookupText(kSysCaFile, caFile);
-  context.caFile = caFile.empty() || IsRootedPath(caFile) ? caFile : context.baseFolder + caFile;
+  request.caFile = caFile.empty() || IsRootedPath(caFile) ? caFile : request.baseFolder + caFile;
 
   // A rollback request beats an explicit version wherever it stands on the command line.
   if (options.rollback) {
-    context.versionMode = VersionMode::Rollback;
+    request.versionMode = VersionMode::Rollback;
   } else if (options.explicitVersion) {
-    context.versionMode = VersionMode::Explicit;
-    context.major = options.major;
-    context.minor = options.minor;
+    request.versionMode = VersionMode::Explicit;
+    request.major = options.major;
+    request.minor = options.minor;
   } else {
-    context.versionMode = VersionMode::Current;
+    request.versionMode = VersionMode::Current;
   }
   context.quiet = options.quiet ? 1 : 0;
   return complete;

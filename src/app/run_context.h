@@ -2,26 +2,20 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "app/command_line.h"
-#include "common/format.h"
-#include "engine/version_mode.h"
+#include "engine/recovery_request.h"
 #include "ui/window_controls.h"
 
 namespace repair {
 
 struct RecoveryContext {
-  WindowControls* window = nullptr;             // the main window
-  char baseFolder[kPathBufferSize] = {};        // the executable's folder, with its separator
-  char remotePath[kPathBufferSize] = {};        // kSysRemotePath
-  char versionFileName[kPathBufferSize] = {};   // kSysLocalVerFName
-  char manifestFileName[kPathBufferSize] = {};  // kSysFileHashFName
-  char ownFileName[kPathBufferSize] = {};       // the executable's name and extension
-  std::string caFile;  // kSysCaFile, a relative path put after baseFolder; empty: none
-  VersionMode versionMode = VersionMode::Current;
-  std::int32_t major = 0;
-  std::int32_t minor = 0;
+  WindowControls* window = nullptr;  // the main window
+  // What the worker hands the run whole: baseFolder is the executable's folder with its
+  // separator, ownFileName its name and extension, remotePath kSysRemotePath, versionFileName
+  // kSysLocalVerFName, manifestFileName kSysFileHashFName, caFile kSysCaFile (a relative path
+  // put after baseFolder; empty: none) and the version choice of the command line.
+  RecoveryRequest request;
   std::uint8_t quiet = 0;
 };
 

@@ -9,13 +9,8 @@ namespace repair {
 
 void RunWorker(void* parameter) {
   const auto* context = static_cast<const RecoveryContext*>(parameter);
-  VersionChoice version;
-  version.versionMode = context->versionMode;
-  version.major = context->major;
-  version.minor = context->minor;
   // The outcome travels through the recovery state; the end of run reads it there.
-  RunRecovery(context->baseFolder, context->remotePath, context->versionFileName,
-              context->manifestFileName, context->ownFileName, &version, context->caFile.c_str());
+  RunRecovery(context->request);
   if (context->window != nullptr) context->window->EndRun();
 }
 

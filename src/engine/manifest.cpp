@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
@@ -37,14 +36,6 @@ std::int16_t ReadI16(const std::uint8_t* bytes) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8));
 }
 
-// The two steps of opening a manifest body, apart so that the body can be released between
-// them. Unpacking refuses a body over kMaxManifestLength, a declared length out of bounds and
-// LZMA data that does not end within it; opening refuses a blob that does not open.
-bool UnpackManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer& unpacked,
-                        std::uint32_t& unpackedLength);
-bool OpenUnpackedManifest(const HeapBuffer& unpacked, std::uint32_t unpackedLength,
-                          HeapBuffer& plaintext, std::uint32_t& plaintextLength);
-
 // A component that Windows would not take as it is: empty (a doubled separator), or ending with
 // a dot or a space, which Windows drops. That covers ".", "..", and forms such as "..." or ".. "
 // that Windows reads as "..", and every other spelling of a name that is not the name itself
@@ -64,98 +55,90 @@ bool FitsPathBuffer(const char* text) {
   return false;
 }
 
-// Appends under the list lock: the UI thread may count the entries while the list grows.
-void AppendLocked(FileList& files, std::unique_ptr<FileEntry> entry) {
-  std::lock_guard<std::mutex> lock(GlobalRecoveryState().filesMutex);
-  files.Append(std::move(entry));
-}
-
-// The entry that keeps the client's own copy of the manifest current; false when the URL
-// names no usable file. A body that cannot be digested gets no entry, which is no failure.
-bool AppendOwnEntry(const char* url, const std::uint8_t* body, std::uint32_t length,
-                    FileList& files) {
-  const std::string name = LastComponent(url);
-  if (!IsSafeRelativeName(name)) return false;
-  std::uint8_t digest[kMd5Size];
-  if (DigestMd5(body, length, digest, nullptr) != kCodecOk) return true;
-  AppendLocked(files, std::make_unique<FileEntry>(name.c_str(), length, digest));
-  return true;
-}
-
-bool ParseRecordsOrThrow(const std::uint8_t* plaintext, std::uint32_t length, FileList& files) {
-  if (plaintext == nullptr && length != 0) {
-    SetError(RecoveryError::InvalidData);
-    return false;
-  }
+RecoveryError ParseRecordsOrThrow(const std::uint8_t* plaintext, std::uint32_t length,
+                                  FileList& entries) {
+  if (plaintext == nullptr && length != 0) return RecoveryError::InvalidData;
   // Collected first, so that a refused manifest adds no record at all.
-  std::vector<std::unique_ptr<FileEntry>> entries;
+  std::vector<std::unique_ptr<FileEntry>> parsed;
   std::uint32_t consumed = 0;
   while (consumed < length) {
     const std::uint32_t left = length - consumed;
     const std::uint8_t* record = plaintext + consumed;
-    if (left < 2) {
-      SetError(RecoveryError::InvalidData);
-      return false;
-    }
+    if (left < 2) return RecoveryError::InvalidData;
     const std::int32_t nameLength = ReadI16(record);
     if (nameLength < 0 || nameLength > kMaxManifestNameLength ||
         left < static_cast<std::uint32_t>(nameLength) + kManifestRecordOverhead) {
-      SetError(RecoveryError::InvalidData);
-      return false;
+      return RecoveryError::InvalidData;
     }
     // The name ends at its first zero byte, if it holds one.
     const char* nameBytes = reinterpret_cast<const char*>(record + 2);
     const void* zero = std::memchr(nameBytes, '\0', static_cast<std::size_t>(nameLength));
     const std::string name(nameBytes, zero ? static_cast<const char*>(zero) - nameBytes
                                            : static_cast<std::ptrdiff_t>(nameLength));
-    if (!IsSafeRelativeName(name)) {
-      SetError(RecoveryError::InvalidData);
-      return false;
-    }
+    if (!IsSafeRelativeName(name)) return RecoveryError::InvalidData;
     const std::uint8_t* tail = record + 2 + nameLength;
-    entries.push_back(std::make_unique<FileEntry>(name.c_str(), ReadU32(tail), tail + 4));
+    parsed.push_back(std::make_unique<FileEntry>(name.c_str(), ReadU32(tail), tail + 4));
     consumed += static_cast<std::uint32_t>(nameLength) + kManifestRecordOverhead;
   }
-
-  std::lock_guard<std::mutex> lock(GlobalRecoveryState().filesMutex);
-  for (auto& entry : entries) files.Append(std::move(entry));
-  return true;
+  for (auto& entry : parsed) entries.Append(std::move(entry));
+  return RecoveryError::None;
 }
 
-bool ParseManifestOrThrow(const char* url, FileList& files, const char* caFile) {
-  if (url == nullptr || !FitsPathBuffer(url)) {
-    SetError(RecoveryError::Unknown);
-    return false;
-  }
-
+RecoveryError ReadManifestOrThrow(const char* url, const char* caFile, FileList& entries) {
   HeapBuffer body;
-  std::uint32_t bodyLength = 0;
-  if (!FetchUrl(url, body, bodyLength, nullptr, caFile, kMaxManifestLength)) {
-    if (GetError() == static_cast<std::int32_t>(RecoveryError::NotExistFile)) {
-      SetError(RecoveryError::NotExistHashFile);
-    }
-    return false;
-  }
-  if (bodyLength > body.size()) {
-    SetError(RecoveryError::InvalidData);
-    return false;
-  }
-  if (!AppendOwnEntry(url, body.data(), bodyLength, files)) {
-    SetError(RecoveryError::InvalidData);
-    return false;
-  }
-
-  // The body goes before the plaintext is allocated: the largest manifest then holds 64 MiB
-  // at most, the unpacked blob with either its source or its plaintext.
-  HeapBuffer unpacked;
-  std::uint32_t unpackedLength = 0;
-  if (!UnpackManifestBody(body.data(), bodyLength, unpacked, unpackedLength)) return false;
-  body.Reset();
+  std::uint32_t length = 0;
+  RecoveryError code = FetchManifest(url, caFile, body, length);
+  if (code != RecoveryError::None) return code;
+  std::unique_ptr<FileEntry> own;
+  code = MakeOwnEntry(url, body.data(), length, own);
+  if (code != RecoveryError::None) return code;
+  if (own) entries.Append(std::move(own));
   HeapBuffer plaintext;
   std::uint32_t plaintextLength = 0;
-  if (!OpenUnpackedManifest(unpacked, unpackedLength, plaintext, plaintextLength)) return false;
-  unpacked.Reset();
-  return ParseRecordsOrThrow(plaintext.data(), plaintextLength, files);
+  code = OpenManifestBody(std::move(body), length, plaintext, plaintextLength);
+  if (code != RecoveryError::None) return code;
+  return ParseManifestRecords(plaintext.data(), plaintextLength, entries);
+}
+
+// The two steps of opening a manifest body, apart so that the body can be released between
+// them. Unpacking refuses a body over kMaxManifestLength, a declared length out of bounds and
+// LZMA data that does not end within it; opening refuses a blob that does not open.
+RecoveryError UnpackManifestBody(const std::uint8_t* body, std::uint32_t length,
+                                 HeapBuffer& unpacked, std::uint32_t& unpackedLength) {
+  unpackedLength = 0;
+  if (body == nullptr || length < kSealedSizeField || length > kMaxManifestLength) {
+    return RecoveryError::InvalidData;
+  }
+
+  // The declared unpacked length is only a capacity: the stream may end earlier at its end
+  // marker, and never writes past it.
+  unpackedLength = ReadU32(body);
+  const std::uint32_t packedLength = length - kSealedSizeField;
+  if (unpackedLength > MaxSealedSize(packedLength)) return RecoveryError::InvalidData;
+  if (!unpacked.Allocate(unpackedLength)) return RecoveryError::MemoryAllocation;
+  // A body of exactly four bytes has no LZMA data: the codec refuses a zero-length source.
+  if (UnpackLzma(body + kSealedSizeField, packedLength, unpacked.data(), &unpackedLength, 0) !=
+          kCodecOk ||
+      unpackedLength < kSealedOverhead) {
+    return RecoveryError::InvalidData;
+  }
+  return RecoveryError::None;
+}
+
+RecoveryError OpenUnpackedManifest(const HeapBuffer& unpacked, std::uint32_t unpackedLength,
+                                   HeapBuffer& plaintext, std::uint32_t& plaintextLength) {
+  // The plaintext is exactly the blob less its overhead: never more than was unpacked.
+  HeapBuffer opened;
+  if (!opened.Allocate(unpackedLength - kSealedOverhead)) return RecoveryError::MemoryAllocation;
+  std::uint32_t openedLength = 0;
+  if (DecryptSealed(BuiltinKey(), BuiltinKeyLength(), unpacked.data(), unpackedLength,
+                    opened.data(), &openedLength) != kCodecOk ||
+      openedLength != unpackedLength - kSealedOverhead) {
+    return RecoveryError::InvalidData;
+  }
+  plaintext = std::move(opened);
+  plaintextLength = openedLength;
+  return RecoveryError::None;
 }
 
 }  // namespace
@@ -176,86 +159,68 @@ bool IsSafeRelativeName(const std::string& name) {
   return IsSafeRelativeName(name, platform::HostManifestRules());
 }
 
-bool OpenManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer& plaintext,
-                      std::uint32_t& plaintextLength) {
+RecoveryError FetchManifest(const char* url, const char* caFile, HeapBuffer& body,
+                            std::uint32_t& length) {
+  body.Reset();
+  length = 0;
+  if (url == nullptr || !FitsPathBuffer(url)) return RecoveryError::Unknown;
+  if (!FetchUrl(url, body, length, nullptr, caFile, kMaxManifestLength)) {
+    const auto code = static_cast<RecoveryError>(GetError());
+    return code == RecoveryError::NotExistFile ? RecoveryError::NotExistHashFile : code;
+  }
+  if (length > body.size()) {
+    body.Reset();
+    length = 0;
+    return RecoveryError::InvalidData;
+  }
+  return RecoveryError::None;
+}
+
+// Running out of memory for the name is reported like any other allocation failure.
+RecoveryError MakeOwnEntry(const char* url, const std::uint8_t* body, std::uint32_t length,
+                           std::unique_ptr<FileEntry>& entry) {
+  entry.reset();
+  try {
+    const std::string name = LastComponent(url);
+    if (!IsSafeRelativeName(name)) return RecoveryError::InvalidData;
+    std::uint8_t digest[kMd5Size];
+    if (DigestMd5(body, length, digest, nullptr) != kCodecOk) return RecoveryError::None;
+    entry = std::make_unique<FileEntry>(name.c_str(), length, digest);
+    return RecoveryError::None;
+  } catch (const std::bad_alloc&) {
+    return RecoveryError::MemoryAllocation;
+  }
+}
+
+RecoveryError OpenManifestBody(HeapBuffer body, std::uint32_t length, HeapBuffer& plaintext,
+                               std::uint32_t& plaintextLength) {
   plaintext.Reset();
   plaintextLength = 0;
+  if (length > body.size()) return RecoveryError::InvalidData;
   HeapBuffer unpacked;
   std::uint32_t unpackedLength = 0;
-  return UnpackManifestBody(body, length, unpacked, unpackedLength) &&
-         OpenUnpackedManifest(unpacked, unpackedLength, plaintext, plaintextLength);
+  RecoveryError code = UnpackManifestBody(body.data(), length, unpacked, unpackedLength);
+  if (code != RecoveryError::None) return code;
+  // The largest manifest then holds 64 MiB at most: the unpacked blob with either its source
+  // or its plaintext.
+  body.Reset();
+  return OpenUnpackedManifest(unpacked, unpackedLength, plaintext, plaintextLength);
 }
 
-namespace {
-
-bool UnpackManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer& unpacked,
-                        std::uint32_t& unpackedLength) {
-  unpackedLength = 0;
-  if (body == nullptr || length < kSealedSizeField || length > kMaxManifestLength) {
-    SetError(RecoveryError::InvalidData);
-    return false;
-  }
-
-  // The declared unpacked length is only a capacity: the stream may end earlier at its end
-  // marker, and never writes past it.
-  unpackedLength = ReadU32(body);
-  const std::uint32_t packedLength = length - kSealedSizeField;
-  if (unpackedLength > MaxSealedSize(packedLength)) {
-    SetError(RecoveryError::InvalidData);
-    return false;
-  }
-  if (!unpacked.Allocate(unpackedLength)) {
-    SetError(RecoveryError::MemoryAllocation);
-    return false;
-  }
-  // A body of exactly four bytes has no LZMA data: the codec refuses a zero-length source.
-  if (UnpackLzma(body + kSealedSizeField, packedLength, unpacked.data(), &unpackedLength, 0) !=
-          kCodecOk ||
-      unpackedLength < kSealedOverhead) {
-    SetError(RecoveryError::InvalidData);
-    return false;
-  }
-  return true;
-}
-
-bool OpenUnpackedManifest(const HeapBuffer& unpacked, std::uint32_t unpackedLength,
-                          HeapBuffer& plaintext, std::uint32_t& plaintextLength) {
-  // The plaintext is exactly the blob less its overhead: never more than was unpacked.
-  HeapBuffer opened;
-  if (!opened.Allocate(unpackedLength - kSealedOverhead)) {
-    SetError(RecoveryError::MemoryAllocation);
-    return false;
-  }
-  std::uint32_t openedLength = 0;
-  if (DecryptSealed(BuiltinKey(), BuiltinKeyLength(), unpacked.data(), unpackedLength,
-                    opened.data(), &openedLength) != kCodecOk ||
-      openedLength != unpackedLength - kSealedOverhead) {
-    SetError(RecoveryError::InvalidData);
-    return false;
-  }
-  plaintext = std::move(opened);
-  plaintextLength = openedLength;
-  return true;
-}
-
-}  // namespace
-
-// Running out of memory for a name or an entry is reported like any other allocation failure.
-bool ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t length, FileList& files) {
+RecoveryError ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t length,
+                                   FileList& entries) {
   try {
-    return ParseRecordsOrThrow(plaintext, length, files);
+    return ParseRecordsOrThrow(plaintext, length, entries);
   } catch (const std::bad_alloc&) {
-    SetError(RecoveryError::MemoryAllocation);
-    return false;
+    return RecoveryError::MemoryAllocation;
   }
 }
 
-bool ParseManifest(const char* url, FileList& files, const char* caFile) {
+RecoveryError ReadManifest(const char* url, const char* caFile, FileList& entries) {
   try {
-    return ParseManifestOrThrow(url, files, caFile);
+    return ReadManifestOrThrow(url, caFile, entries);
   } catch (const std::bad_alloc&) {
-    SetError(RecoveryError::MemoryAllocation);
-    return false;
+    return RecoveryError::MemoryAllocation;
   }
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/heap_buffer.h"
@@ -21,32 +22,49 @@ constexpr std::int32_t kMaxManifestNameLength = 259;
 constexpr std::uint32_t kMaxManifestLength = 16u << 20;
 constexpr std::uint32_t kManifestRecordOverhead = 2 + 4 + 16;  // length field, size, md5
 
-// Downloads the manifest at `url` (at most 259 characters) and appends to `files` an entry
-// for the manifest itself (named by the URL's last component, sized and digested from the
-// body), then one entry per record. True when the whole manifest was parsed. On false the
-// run's error code is set: 8 when the manifest was not found, 4 when no buffer could be had,
-// 5 for content that does not unpack, open or parse, for a body announced or sent over
-// kMaxManifestLength and for a URL whose last component is no safe file name, 1 for a URL
-// over 259 characters, otherwise the download's code. The
-// manifest's own entry may already be in the list, but no record's entry is. Appends under
-// the recovery state's list lock, so the caller must not hold it. `caFile` as for FetchUrl.
-bool ParseManifest(const char* url, FileList& files, const char* caFile = nullptr);
+// Reading a manifest takes four steps: FetchManifest, MakeOwnEntry, OpenManifestBody and
+// ParseManifestRecords, which ReadManifest runs in that order. Each returns the error code the
+// run reports (None on success) and leaves the recovery state alone, but for what the HTTP
+// fetch itself records there; the entries go to the caller's own list, which the run then
+// publishes (PublishEntries).
+
+// Downloads the manifest body at `url` (at most 259 characters) into `body`, of `length`
+// bytes. Codes: NotExistHashFile when the server has no such manifest, InvalidData for a body
+// announced or sent over kMaxManifestLength, Unknown for a URL over 259 characters, otherwise
+// the download's code (FetchUrl). `caFile` as for FetchUrl.
+RecoveryError FetchManifest(const char* url, const char* caFile, HeapBuffer& body,
+                            std::uint32_t& length);
+
+// The entry that keeps the client's own copy of the manifest current: named by the URL's last
+// component, sized and digested from the `length` bytes of `body`. InvalidData when that
+// component is no safe file name. A body that cannot be digested gets no entry (`entry` stays
+// empty), which is no failure.
+RecoveryError MakeOwnEntry(const char* url, const std::uint8_t* body, std::uint32_t length,
+                           std::unique_ptr<FileEntry>& entry);
 
 // Unpacks and opens a manifest body of `length` bytes into `plaintext`, whose first
-// `plaintextLength` bytes are then the records. On false the run's error code is set: 5
-// (ERR_INVALIDDATA) for a body under 4 bytes, a declared length over twice the packed length
-// and 64 KiB (refused before anything is allocated: packed ciphertext does not shrink), LZMA
-// data that does not end within the declared length, or a blob that does not open; 4
-// (ERR_MEMORYALLOCATION) when a buffer cannot be had. Memory stays within the declared length
-// for the unpacked blob and the unpacked length less 61 for the plaintext.
-bool OpenManifestBody(const std::uint8_t* body, std::uint32_t length, HeapBuffer& plaintext,
-                      std::uint32_t& plaintextLength);
+// `plaintextLength` bytes are then the records. The body is released once unpacked, so that it
+// and the plaintext are never held at once. Codes: InvalidData for a body under 4 bytes, a
+// declared length over twice the packed length and 64 KiB (refused before anything is
+// allocated: packed ciphertext does not shrink), LZMA data that does not end within the
+// declared length, or a blob that does not open; MemoryAllocation when a buffer cannot be had.
+// Memory stays within the declared length for the unpacked blob and the unpacked length less
+// 61 for the plaintext.
+RecoveryError OpenManifestBody(HeapBuffer body, std::uint32_t length, HeapBuffer& plaintext,
+                               std::uint32_t& plaintextLength);
 
-// Appends one entry per record of the `length` bytes of `plaintext` to `files`, all or nothing.
-// Refuses, with error 5 and nothing appended, a record that does not lie wholly inside the
-// plaintext, a name length outside 0..259, and a name (cut at its first zero byte) that
-// IsSafeRelativeName rejects. An empty plaintext holds no records and succeeds.
-bool ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t length, FileList& files);
+// Appends one entry per record of the `length` bytes of `plaintext` to `entries`, all or
+// nothing. Refuses with InvalidData, appending nothing, a record that does not lie wholly
+// inside the plaintext, a name length outside 0..259, and a name (cut at its first zero byte)
+// that IsSafeRelativeName rejects; MemoryAllocation when memory runs out. An empty plaintext
+// holds no records and succeeds. Touches nothing but `entries`.
+RecoveryError ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t length,
+                                   FileList& entries);
+
+// Fetches, opens and parses the manifest at `url` into `entries`: the manifest's own entry
+// first, then one per record. On failure the entries read so far stay: the own entry, never a
+// record's.
+RecoveryError ReadManifest(const char* url, const char* caFile, FileList& entries);
 
 // True when `name` can only name a file inside the client folder, and only by its one spelling.
 // The manifest travels over plain HTTP and its seal opens with a key every copy of the tool

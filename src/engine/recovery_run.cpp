@@ -40,13 +40,13 @@ bool FailWith(RecoveryError code) {
   return Fail();
 }
 
-// Moves the parsed entries into the shared list, dropping every entry that reaches the tool's
-// own executable, under the list's lock so that the refresh never reads an entry while the
-// list changes shape. Where the file system ignores letter case, so does the comparison:
-// "Repair.exe" there is the running tool, which must not be replaced; so is any other name that
-// resolves to it.
-void PublishEntries(FileList& parsed, const char* baseFolder, const char* ownFileName) {
-  RecoveryState& state = GlobalRecoveryState();
+}  // namespace
+
+// Under the list's lock, so that the refresh never reads an entry while the list changes shape.
+// Where the file system ignores letter case, so does the comparison: "Repair.exe" there is the
+// running tool, which must not be replaced; so is any other name that resolves to it.
+void PublishEntries(RecoveryState& state, FileList& parsed, const char* baseFolder,
+                    const char* ownFileName) {
   // Decided before the lock is taken: a name may need a look at the file system.
   const OwnFileMatcher ownFile(baseFolder, ownFileName);
   std::vector<bool> dropped(parsed.size());
@@ -58,6 +58,8 @@ void PublishEntries(FileList& parsed, const char* baseFolder, const char* ownFil
   }
   parsed.Clear();
 }
+
+namespace {
 
 // Checks every entry's local file, block by block through the run's work buffer; false ends
 // the run (the error code is set).
@@ -213,9 +215,10 @@ bool BuildLocalPath(char* out, const char* baseFolder, const char* name) {
   return true;
 }
 
-bool RunRecovery(const char* baseFolder, const char* remotePath, const char* versionFileName,
-                 const char* manifestFileName, const char* ownFileName,
-                 const VersionChoice* version, const char* caFile) {
+bool RunRecovery(const RecoveryRequest& request) {
+  const char* baseFolder = request.baseFolder.c_str();
+  const char* versionFileName = request.versionFileName.c_str();
+  const char* caFile = request.caFile.c_str();
   RecoveryState& state = GlobalRecoveryState();
   if (state.running.load() != 0) return false;
   ResetRecoveryState();
@@ -225,20 +228,21 @@ bool RunRecovery(const char* baseFolder, const char* remotePath, const char* ver
   state.phase.store(static_cast<std::int32_t>(RecoveryPhase::CheckVersion));
 
   std::string remote;
-  if (!ResolveRemotePath(baseFolder, versionFileName, remotePath, version->versionMode,
-                         version->major, version->minor, remote)) {
+  if (!ResolveRemotePath(baseFolder, versionFileName, request.remotePath.c_str(),
+                         request.versionMode, request.major, request.minor, remote)) {
     return Fail();
   }
 
   SetPhaseAndWait(RecoveryPhase::DownloadManifest);
   char manifestUrl[kPathBufferSize];
-  if (!BuildManifestUrl(manifestUrl, remote, manifestFileName)) {
+  if (!BuildManifestUrl(manifestUrl, remote, request.manifestFileName.c_str())) {
     return FailWith(RecoveryError::Unknown);
   }
   FileList parsed;
-  const bool manifestOk = ParseManifest(manifestUrl, parsed, caFile);
-  PublishEntries(parsed, baseFolder, ownFileName);
-  if (!manifestOk) return Fail();
+  const RecoveryError manifestError = ReadManifest(manifestUrl, caFile, parsed);
+  // What was read before a failure (the manifest's own entry) is published all the same.
+  PublishEntries(state, parsed, baseFolder, request.ownFileName.c_str());
+  if (manifestError != RecoveryError::None) return FailWith(manifestError);
   // Before anything is written: a manifest whose entries would overwrite each other ends here.
   std::vector<std::string> cachePaths;
   if (!PlanCachePaths(state.files, baseFolder, cachePaths)) return Fail();

@@ -1,26 +1,22 @@
 // The recovery run: version, manifest, check, download into the cache, replace.
 #pragma once
 
-#include <cstdint>
-
-#include "engine/version_mode.h"
+#include "engine/recovery_request.h"
+#include "engine/recovery_state.h"
 
 namespace repair {
 
-// The version group of the run context, handed to the run as one.
-struct VersionChoice {
-  VersionMode versionMode = VersionMode::Current;
-  std::int32_t major = 0;
-  std::int32_t minor = 0;
-};
-
 // Runs one recovery on the calling (worker) thread, reporting only through the global
 // recovery state. True when the run reached Finished. A second call while a run is active
-// returns false and changes nothing. `caFile` (optional) names the operator's CA certificates
-// for every request of the run (see FetchUrl).
-bool RunRecovery(const char* baseFolder, const char* remotePath, const char* versionFileName,
-                 const char* manifestFileName, const char* ownFileName,
-                 const VersionChoice* version, const char* caFile = nullptr);
+// returns false and changes nothing. The request's `caFile` serves every request of the run
+// (see FetchUrl).
+bool RunRecovery(const RecoveryRequest& request);
+
+// Moves the entries read from the manifest into `state`'s list, in their order, dropping every
+// entry that names the tool's own executable (see OwnFileMatcher), and leaves `parsed` empty.
+// Takes `state`'s list lock while the list changes shape, so the caller must not hold it.
+void PublishEntries(RecoveryState& state, FileList& parsed, const char* baseFolder,
+                    const char* ownFileName);
 
 // The local path of a manifest name: the base folder (ending with its separator) and the
 // name, whose backslashes become the platform's separator. False when it exceeds 259 chars.

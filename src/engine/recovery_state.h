@@ -76,8 +76,6 @@ class FileList {
   void Append(std::unique_ptr<FileEntry> entry) { entries_.push_back(std::move(entry)); }
   iterator begin() { return entries_.begin(); }
   iterator end() { return entries_.end(); }
-  // Removes and destroys the entry at `position`; returns the position of the next one.
-  iterator Erase(iterator position) { return entries_.erase(position); }
   std::size_t size() const { return entries_.size(); }
   FileEntry* At(std::size_t index) const {
     return index < entries_.size() ? entries_[index].get() : nullptr;

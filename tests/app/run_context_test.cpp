@@ -39,13 +39,13 @@ TEST_F(RunContextTest, EmptyTableGivesDefaults) {
   ASSERT_TRUE(RunContextTestHelper::FillFromPath(window, options, kExecutable, context));
 
   EXPECT_EQ(context.window, window);
-  EXPECT_STREQ(context.baseFolder, kFolder);
-  EXPECT_STREQ(context.ownFileName, kName);
-  EXPECT_STREQ(context.versionFileName, "buildver.tvf");
-  EXPECT_STREQ(context.manifestFileName, "filehash.tsf");
-  EXPECT_STREQ(context.remotePath, "");
-  EXPECT_EQ(context.caFile, "");  // the system's certificates alone
-  EXPECT_EQ(context.versionMode, VersionMode::Current);
+  EXPECT_EQ(context.request.baseFolder, kFolder);
+  EXPECT_EQ(context.request.ownFileName, kName);
+  EXPECT_EQ(context.request.versionFileName, "buildver.tvf");
+  EXPECT_EQ(context.request.manifestFileName, "filehash.tsf");
+  EXPECT_EQ(context.request.remotePath, "");
+  EXPECT_EQ(context.request.caFile, "");  // the system's certificates alone
+  EXPECT_EQ(context.request.versionMode, VersionMode::Current);
   EXPECT_EQ(context.quiet, 0);
 }
 
@@ -56,9 +56,9 @@ TEST_F(RunContextTest, SettingsComeFromTheStringTable) {
   RecoveryContext context;
   ASSERT_TRUE(
       RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, kExecutable, context));
-  EXPECT_STREQ(context.versionFileName, "ver.dat");
-  EXPECT_STREQ(context.manifestFileName, "");
-  EXPECT_STREQ(context.remotePath, "http://127.0.0.1/$MAJORVER$/%d");
+  EXPECT_EQ(context.request.versionFileName, "ver.dat");
+  EXPECT_EQ(context.request.manifestFileName, "");
+  EXPECT_EQ(context.request.remotePath, "http://127.0.0.1/$MAJORVER$/%d");
 }
 
 // A relative CA file lies beside the program, wherever the program was started from; a path
@@ -80,7 +80,7 @@ TEST_F(RunContextTest, TheCaFileIsFoundFromTheProgramsFolder) {
     RecoveryContext context;
     ASSERT_TRUE(
         RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, kExecutable, context));
-    EXPECT_EQ(context.caFile, c.expected) << c.setting;
+    EXPECT_EQ(context.request.caFile, c.expected) << c.setting;
   }
 }
 
@@ -92,51 +92,51 @@ TEST_F(RunContextTest, VersionModeAndQuiet) {
   options.minor = -1;
   RecoveryContext context;
   ASSERT_TRUE(RunContextTestHelper::FillFromPath(nullptr, options, kExecutable, context));
-  EXPECT_EQ(context.versionMode, VersionMode::Explicit);
-  EXPECT_EQ(context.major, 3);
-  EXPECT_EQ(context.minor, -1);
+  EXPECT_EQ(context.request.versionMode, VersionMode::Explicit);
+  EXPECT_EQ(context.request.major, 3);
+  EXPECT_EQ(context.request.minor, -1);
   EXPECT_EQ(context.quiet, 1);
 
   options.rollback = true;
   ASSERT_TRUE(RunContextTestHelper::FillFromPath(nullptr, options, kExecutable, context));
-  EXPECT_EQ(context.versionMode, VersionMode::Rollback);
-  EXPECT_EQ(context.major, 0);
-  EXPECT_EQ(context.minor, 0);
+  EXPECT_EQ(context.request.versionMode, VersionMode::Rollback);
+  EXPECT_EQ(context.request.major, 0);
+  EXPECT_EQ(context.request.minor, 0);
 
   // Numbers left in options without an explicit version are not carried over.
   options.rollback = false;
   options.explicitVersion = false;
   ASSERT_TRUE(RunContextTestHelper::FillFromPath(nullptr, options, kExecutable, context));
-  EXPECT_EQ(context.versionMode, VersionMode::Current);
-  EXPECT_EQ(context.major, 0);
-  EXPECT_EQ(context.minor, 0);
+  EXPECT_EQ(context.request.versionMode, VersionMode::Current);
+  EXPECT_EQ(context.request.major, 0);
+  EXPECT_EQ(context.request.minor, 0);
 }
 
 TEST_F(RunContextTest, FieldsThatDoNotFitFail) {
   RecoveryContext context;
   EXPECT_FALSE(RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, nullptr, context));
-  EXPECT_STREQ(context.baseFolder, "");
-  EXPECT_STREQ(context.ownFileName, "");
+  EXPECT_EQ(context.request.baseFolder, "");
+  EXPECT_EQ(context.request.ownFileName, "");
 
   // A file name beyond its 256-byte field.
   std::string path = std::string(kFolder) + std::string(300, 'n') + ".exe";
   EXPECT_FALSE(
       RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, path.c_str(), context));
-  EXPECT_STREQ(context.ownFileName, "");
+  EXPECT_EQ(context.request.ownFileName, "");
 
   // Name and extension each fit their parts but not, together, a path buffer.
   path = std::string(kFolder) + std::string(200, 'n') + "." + std::string(99, 'e');
   EXPECT_FALSE(
       RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, path.c_str(), context));
-  EXPECT_STREQ(context.baseFolder, kFolder);
-  EXPECT_STREQ(context.ownFileName, "");
+  EXPECT_EQ(context.request.baseFolder, kFolder);
+  EXPECT_EQ(context.request.ownFileName, "");
 }
 
 TEST_F(RunContextTest, RealExecutable) {
   RecoveryContext context;
   ASSERT_TRUE(FillRunContext(nullptr, CommandLineOptions{}, context));
-  std::string folder = context.baseFolder;
-  std::string name = context.ownFileName;
+  std::string folder = context.request.baseFolder;
+  std::string name = context.request.ownFileName;
 #if defined(_WIN32)
   ASSERT_GE(name.size(), 4u);
   EXPECT_EQ(name.substr(name.size() - 4), ".exe");
@@ -150,7 +150,7 @@ TEST_F(RunContextTest, RealExecutable) {
   EXPECT_EQ(folder.back(), '/');
   EXPECT_EQ(name.find('/'), std::string::npos);
 #endif
-  EXPECT_STREQ(context.versionFileName, "buildver.tvf");
+  EXPECT_EQ(context.request.versionFileName, "buildver.tvf");
 }
 
 }  // namespace

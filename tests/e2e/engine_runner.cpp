@@ -58,10 +58,12 @@ void KillSelf() {
 
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
-  std::string base = argv[1];
-  std::string remote = argv[2];
-  std::string own = "repair", versionFile = "buildver.tvf", manifest = "filehash.tsf";
-  repair::VersionChoice version;
+  repair::RecoveryRequest request;
+  request.baseFolder = argv[1];
+  request.remotePath = argv[2];
+  request.ownFileName = "repair";
+  request.versionFileName = "buildver.tvf";
+  request.manifestFileName = "filehash.tsf";
   std::uint32_t killMask = 0, killCount = 0;
   for (int i = 3; i < argc; ++i) {
     std::string arg = argv[i];
@@ -71,15 +73,15 @@ int main(int argc, char** argv) {
       return true;
     };
     std::string v;
-    if (arg == "--own" && value(own)) continue;
-    if (arg == "--version-file" && value(versionFile)) continue;
-    if (arg == "--manifest" && value(manifest)) continue;
+    if (arg == "--own" && value(request.ownFileName)) continue;
+    if (arg == "--version-file" && value(request.versionFileName)) continue;
+    if (arg == "--manifest" && value(request.manifestFileName)) continue;
     if (arg == "--rollback") {
-      version.versionMode = repair::VersionMode::Rollback;
+      request.versionMode = repair::VersionMode::Rollback;
     } else if (arg == "--version" && value(v) && v.find('_') != std::string::npos) {
-      version.versionMode = repair::VersionMode::Explicit;
-      version.major = std::atoi(v.c_str());
-      version.minor = std::atoi(v.c_str() + v.find('_') + 1);
+      request.versionMode = repair::VersionMode::Explicit;
+      request.major = std::atoi(v.c_str());
+      request.minor = std::atoi(v.c_str() + v.find('_') + 1);
     } else if (arg == "--kill-when" && value(v) && v.find(':') != std::string::npos) {
       std::string which = v.substr(0, v.find(':'));
       killCount = static_cast<std::uint32_t>(std::atoi(v.c_str() + v.find(':') + 1));
@@ -101,8 +103,7 @@ int main(int argc, char** argv) {
   std::atomic<bool> done{false};
   bool finished = false;
   std::thread worker([&] {
-    finished = repair::RunRecovery(base.c_str(), remote.c_str(), versionFile.c_str(),
-                                   manifest.c_str(), own.c_str(), &version);
+    finished = repair::RunRecovery(request);
     done.store(true);
   });
   while (!done.load()) {

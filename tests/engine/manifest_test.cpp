@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32) && !defined(WIN32_LEAN_AND_MEAN)
@@ -94,27 +97,41 @@ Bytes ManifestBody(const Bytes& plaintext) {
 }
 
 // Each call works on an exactly sized heap copy, so a sanitizer build sees any over-read.
-bool ParseRecords(const Bytes& plaintext, FileList& files) {
+RecoveryError ParseRecords(const Bytes& plaintext, FileList& files) {
   std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[plaintext.size()]);
   std::copy(plaintext.begin(), plaintext.end(), copy.get());
   return ParseManifestRecords(copy.get(), std::uint32_t(plaintext.size()), files);
 }
 
+HeapBuffer Copy(const Bytes& bytes) {
+  HeapBuffer copy;
+  EXPECT_TRUE(copy.Allocate(bytes.size()));
+  std::copy(bytes.begin(), bytes.end(), copy.data());
+  return copy;
+}
+
 const Bytes kRefused = {'r', 'e', 'f', 'u', 's', 'e', 'd'};
 
-// The opened plaintext, or kRefused with the error code checked.
-Bytes Open(const Bytes& body, RecoveryError expectedError = RecoveryError::None) {
-  std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[body.size()]);
-  std::copy(body.begin(), body.end(), copy.get());
+// The opened plaintext, or kRefused with the code checked. The recovery state's code is the
+// caller's to set: opening leaves it as it was.
+Bytes Open(HeapBuffer body, RecoveryError expectedError = RecoveryError::None) {
+  const auto length = static_cast<std::uint32_t>(body.size());
   HeapBuffer plaintext;
-  std::uint32_t length = 1;
+  std::uint32_t plaintextLength = 1;
+  SetError(RecoveryError::NetworkDisconnected);
+  const RecoveryError code = OpenManifestBody(std::move(body), length, plaintext, plaintextLength);
+  EXPECT_EQ(GetError(), Code(RecoveryError::NetworkDisconnected));
   SetError(RecoveryError::None);
-  if (!OpenManifestBody(copy.get(), std::uint32_t(body.size()), plaintext, length)) {
-    EXPECT_EQ(length, 0u);
-    EXPECT_EQ(GetError(), Code(expectedError));
+  EXPECT_EQ(code, expectedError);
+  if (code != RecoveryError::None) {
+    EXPECT_EQ(plaintextLength, 0u);
     return kRefused;
   }
-  return Bytes(plaintext.data(), plaintext.data() + length);
+  return Bytes(plaintext.data(), plaintext.data() + plaintextLength);
+}
+
+Bytes Open(const Bytes& body, RecoveryError expectedError = RecoveryError::None) {
+  return Open(Copy(body), expectedError);
 }
 
 void ExpectEntry(const FileList& files, std::size_t index, const std::string& name,
@@ -135,12 +152,13 @@ class ManifestTest : public testing::Test {
 
 TEST_F(ManifestTest, RecordsBecomeEntriesInOrder) {
   const std::string longest(259, 'n');
-  ASSERT_TRUE(ParseRecords(Join({Record("repair.exe", 1000, 0x11),
-                                 Record("data\\ui\\font.dat", 0, 0x22),  // size 0 is taken
-                                 Record("data\\ui\\font.dat", 7, 0x33),  // duplicates are kept
-                                 Record(std::string("maps\\a.map\0junk", 15), 9, 0x44),
-                                 Record(longest, 0xFFFFFFFF, 0x55)}),
-                           files_));
+  ASSERT_EQ(ParseRecords(Join({Record("repair.exe", 1000, 0x11),
+                               Record("data\\ui\\font.dat", 0, 0x22),  // size 0 is taken
+                               Record("data\\ui\\font.dat", 7, 0x33),  // duplicates are kept
+                               Record(std::string("maps\\a.map\0junk", 15), 9, 0x44),
+                               Record(longest, 0xFFFFFFFF, 0x55)}),
+                         files_),
+            RecoveryError::None);
   ASSERT_EQ(files_.size(), 5u);
   ExpectEntry(files_, 0, "repair.exe", 1000, 0x11);
   ExpectEntry(files_, 1, "data\\ui\\font.dat", 0, 0x22);
@@ -148,7 +166,7 @@ TEST_F(ManifestTest, RecordsBecomeEntriesInOrder) {
   // The name stops at its zero byte; the next record still starts after all 15 bytes.
   ExpectEntry(files_, 3, "maps\\a.map", 9, 0x44);
   ExpectEntry(files_, 4, longest, 0xFFFFFFFF, 0x55);
-  EXPECT_TRUE(ParseRecords(Bytes(), files_));
+  EXPECT_EQ(ParseRecords(Bytes(), files_), RecoveryError::None);
   EXPECT_EQ(files_.size(), 5u);
 }
 
@@ -168,8 +186,8 @@ TEST_F(ManifestTest, MalformedOrUnsafeRecordsRefuseTheWholeManifest) {
   };
   for (const Bytes& tail : tails) {
     SetError(RecoveryError::None);
-    EXPECT_FALSE(ParseRecords(Join({good, tail}), files_)) << tail.size();
-    EXPECT_EQ(GetError(), Code(RecoveryError::InvalidData));
+    EXPECT_EQ(ParseRecords(Join({good, tail}), files_), RecoveryError::InvalidData) << tail.size();
+    EXPECT_EQ(GetError(), Code(RecoveryError::None));  // the caller reports the code
     EXPECT_EQ(files_.size(), 0u);
   }
 }
@@ -262,14 +280,16 @@ TEST_F(ManifestTest, SizeFieldsBeyondWhatThePackedDataCanHoldAreRefusedWithoutAl
   const auto limit = static_cast<std::uint32_t>(stream.size() * 2 + 64 * 1024);
   EXPECT_EQ(Open(Body(limit, stream)), plaintext);
   for (std::uint32_t claim : {limit + 1, 0x40000000u, 0xFFFFFFFFu}) {
+    HeapBuffer body = Copy(Body(claim, stream));
     std::size_t largest = LargestAllocation(
-        [&] { EXPECT_EQ(Open(Body(claim, stream), RecoveryError::InvalidData), kRefused); });
+        [&] { EXPECT_EQ(Open(std::move(body), RecoveryError::InvalidData), kRefused); });
     EXPECT_LT(largest, 1u << 20) << claim;
   }
   // Neither the unpacked blob nor the plaintext takes more than the blob's own size.
   const auto exact = static_cast<std::uint32_t>(sealed.size());
+  HeapBuffer body = Copy(Body(exact, stream));
   const std::size_t largest =
-      LargestAllocation([&] { EXPECT_EQ(Open(Body(exact, stream)), plaintext); });
+      LargestAllocation([&] { EXPECT_EQ(Open(std::move(body)), plaintext); });
   EXPECT_LE(largest, exact);
 }
 
@@ -303,7 +323,8 @@ class ManifestDownloadTest : public ManifestTest {
 TEST_F(ManifestDownloadTest, OwnEntryComesFirstThenTheRecords) {
   const Bytes body = ManifestBody(Join({Record("repair.exe", 10, 0xA1), Record("b.dat", 2, 0xB2)}));
   server_.ServeFile("/client/1/2/filehash.tsf", body);
-  ASSERT_TRUE(ParseManifest(server_.Url("/client/1/2/filehash.tsf").c_str(), files_));
+  ASSERT_EQ(ReadManifest(server_.Url("/client/1/2/filehash.tsf").c_str(), nullptr, files_),
+            RecoveryError::None);
   ASSERT_EQ(files_.size(), 3u);
   Bytes md5(16);
   CryptoPP::Weak1::MD5().CalculateDigest(md5.data(), body.data(), body.size());
@@ -315,25 +336,60 @@ TEST_F(ManifestDownloadTest, OwnEntryComesFirstThenTheRecords) {
 }
 
 TEST_F(ManifestDownloadTest, FailuresAndWhatTheyLeave) {
-  EXPECT_FALSE(ParseManifest(server_.Url("/filehash.tsf").c_str(), files_));
-  EXPECT_EQ(GetError(), Code(RecoveryError::NotExistHashFile));
+  const auto read = [&](const std::string& target) {
+    return ReadManifest(server_.Url(target).c_str(), nullptr, files_);
+  };
+  EXPECT_EQ(read("/filehash.tsf"), RecoveryError::NotExistHashFile);
   EXPECT_EQ(files_.size(), 0u);
 
-  EXPECT_FALSE(ParseManifest(server_.Url("/" + std::string(300, 'x')).c_str(), files_));
-  EXPECT_EQ(GetError(), Code(RecoveryError::Unknown));
+  EXPECT_EQ(read("/" + std::string(300, 'x')), RecoveryError::Unknown);
 
   // An empty manifest name would make the client folder itself an entry.
   server_.ServeFile("/dir/", ManifestBody(Bytes()));
-  EXPECT_FALSE(ParseManifest(server_.Url("/dir/").c_str(), files_));
-  EXPECT_EQ(GetError(), Code(RecoveryError::InvalidData));
+  EXPECT_EQ(read("/dir/"), RecoveryError::InvalidData);
   EXPECT_EQ(files_.size(), 0u);
 
   // Content that is refused keeps the own entry only.
   server_.ServeFile("/evil.tsf", ManifestBody(Join({Record("ok", 1, 1), Record("C:\\x", 1, 1)})));
-  EXPECT_FALSE(ParseManifest(server_.Url("/evil.tsf").c_str(), files_));
-  EXPECT_EQ(GetError(), Code(RecoveryError::InvalidData));
+  EXPECT_EQ(read("/evil.tsf"), RecoveryError::InvalidData);
   ASSERT_EQ(files_.size(), 1u);
   EXPECT_EQ(files_.At(0)->name, "evil.tsf");
+}
+
+// Reading a manifest fills the caller's list alone: it neither waits for the shared list's lock,
+// which the refresh holds while it reads rows, nor writes the shared error code, but for what
+// the download itself records there.
+TEST_F(ManifestDownloadTest, ReadingTouchesNeitherTheSharedListNorTheErrorCode) {
+  server_.ServeFile("/1/filehash.tsf", ManifestBody(Record("a.dat", 1, 1)));
+  server_.ServeFile("/2/filehash.tsf", ManifestBody(Record("..\\a.dat", 1, 1)));
+  struct Case {
+    const char* target;
+    RecoveryError code;
+    std::size_t entries;
+  };
+  for (const Case& c : {Case{"/1/filehash.tsf", RecoveryError::None, 2},
+                        Case{"/2/filehash.tsf", RecoveryError::InvalidData, 1}}) {
+    SCOPED_TRACE(c.target);
+    FileList entries;
+    std::atomic<bool> done{false};
+    RecoveryError code = RecoveryError::Unknown;
+    SetError(RecoveryError::NetworkDisconnected);
+    std::unique_lock<std::mutex> lock(GlobalRecoveryState().filesMutex);
+    std::thread reader([&] {
+      code = ReadManifest(server_.Url(c.target).c_str(), nullptr, entries);
+      done.store(true);
+    });
+    for (int i = 0; i < 1000 && !done.load(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(done.load()) << "the reader waits for the shared list";
+    lock.unlock();
+    reader.join();
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(entries.size(), c.entries);
+    EXPECT_EQ(GetError(), Code(RecoveryError::NetworkDisconnected));
+    EXPECT_EQ(CountFiles(0), 0u);
+  }
 }
 
 TEST_F(ManifestDownloadTest, AnAnnouncedLengthOverTheBoundIsRefusedBeforeAnythingIsAllocated) {
@@ -342,8 +398,9 @@ TEST_F(ManifestDownloadTest, AnAnnouncedLengthOverTheBoundIsRefusedBeforeAnythin
     server_.Serve("/big.tsf", test::Response::Declaring(announced, std::string(1000, 'x'),
                                                         test::Response::Ending::kClose));
     const std::size_t largest = LargestAllocation([&] {
-      EXPECT_FALSE(ParseManifest(server_.Url("/big.tsf").c_str(), files_));
-      EXPECT_EQ(GetError(), Code(RecoveryError::InvalidData)) << announced;
+      EXPECT_EQ(ReadManifest(server_.Url("/big.tsf").c_str(), nullptr, files_),
+                RecoveryError::InvalidData)
+          << announced;
     });
     // The HTTP client's own buffers stay under this; the old fetch asked for what was announced.
     EXPECT_LE(largest, std::size_t{1} << 20) << announced;

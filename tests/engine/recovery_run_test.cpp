@@ -124,18 +124,27 @@ class RecoveryRunTest : public ::testing::Test {
         std::distance(fs::directory_iterator(base_), fs::directory_iterator()));
   }
 
+  // A run of build 1.0 of the release on the test server, for the client folder.
+  RecoveryRequest Request(const char* ownName = "repair.exe") const {
+    RecoveryRequest request;
+    request.baseFolder = base_;
+    request.remotePath = server_.BaseUrl() + "/$MAJORVER$.$MINORVER$";
+    request.versionFileName = "buildver.tvf";
+    request.manifestFileName = "filehash.tsf";
+    request.ownFileName = ownName;
+    request.versionMode = VersionMode::Explicit;
+    request.major = 1;
+    request.minor = 0;
+    return request;
+  }
+
   // Runs the engine; returns whether it finished.
   bool Run(const char* ownName = "repair.exe") {
-    std::string remote = server_.BaseUrl() + "/$MAJORVER$.$MINORVER$";
-    VersionChoice version;
-    version.versionMode = VersionMode::Explicit;
-    version.major = 1;
-    version.minor = 0;
+    const RecoveryRequest request = Request(ownName);
     std::atomic<bool> done{false};
     bool finished = false;
     std::thread worker([&] {
-      finished = RunRecovery(base_.c_str(), remote.c_str(), "buildver.tvf", "filehash.tsf", ownName,
-                             &version);
+      finished = RunRecovery(request);
       done.store(true);
     });
     while (!done.load()) {
@@ -377,17 +386,11 @@ TEST_F(RecoveryRunTest, PathsTooLongForTheToolsBuffersEndTheRunWithUnknown) {
 TEST_F(RecoveryRunTest, ASecondRunWhileOneIsActiveChangesNothing) {
   Publish({Record("a.txt", "content")});
   ServeContent("a.txt", "content");
-  std::string remote = server_.BaseUrl() + "/$MAJORVER$.$MINORVER$";
-  VersionChoice version;
-  version.versionMode = VersionMode::Explicit;
-  version.major = 1;
-  std::thread worker([&] {
-    RunRecovery(base_.c_str(), remote.c_str(), "v", "filehash.tsf", "repair.exe", &version);
-  });
+  const RecoveryRequest request = Request();
+  std::thread worker([&] { RunRecovery(request); });
   // The run now waits for its first phase to be acknowledged.
   while (!IsPhaseChanged()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_FALSE(
-      RunRecovery(base_.c_str(), remote.c_str(), "v", "filehash.tsf", "repair.exe", &version));
+  EXPECT_FALSE(RunRecovery(request));
   EXPECT_EQ(GetPhase(), RecoveryPhase::DownloadManifest);
   EXPECT_EQ(IsPhaseChanged(), 1);
   while (GetPhase() != RecoveryPhase::Finished && GlobalRecoveryState().running.load()) {
@@ -396,6 +399,26 @@ TEST_F(RecoveryRunTest, ASecondRunWhileOneIsActiveChangesNothing) {
   }
   worker.join();
   EXPECT_EQ(ReadLocal("a.txt"), "content");
+}
+
+// The run's entries go to the state the run is given, the tool's own executable left out, and
+// the list they came from is left empty.
+TEST(PublishEntriesTest, FillsTheGivenStateAloneWithoutTheToolsOwnName) {
+  ASSERT_TRUE(ResetRecoveryState());
+  const std::vector<std::string> names = {"filehash.tsf", "repair.exe", "bin\\repair.exe", "a.dat",
+                                          "repair.exe"};
+  FileList parsed;
+  const std::uint8_t md5[16] = {};
+  for (const std::string& name : names) {
+    parsed.Append(std::make_unique<FileEntry>(name.c_str(), 1, md5));
+  }
+  RecoveryState state;
+  PublishEntries(state, parsed, "no-such-folder/", "repair.exe");
+  EXPECT_EQ(parsed.size(), 0u);
+  std::vector<std::string> published;
+  for (const auto& entry : state.files) published.push_back(entry->name);
+  EXPECT_EQ(published, (std::vector<std::string>{"filehash.tsf", "bin\\repair.exe", "a.dat"}));
+  EXPECT_EQ(CountFiles(0), 0u);  // the process-wide list
 }
 
 TEST(CachePaths, DropFoldersAndNumberCollisions) {

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -272,11 +271,14 @@ TEST_F(RecoveryStateTest, RowReadsAreSafeWhileTheListChangesShape) {
       added->state.store(Checking);  // the worker keeps its own pointer valid
       added->done.store(round / 2);
       if (round % 3 == 0) {
+        // Entries of even size are destroyed, the others put back in their order.
         std::lock_guard<std::mutex> lock(state.filesMutex);
-        auto it = state.files.begin();
-        while (it != state.files.end()) {
-          it = ((*it)->size % 2 == 0) ? state.files.Erase(it) : std::next(it);
+        FileList kept;
+        for (auto& entry : state.files) {
+          if (entry->size % 2 != 0) kept.Append(std::move(entry));
         }
+        state.files.Clear();
+        for (auto& entry : kept) state.files.Append(std::move(entry));
       }
       if (round % 5000 == 4999) {
         ASSERT_TRUE(ResetRecoveryState());

@@ -81,10 +81,10 @@ Verdict Refused(RecoveryError code, std::string reason) {
   return verdict;
 }
 
-// Why ParseManifest failed with the code it set: a second GET shows what the server answers;
+// Why reading the manifest failed with `code`: a second GET shows what the server answers;
 // when that GET is fine, the body itself was refused.
-Verdict ExplainManifestFailure(const std::string& url, const std::string& caFile) {
-  const auto code = static_cast<RecoveryError>(GetError());
+Verdict ExplainManifestFailure(RecoveryError code, const std::string& url,
+                               const std::string& caFile) {
   Verdict probe = JudgeManifestFetch(Fetch(url, caFile, nullptr, nullptr, nullptr));
   if (probe.error != RecoveryError::None) return Refused(code, probe.reason);
   if (code == RecoveryError::InvalidData) {
@@ -119,8 +119,10 @@ bool ReadManifest(const CheckOptions& options, FileList& files, CheckReport& rep
     return false;
   }
   report.manifestUrl = url;
-  if (!ParseManifest(url, files, options.caFile.empty() ? nullptr : options.caFile.c_str())) {
-    report.manifest = ExplainManifestFailure(url, options.caFile);
+  const RecoveryError code =
+      ReadManifest(url, options.caFile.empty() ? nullptr : options.caFile.c_str(), files);
+  if (code != RecoveryError::None) {
+    report.manifest = ExplainManifestFailure(code, url, options.caFile);
     return false;
   }
   report.listed = files.size();

@@ -1,0 +1,26 @@
+// What one recovery run is asked to do: which client, which build, where its releases lie.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/version_mode.h"
+
+namespace repair {
+
+// The inputs of a run, complete before the run starts and only read by it. Paths and names
+// longer than 259 characters are not cut here: every path the run forms from them is checked
+// against its 260-byte buffer where it is formed, and one that does not fit ends the run.
+struct RecoveryRequest {
+  std::string baseFolder;        // the client folder, ending with its separator
+  std::string remotePath;        // the remote folder template, with $MAJORVER$ and $MINORVER$
+  std::string versionFileName;   // the local version file, relative to baseFolder
+  std::string manifestFileName;  // the manifest's name in the remote folder
+  std::string ownFileName;       // the running tool's file name in baseFolder: never replaced
+  std::string caFile;            // CA certificates trusted for https besides the system's; or empty
+  VersionMode versionMode = VersionMode::Current;
+  std::int32_t major = 0;  // read in Explicit mode only
+  std::int32_t minor = 0;
+};
+
+}  // namespace repair
