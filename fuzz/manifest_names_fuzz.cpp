@@ -23,7 +23,7 @@
 #include "common/format.h"
 #include "engine/cache_plan.h"
 #include "engine/manifest.h"
-#include "engine/recovery_run.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -164,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const repair::FileEntry& entry = *files.At(i);
     Check(entry.name == names[i] && repair::IsSafeRelativeName(entry.name));
     char local[repair::kPathBufferSize];
-    if (!repair::BuildLocalPath(local, kBase, entry.name.c_str())) continue;
+    if (!repair::platform::BuildLocalPath(local, kBase, entry.name.c_str())) continue;
     localPaths[i] = local;
     Check(StartsWith(localPaths[i], base));
     const std::string relative = localPaths[i].substr(base.size());

@@ -5,7 +5,7 @@
 #include "app/worker.h"
 #include "common/format.h"
 #include "engine/recovery_state.h"
-#include "platform/path_split.h"
+#include "platform/paths.h"
 #include "platform/process_info.h"
 #include "strings/string_table.h"
 #include "ui/refresh.h"

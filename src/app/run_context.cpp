@@ -4,19 +4,12 @@
 
 #include "app/run_context_test_helper.h"
 #include "common/format.h"
-#include "platform/path_split.h"
+#include "platform/paths.h"
 #include "platform/process_info.h"
 #include "strings/string_keys.h"
 
 namespace repair {
 namespace {
-
-// A path that names its own start: from a root (/etc/ssl/ca.pem, \\server\share\ca.pem) or
-// a drive (C:\ca.pem).
-bool IsRootedPath(const std::string& path) {
-  return (!path.empty() && (path[0] == '/' || path[0] == '\\')) ||
-         (path.size() >= 2 && path[1] == ':');
-}
 
 // The part of FillRunContext that does not ask the system: `executablePath` is given.
 // An executable path that cannot be split leaves a relative CA file as it is.
@@ -44,7 +37,8 @@ bool FillFromPath(WindowControls* window, const CommandLineOptions& options,
   // Beside the program, like the string file, unless the setting says where it starts.
   std::string caFile;
   LookupText(kSysCaFile, caFile);
-  request.caFile = caFile.empty() || IsRootedPath(caFile) ? caFile : request.baseFolder + caFile;
+  request.caFile =
+      caFile.empty() || platform::IsRootedPath(caFile) ? caFile : request.baseFolder + caFile;
 
   // A rollback request beats an explicit version wherever it stands on the command line.
   if (options.rollback) {

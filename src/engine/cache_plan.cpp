@@ -6,10 +6,8 @@
 #include <set>
 
 #include "common/format.h"
-#include "engine/manifest.h"
 #include "platform/file_system.h"
-#include "platform/name_key.h"
-#include "platform/path_split.h"
+#include "platform/paths.h"
 
 namespace repair {
 namespace {
@@ -94,7 +92,7 @@ bool PlanOrThrow(const FileList& files, const char* baseFolder, const platform::
   char cachePath[kPathBufferSize];
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileEntry& entry = *files.At(i);
-    const std::string bare = LastComponent(entry.name.c_str());
+    const std::string bare = platform::LastComponent(entry.name, platform::HostManifestRules());
     // Each number gives a new key and the sets are finite, so a free one comes. Keys are only
     // ever taken, never freed, so every number below the last one chosen for this bare name is
     // still taken: the search starts past it, and many entries of one name stay linear.
@@ -125,7 +123,7 @@ std::string FileNameKeyWithRules(const std::string& name, bool ignoreCase) {
 }
 
 bool BuildCachePath(char* out, const char* baseFolder, const char* name, std::uint32_t collision) {
-  const std::string bare = LastComponent(name);
+  const std::string bare = platform::LastComponent(name, platform::HostManifestRules());
   const char sep = platform::kPathSeparator;
   if (collision == 0) {
     return FormatPath(out, "%s%s%c%s%s", baseFolder, kCacheFolder, sep, bare.c_str(),

@@ -7,8 +7,7 @@
 #include "engine/recovery_state.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
-#include "platform/name_key.h"
-#include "platform/path_split.h"
+#include "platform/paths.h"
 
 namespace repair {
 namespace {
@@ -17,23 +16,6 @@ constexpr int kFolderAttempts = 10;
 // Deletion and moving give up when the attempt count reaches this, after one more attempt.
 constexpr int kLastRetry = 10;
 constexpr std::uint32_t kRetryPauseMs = 100;
-
-#if defined(_WIN32)
-constexpr bool kWindowsRules = true;
-#else
-constexpr bool kWindowsRules = false;
-#endif
-static_assert((platform::kPathSeparator == '\\') == kWindowsRules,
-              "the folder walk follows the platform's separator");
-
-// Windows takes both slash kinds between folders; elsewhere a backslash is a name character.
-// Paths are read in the code page the system names files in.
-platform::NameRules LocalPathRules(bool windowsRules, platform::CodePage codePage) {
-  platform::NameRules rules;
-  rules.backslashSeparates = windowsRules;
-  rules.codePage = codePage;
-  return rules;
-}
 
 // A file (or FIFO, socket, device) below the write root where a folder has to be: no listed
 // file can be there (the cache plan refuses a manifest in which a file is another entry's
@@ -62,31 +44,9 @@ bool EnsureFolder(const char* prefix) {
 
 }  // namespace
 
-namespace detail {
-
-bool ParentFolderWithRules(const char* path, ParentFolder& folder, bool windowsRules,
-                           platform::CodePage codePage) {
-  folder.path[0] = '\0';
-  folder.driveLength = 0;
-  std::size_t length = std::strlen(path);
-  std::size_t driveLength = (windowsRules && length >= 2 && path[1] == ':') ? 2 : 0;
-  const std::string_view rest(path + driveLength, length - driveLength);
-  // One past the last separator.
-  const std::size_t end =
-      driveLength + platform::LastComponentStart(rest, LocalPathRules(windowsRules, codePage));
-  if (driveLength >= kDriveCapacity || end - driveLength >= kDirectoryCapacity) return false;
-  std::memcpy(folder.path, path, end);
-  folder.path[end] = '\0';
-  folder.driveLength = driveLength;
-  return true;
-}
-
-}  // namespace detail
-
 bool EnsureParentFolders(const char* path) {
-  detail::ParentFolder folder;
-  const platform::CodePage codePage = platform::HostCodePage();
-  if (!detail::ParentFolderWithRules(path, folder, kWindowsRules, codePage)) {
+  platform::PathFolder folder;
+  if (!platform::SplitFolder(path, folder)) {
     SetError(RecoveryError::Unknown);
     return false;
   }
@@ -97,7 +57,7 @@ bool EnsureParentFolders(const char* path) {
   // Walk the separators left to right: the root first, then each deeper folder.
   char prefix[sizeof folder.path];
   const std::string_view folders(folder.path);
-  const platform::NameRules rules = LocalPathRules(kWindowsRules, codePage);
+  const platform::NameRules rules = platform::HostPathRules();
   for (std::size_t i = platform::NextSeparator(folders, folder.driveLength, rules);
        i < folders.size(); i = platform::NextSeparator(folders, i + 1, rules)) {
     std::memcpy(prefix, folder.path, i + 1);
@@ -114,7 +74,7 @@ bool LinkedFolderOnPath(const char* baseFolder, const char* path) {
   const std::size_t baseLength = std::strlen(baseFolder);
   if (std::strncmp(path, baseFolder, baseLength) != 0) return false;
   const std::string_view whole(path);
-  const platform::NameRules rules = LocalPathRules(kWindowsRules, platform::HostCodePage());
+  const platform::NameRules rules = platform::HostPathRules();
   // Each folder below the base, named without its separator; a doubled separator names none.
   std::size_t previous = baseLength == 0 ? std::string_view::npos : baseLength - 1;
   for (std::size_t i = platform::NextSeparator(whole, baseLength, rules); i < whole.size();

@@ -1,6 +1,6 @@
 // The engine's operations on local files: whole-file reading and writing, existence, folder
 // creation, and deletion and moving with retries. Paths are narrow strings in the system's own
-// form (see platform/path_split.h for the separator), at most 259 characters. Folder creation,
+// form (see platform/paths.h for the separator), at most 259 characters. Folder creation,
 // deletion and moving are retried 100 ms apart, because another program (a virus scanner, the
 // game's own launcher) may hold a file or folder for a moment.
 #pragma once
@@ -9,7 +9,6 @@
 #include <cstdint>
 
 #include "common/heap_buffer.h"
-#include "platform/name_key.h"
 
 namespace repair {
 
@@ -56,22 +55,4 @@ bool DeleteFileRetry(const char* path);
 // folders cannot be created).
 bool MoveFileRetry(const char* source, const char* target);
 
-namespace detail {
-
-// The folder part of a path: drive and directory, at most 2 + 255 characters.
-constexpr std::size_t kDriveCapacity = 3;
-constexpr std::size_t kDirectoryCapacity = 256;
-struct ParentFolder {
-  char path[kDriveCapacity - 1 + kDirectoryCapacity];  // drive + directory, NUL-terminated
-  std::size_t driveLength;
-};
-
-// Splits off the folder part of `path` (up to and including its last separator). Windows rules
-// take a drive ("C:") and both slash kinds; the others take only '/'. The path is read in
-// `codePage`, where a double-byte character's second byte separates nothing. False, with an
-// empty result, when the drive or the directory does not fit its area.
-bool ParentFolderWithRules(const char* path, ParentFolder& folder, bool windowsRules,
-                           platform::CodePage codePage = platform::kBytesOnly);
-
-}  // namespace detail
 }  // namespace repair

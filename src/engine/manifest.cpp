@@ -181,7 +181,8 @@ RecoveryError MakeOwnEntry(const char* url, const std::uint8_t* body, std::uint3
                            std::unique_ptr<FileEntry>& entry) {
   entry.reset();
   try {
-    const std::string name = LastComponent(url);
+    // Read as a manifest name is read: both slash kinds end a folder, so the URL's '/' does.
+    const std::string name = platform::LastComponent(url, platform::HostManifestRules());
     if (!IsSafeRelativeName(name)) return RecoveryError::InvalidData;
     std::uint8_t digest[kMd5Size];
     if (DigestMd5(body, length, digest, nullptr) != kCodecOk) return RecoveryError::None;
@@ -222,15 +223,6 @@ RecoveryError ReadManifest(const char* url, const char* caFile, FileList& entrie
   } catch (const std::bad_alloc&) {
     return RecoveryError::MemoryAllocation;
   }
-}
-
-std::string LastComponent(const char* path, const platform::NameRules& rules) {
-  const std::string_view text(path);
-  return std::string(text.substr(platform::LastComponentStart(text, rules)));
-}
-
-std::string LastComponent(const char* path) {
-  return LastComponent(path, platform::HostManifestRules());
 }
 
 }  // namespace repair

@@ -10,7 +10,7 @@
 
 #include "common/heap_buffer.h"
 #include "engine/recovery_state.h"
-#include "platform/name_key.h"
+#include "platform/paths.h"
 
 namespace repair {
 
@@ -78,11 +78,5 @@ RecoveryError ReadManifest(const char* url, const char* caFile, FileList& entrie
 // separates nothing (platform::HostManifestRules); the second form takes other rules.
 bool IsSafeRelativeName(const std::string& name);
 bool IsSafeRelativeName(const std::string& name, const platform::NameRules& rules);
-
-// The last component of a URL or manifest name: its file name and extension. Both slash kinds
-// end a folder, whatever the platform: URLs use '/', manifest names '\\'. Read as
-// IsSafeRelativeName reads names.
-std::string LastComponent(const char* path);
-std::string LastComponent(const char* path, const platform::NameRules& rules);
 
 }  // namespace repair

@@ -2,9 +2,8 @@
 
 #include "common/format.h"
 #include "engine/cache_plan.h"
-#include "engine/manifest.h"
-#include "engine/recovery_run.h"
 #include "platform/file_system.h"
+#include "platform/paths.h"
 
 namespace repair {
 namespace {
@@ -22,7 +21,9 @@ std::string ResolvedKey(const char* path) {
 OwnFileMatcher::OwnFileMatcher(const char* baseFolder, const char* ownFileName)
     : baseFolder_(baseFolder), ownKey_(FileNameKey(ownFileName)) {
   char ownPath[kPathBufferSize];
-  if (BuildLocalPath(ownPath, baseFolder, ownFileName)) resolvedKey_ = ResolvedKey(ownPath);
+  if (platform::BuildLocalPath(ownPath, baseFolder, ownFileName)) {
+    resolvedKey_ = ResolvedKey(ownPath);
+  }
 }
 
 bool OwnFileMatcher::Matches(const std::string& name) const {
@@ -30,12 +31,13 @@ bool OwnFileMatcher::Matches(const std::string& name) const {
   if (resolvedKey_.empty()) return false;
   // Only the last component can be an alias of the executable's name: a short name where the
   // file system keeps them, or the name itself below a folder that is a link.
-  const std::string leaf = FileNameKey(LastComponent(name.c_str()));
+  const std::string leaf =
+      FileNameKey(platform::LastComponent(name, platform::HostManifestRules()));
   const bool mayAlias =
       leaf == ownKey_ || (platform::kFileNamesIgnoreCase && leaf.find('~') != std::string::npos);
   if (!mayAlias) return false;
   char localPath[kPathBufferSize];
-  if (!BuildLocalPath(localPath, baseFolder_.c_str(), name.c_str())) return false;
+  if (!platform::BuildLocalPath(localPath, baseFolder_.c_str(), name.c_str())) return false;
   return ResolvedKey(localPath) == resolvedKey_;
 }
 

@@ -17,7 +17,7 @@
 #include "engine/version.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
-#include "platform/path_split.h"
+#include "platform/paths.h"
 
 namespace repair {
 namespace {
@@ -68,7 +68,7 @@ bool CheckFiles(const char* baseFolder, HeapBuffer& block) {
   char localPath[kPathBufferSize];
   for (auto& entry : files) {
     entry->state.store(Checking);
-    if (!BuildLocalPath(localPath, baseFolder, entry->name.c_str())) {
+    if (!platform::BuildLocalPath(localPath, baseFolder, entry->name.c_str())) {
       return FailWith(RecoveryError::Unknown);
     }
     std::uint8_t digest[kMd5Size];
@@ -125,7 +125,7 @@ bool CheckWriteFolders(const char* baseFolder, const std::vector<std::string>& c
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileEntry& entry = *files.At(i);
     if (entry.state.load() != Invalid) continue;
-    if (!BuildLocalPath(localPath, baseFolder, entry.name.c_str())) {
+    if (!platform::BuildLocalPath(localPath, baseFolder, entry.name.c_str())) {
       return FailWith(RecoveryError::Unknown);
     }
     if (LinkedFolderOnPath(baseFolder, localPath) ||
@@ -172,7 +172,7 @@ bool DownloadFiles(const std::string& remote, const std::vector<std::string>& ca
 // Moves one downloaded cache file over its client file. False ends the run.
 bool RecoverEntry(FileEntry& entry, const char* cachePath, const char* baseFolder) {
   char localPath[kPathBufferSize];
-  if (!BuildLocalPath(localPath, baseFolder, entry.name.c_str())) {
+  if (!platform::BuildLocalPath(localPath, baseFolder, entry.name.c_str())) {
     return FailWith(RecoveryError::Unknown);
   }
   if (!FileExists(cachePath)) return FailWith(RecoveryError::NotExistFile);
@@ -204,16 +204,6 @@ bool RecoverFiles(const char* baseFolder, const char* versionFileName,
 }
 
 }  // namespace
-
-bool BuildLocalPath(char* out, const char* baseFolder, const char* name) {
-  if (!FormatPath(out, "%s%s", baseFolder, name)) return false;
-  if (platform::kPathSeparator != '\\') {
-    for (char* p = out + std::strlen(baseFolder); *p != '\0'; ++p) {
-      if (*p == '\\') *p = platform::kPathSeparator;
-    }
-  }
-  return true;
-}
 
 bool RunRecovery(const RecoveryRequest& request) {
   const char* baseFolder = request.baseFolder.c_str();

@@ -18,8 +18,4 @@ bool RunRecovery(const RecoveryRequest& request);
 void PublishEntries(RecoveryState& state, FileList& parsed, const char* baseFolder,
                     const char* ownFileName);
 
-// The local path of a manifest name: the base folder (ending with its separator) and the
-// name, whose backslashes become the platform's separator. False when it exceeds 259 chars.
-bool BuildLocalPath(char* out, const char* baseFolder, const char* name);
-
 }  // namespace repair

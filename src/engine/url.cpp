@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "common/format.h"
-#include "platform/name_key.h"
+#include "platform/paths.h"
 
 namespace repair {
 namespace {

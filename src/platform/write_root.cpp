@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/file_system.h"
-#include "platform/path_split.h"
+#include "platform/paths.h"
 
 namespace repair::platform {
 namespace {
@@ -27,7 +27,9 @@ char Folded(char c) {
 
 void SetWriteRoot(const char* folder) {
   std::string root = folder;
-  if (!root.empty() && root.back() != kPathSeparator && root.back() != '/') root += kPathSeparator;
+  const bool endsWithSeparator =
+      LengthWithoutTrailingSeparators(root, HostPathRules()) < root.size();
+  if (!root.empty() && !endsWithSeparator) root += kPathSeparator;
   std::lock_guard<std::mutex> lock(RootMutex());
   Root() = root;
 }

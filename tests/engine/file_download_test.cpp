@@ -13,7 +13,7 @@
 #include "engine/file_ops.h"
 #include "engine/http_fetch.h"
 #include "engine/recovery_state.h"
-#include "platform/path_split.h"
+#include "platform/paths.h"
 #include "support/test_http_server.h"
 #include "support/test_support.h"
 

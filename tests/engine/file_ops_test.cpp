@@ -12,7 +12,7 @@
 
 #include "engine/recovery_state.h"
 #include "platform/file_system.h"
-#include "platform/path_split.h"
+#include "platform/paths.h"
 #include "support/test_support.h"
 
 #if defined(_WIN32)
@@ -112,69 +112,6 @@ TEST_F(FileOpsTest, EnsureParentFoldersRefusesAnOverlongFolderPart) {
   std::vector<std::uint8_t> data = Bytes("x");
   EXPECT_FALSE(WriteWholeFile(file.c_str(), data.data(), 1));
   EXPECT_EQ(GetError(), 1);
-}
-
-TEST(ParentFolder, WindowsRules) {
-  detail::ParentFolder folder;
-  ASSERT_TRUE(detail::ParentFolderWithRules("C:\\Games\\Client\\data\\x.pak", folder, true));
-  EXPECT_STREQ(folder.path, "C:\\Games\\Client\\data\\");
-  EXPECT_EQ(folder.driveLength, 2u);
-  ASSERT_TRUE(detail::ParentFolderWithRules("C:\\Games/Client\\x.pak", folder, true));
-  EXPECT_STREQ(folder.path, "C:\\Games/Client\\");
-  ASSERT_TRUE(detail::ParentFolderWithRules("x.pak", folder, true));
-  EXPECT_STREQ(folder.path, "");
-  ASSERT_TRUE(detail::ParentFolderWithRules("C:x.pak", folder, true));
-  EXPECT_STREQ(folder.path, "C:");
-  EXPECT_EQ(folder.driveLength, 2u);
-}
-
-// "\x95\x5C" is one character in code page 932 and a byte and a separator in 1252.
-TEST(ParentFolder, ASecondByteOfADoubleByteCharacterEndsNoFolder) {
-  struct Case {
-    const char* path;
-    platform::CodePage codePage;
-    const char* folder;
-  };
-  const Case cases[] = {
-      {"C:\\Games\\\x95\x5C\\x.pak", 932, "C:\\Games\\\x95\x5C\\"},
-      {"C:\\Games\\\x95\x5C", 932, "C:\\Games\\"},
-      {"C:\\Games\\\x95\x5C", 1252, "C:\\Games\\\x95\\"},
-      {"\x95\x5C", 936, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    detail::ParentFolder folder;
-    ASSERT_TRUE(detail::ParentFolderWithRules(c.path, folder, true, c.codePage));
-    EXPECT_STREQ(folder.path, c.folder);
-  }
-}
-
-TEST(ParentFolder, LinuxRulesTakeOnlySlashes) {
-  detail::ParentFolder folder;
-  ASSERT_TRUE(detail::ParentFolderWithRules("/opt/game/odd\\name.bin", folder, false));
-  EXPECT_STREQ(folder.path, "/opt/game/");
-  EXPECT_EQ(folder.driveLength, 0u);
-  ASSERT_TRUE(detail::ParentFolderWithRules("C:/x", folder, false));
-  EXPECT_STREQ(folder.path, "C:/");
-  EXPECT_EQ(folder.driveLength, 0u);
-}
-
-TEST(ParentFolder, DirectoryOfAtMost255Characters) {
-  detail::ParentFolder folder;
-  std::string fits = "C:" + std::string(254, 'a') + "\\name";  // directory of 255
-  ASSERT_TRUE(detail::ParentFolderWithRules(fits.c_str(), folder, true));
-  EXPECT_EQ(std::strlen(folder.path), 257u);
-  std::string tooLong = "C:" + std::string(255, 'a') + "\\name";  // directory of 256
-  EXPECT_FALSE(detail::ParentFolderWithRules(tooLong.c_str(), folder, true));
-  EXPECT_STREQ(folder.path, "");
-  std::string linuxFits = std::string(254, 'a') + "/n";
-  EXPECT_TRUE(detail::ParentFolderWithRules(linuxFits.c_str(), folder, false));
-  std::string linuxTooLong = "/" + std::string(255, 'a') + "/n";
-  EXPECT_FALSE(detail::ParentFolderWithRules(linuxTooLong.c_str(), folder, false));
-  // A long name after the last separator is no concern of the folder walk.
-  std::string longName = "/opt/" + std::string(300, 'n');
-  EXPECT_TRUE(detail::ParentFolderWithRules(longName.c_str(), folder, false));
-  EXPECT_STREQ(folder.path, "/opt/");
 }
 
 // --- ReadWholeFile / WriteWholeFile ----------------------------------------------------------

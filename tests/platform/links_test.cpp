@@ -12,7 +12,7 @@
 
 #include "platform/file_io.h"
 #include "platform/file_system.h"
-#include "platform/path_split.h"
+#include "platform/paths.h"
 #include "support/test_support.h"
 
 namespace repair::platform {

@@ -7,7 +7,7 @@
 
 #include "common/format.h"
 #include "platform/file_io.h"
-#include "platform/path_split.h"
+#include "platform/paths.h"
 #include "platform/process_info.h"
 #include "support/test_support.h"
 
@@ -136,70 +136,6 @@ TEST(FileWriter, ReadOnlyFilesAreWrittenAndRenamedOver) {
   EXPECT_FALSE(fs::exists(source));
   EXPECT_FALSE(RenameOver(source.c_str(), target.c_str()));
   EXPECT_EQ(ReadText(target), "fresh!");
-}
-
-TEST(SplitPath, WindowsRulesTakeDriveAndBothSlashes) {
-  PathParts p;
-  ASSERT_TRUE(SplitPathWithRules("C:\\Games\\Client\\repair.exe", p, true));
-  EXPECT_STREQ(p.drive, "C:");
-  EXPECT_STREQ(p.folder, "\\Games\\Client\\");
-  EXPECT_STREQ(p.name, "repair");
-  EXPECT_STREQ(p.ext, ".exe");
-
-  ASSERT_TRUE(SplitPathWithRules("http://host/v1/3/filehash.tsf", p, true));
-  EXPECT_STREQ(p.drive, "");  // "ht" is no drive: the second character is no colon
-  EXPECT_STREQ(p.folder, "http://host/v1/3/");
-  EXPECT_STREQ(p.name, "filehash");
-  EXPECT_STREQ(p.ext, ".tsf");
-
-  ASSERT_TRUE(SplitPathWithRules("a.b.c", p, true));
-  EXPECT_STREQ(p.name, "a.b");
-  EXPECT_STREQ(p.ext, ".c");
-  ASSERT_TRUE(SplitPathWithRules("dir.d\\noext", p, true));
-  EXPECT_STREQ(p.folder, "dir.d\\");
-  EXPECT_STREQ(p.name, "noext");
-  EXPECT_STREQ(p.ext, "");
-}
-
-// A program in a folder whose name ends with U+8868 ("\x95\x5C" in code page 932).
-TEST(SplitPath, ReadsThePathInItsCodePage) {
-  PathParts p;
-  ASSERT_TRUE(SplitPathWithRules("C:\\\x95\x5C\\\x95\x5C.exe", p, true, 932));
-  EXPECT_STREQ(p.folder, "\\\x95\x5C\\");
-  EXPECT_STREQ(p.name, "\x95\x5C");
-  EXPECT_STREQ(p.ext, ".exe");
-  ASSERT_TRUE(SplitPathWithRules("C:\\\x95\x5C\\\x95\x5C.exe", p, true, 1252));
-  EXPECT_STREQ(p.folder, "\\\x95\\\\\x95\\");
-  EXPECT_STREQ(p.name, "");
-}
-
-TEST(SplitPath, LinuxRulesTakeOnlySlashesAndKeepHiddenNames) {
-  PathParts p;
-  ASSERT_TRUE(SplitPathWithRules("/opt/game/repair", p, false));
-  EXPECT_STREQ(p.drive, "");
-  EXPECT_STREQ(p.folder, "/opt/game/");
-  EXPECT_STREQ(p.name, "repair");
-  EXPECT_STREQ(p.ext, "");
-  ASSERT_TRUE(SplitPathWithRules("/opt/odd\\name.bin", p, false));
-  EXPECT_STREQ(p.folder, "/opt/");
-  EXPECT_STREQ(p.name, "odd\\name");
-  ASSERT_TRUE(SplitPathWithRules("/home/u/.hidden", p, false));
-  EXPECT_STREQ(p.name, ".hidden");
-  EXPECT_STREQ(p.ext, "");
-  ASSERT_TRUE(SplitPathWithRules("C:/x", p, false));
-  EXPECT_STREQ(p.drive, "");
-  EXPECT_STREQ(p.folder, "C:/");
-}
-
-TEST(SplitPath, RefusesPartsThatDoNotFitTheirFields) {
-  PathParts p;
-  std::string longFolder = "/" + std::string(255, 'd') + "/x";
-  EXPECT_FALSE(SplitPathWithRules(longFolder.c_str(), p, false));
-  EXPECT_STREQ(p.folder, "");
-  std::string longName = std::string(256, 'n') + ".e";
-  EXPECT_FALSE(SplitPathWithRules(longName.c_str(), p, true));
-  std::string fits = "/" + std::string(253, 'd') + "/" + std::string(255, 'n');  // 255 + 255
-  EXPECT_TRUE(SplitPathWithRules(fits.c_str(), p, false));
 }
 
 TEST(GetExecutablePath, NamesThisTestProgram) {

@@ -9,7 +9,7 @@
 #include "publish/host_files.h"
 #include "publish/manifest_format.h"
 #include "publish/name_collisions.h"
-#include "platform/name_key.h"
+#include "platform/paths.h"
 
 namespace repair::publish {
 namespace fs = std::filesystem;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/name_key.h"
+#include "platform/paths.h"
 
 namespace repair::publish {
 

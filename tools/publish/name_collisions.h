@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/name_key.h"
+#include "platform/paths.h"
 
 namespace repair::publish {
 

@@ -15,7 +15,7 @@
 #include "engine/manifest.h"
 #include "engine/url.h"
 #include "engine/version.h"
-#include "platform/path_split.h"
+#include "platform/paths.h"
 
 namespace repair::publish {
 namespace {

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/name_key.h"
+#include "platform/paths.h"
 
 namespace repair::platform {
 namespace {

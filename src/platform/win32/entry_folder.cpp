@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
-#include "platform/name_key.h"
+#include "platform/paths.h"
 
 namespace repair::platform {
 namespace {
@@ -41,12 +41,10 @@ ScopedHandle OpenRealFolder(const std::string& path) {
 bool HeldFolders::Hold(const char* path) {
   folders_.clear();
   // Separators as the system reads the path: in a double-byte code page a 0x5C byte may be the
-  // second half of a letter.
-  NameRules rules;
-  rules.codePage = HostCodePage();
-  std::string text = path;
-  // A folder's own path may end with its separator: what it names is the last component.
-  while (!text.empty() && LastComponentStart(text, rules) == text.size()) text.pop_back();
+  // second half of a letter. A folder's own path may end with its separator: what it names is
+  // the last component.
+  const NameRules rules = HostPathRules();
+  const std::string text(path, LengthWithoutTrailingSeparators(path, rules));
   const std::size_t nameStart = LastComponentStart(text, rules);
   if (IsDotName(text.substr(nameStart))) return false;
   if (nameStart == 0) return true;

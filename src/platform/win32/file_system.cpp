@@ -6,35 +6,22 @@
 #include <cstring>
 #include <string>
 
-#include "platform/name_key.h"
+#include "platform/paths.h"
 #include "platform/win32/entry_folder.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace repair::platform {
-namespace {
-
-// True when the last byte of `text` is a separator as the system reads it: in a double-byte code
-// page a final 0x5C may be the second half of a letter.
-bool EndsWithSeparator(const char* text, std::size_t length) {
-  NameRules rules;
-  rules.codePage = HostCodePage();
-  return length > 0 && LastComponentStart(std::string_view(text, length), rules) == length;
-}
-
-}  // namespace
 
 bool PathExists(const char* path) {
   // FindFirstFileA refuses a name that ends with a separator, which is how the folder walk
   // names folders: search for the name without it, and then accept only a folder.
   char name[MAX_PATH];
-  std::size_t length = std::strlen(path);
-  if (length >= sizeof name) return false;
-  std::memcpy(name, path, length + 1);
-  bool folderOnly = false;
-  while (EndsWithSeparator(name, length)) {
-    name[--length] = '\0';
-    folderOnly = true;
-  }
+  const std::size_t fullLength = std::strlen(path);
+  if (fullLength >= sizeof name) return false;
+  const std::size_t length = LengthWithoutTrailingSeparators(path, HostPathRules());
+  std::memcpy(name, path, length);
+  name[length] = '\0';
+  const bool folderOnly = length < fullLength;
   // A drive root ("C:\", "\") has no directory entry to find; the run-time's test knows it.
   if (length == 0 || (length == 2 && name[1] == ':')) return _access(path, 0) == 0;
   WIN32_FIND_DATAA found;
@@ -45,11 +32,11 @@ bool PathExists(const char* path) {
 
 EntryKind LookAtEntry(const char* path) {
   std::string name = path;
-  // "C:\" keeps its separator: without it, it names the drive's current folder.
-  while (name.size() > 1 && EndsWithSeparator(name.data(), name.size()) &&
-         name[name.size() - 2] != ':') {
-    name.pop_back();
-  }
+  std::size_t length = LengthWithoutTrailingSeparators(name, HostPathRules());
+  // A root ("\") and a drive's root ("C:\") keep one separator: without it, "C:" names the
+  // drive's current folder.
+  if (length < name.size() && (length == 0 || name[length - 1] == ':')) ++length;
+  name.resize(length);
   const DWORD attributes = OwnAttributes(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::kNone;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::kLink;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/name_key.h"
+#include "platform/paths.h"
 
 namespace repair::platform {
 namespace {

@@ -1,11 +1,12 @@
-// File names as a file system tells them apart: where a name's separators are, in the code page
-// the name is written in, and the key under which two names that reach one file are equal.
+// Paths and file names: the one place that knows where a name's separators are, how a local
+// path splits into drive, folder, name and extension, which paths are rooted, how a manifest
+// name becomes a local path, and the key under which two names of one file are equal.
 //
 // A name is a run of bytes in an ANSI code page. In a double-byte code page (932, 936, 949,
 // 950, ...) a lead byte and the byte after it are one character, and that second byte may be
 // 0x5C, the backslash: it separates nothing. Every walk over a name's separators goes through
-// here, from left to right, so that the engine, the file operations and the path splitter agree
-// on one reading.
+// here, from left to right, so that the engine, the file operations and the OS layer agree on
+// one reading.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,13 @@
 #include <string_view>
 
 namespace repair::platform {
+
+// The separator this system's local paths are built with. Windows also takes '/'.
+#if defined(_WIN32)
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
 
 // A Windows code page number (1252, 932, ...). kBytesOnly reads a name byte by byte: no
 // double-byte characters, and no letter case beyond ASCII.
@@ -35,6 +43,11 @@ CodePage HostCodePage();
 // is ignored in the ANSI code page, elsewhere names are compared byte for byte.
 NameRules HostManifestRules();
 
+// The rules of local paths on this system, for finding their separators: on Windows both slash
+// kinds separate and paths are read in the ANSI code page; elsewhere only '/' separates and a
+// backslash is a name's own byte.
+NameRules HostPathRules();
+
 // True when `byte` opens a two-byte character in `codePage`. Windows asks the system; elsewhere
 // KnownLeadByte answers.
 bool IsLeadByte(CodePage codePage, unsigned char byte);
@@ -51,6 +64,48 @@ std::size_t NextSeparator(std::string_view text, std::size_t from, const NameRul
 // One past the last separator of `text`, or 0 when it has none: where its last component
 // starts.
 std::size_t LastComponentStart(std::string_view text, const NameRules& rules);
+
+// The last component of `path` under `rules`: its file name and extension. Read by the
+// manifest's rules, a URL's last component is its file name too.
+std::string LastComponent(std::string_view path, const NameRules& rules);
+
+// The length of `text` without the separators it ends with: 3 for "a/b//", 0 for "/".
+std::size_t LengthWithoutTrailingSeparators(std::string_view text, const NameRules& rules);
+
+// The parts of a local path, in the areas of the C run-time's path splitter.
+struct PathParts {
+  char drive[3];     // "C:" on Windows; always empty elsewhere
+  char folder[256];  // with its trailing separator, e.g. "\Games\Client\"
+  char name[256];    // base name without extension
+  char ext[256];     // extension with its dot, or empty
+};
+
+// Splits the local path `path` under HostPathRules. On Windows a path may start with a drive
+// ("C:"); elsewhere a leading dot belongs to the name (".config" has no extension). Returns
+// false (all fields empty) when a part does not fit its field.
+bool SplitPath(const char* path, PathParts& parts);
+
+// The folder part of a local path: its drive and its directory up to and including the last
+// separator, each within its PathParts field (2 + 255 characters).
+struct PathFolder {
+  char path[sizeof(PathParts::drive) - 1 + sizeof(PathParts::folder)];  // NUL-terminated
+  std::size_t driveLength;
+};
+
+// Takes the folder part of the local path `path` as SplitPath reads it; how long the name
+// after the last separator is does not matter. False, with an empty result, when the
+// directory does not fit. A path without a separator has an empty directory ("C:x" gives "C:").
+bool SplitFolder(const char* path, PathFolder& folder);
+
+// True when `path` names its own start, read alike on either system: from a root
+// (/etc/ssl/ca.pem, \\server\share\ca.pem) or a drive (C:\ca.pem); any other path is relative
+// to some folder.
+bool IsRootedPath(std::string_view path);
+
+// The local path of a manifest name into `out` (kPathBufferSize bytes): the base folder, which
+// ends with its separator, then the name, whose backslashes become kPathSeparator where that
+// is not the backslash. False, with `out` empty, when it exceeds 259 characters.
+bool BuildLocalPath(char* out, const char* baseFolder, const char* name);
 
 // Converts `bytes` from `codePage` to UTF-16 and upper-cases each unit on its own, as the file
 // system compares names without letter case; surrogates stay as they are. False, with `units`
