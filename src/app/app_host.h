@@ -33,9 +33,13 @@ class AppHost {
   // dispatched. Returns true when the user closed the window (it no longer exists).
   virtual bool RunMessageLoop(const std::function<void(int)>& onTimer) = 0;
 
-  // Starts entry(parameter) on a new thread that nobody waits for. False when no thread
-  // could be created.
+  // Starts entry(parameter) on the host's worker thread. False when no thread could be
+  // created, or one started before has not been joined yet.
   virtual bool StartThread(void (*entry)(void*), void* parameter) = 0;
+  // Waits until the thread StartThread started has returned; at once when there is none.
+  // Called on the UI thread once the message loop has ended: an EndRun that the thread makes
+  // meanwhile must not wait for the loop.
+  virtual void JoinWorker() = 0;
 
   // Starts `path` with `parameters` (the tool's own quoting rules) and does not wait.
   // Failures are not reported.

@@ -79,7 +79,12 @@ RunOutcome RunApplication(AppHost& host, const ProgramArguments& arguments,
     }
   });
 
-  // Read once, before the boxes: a worker still running may store more afterwards.
+  // Whatever ended the loop, the run goes no further: after a declined question or a closed
+  // window the worker stops at its next file or block and leaves no error of its own. Once it
+  // has returned, the state holds the outcome for good.
+  RequestStop();
+  host.JoinWorker();
+
   LoopEnd end;
   end.windowClosed = windowClosed;
   end.declined = refresh.declined;
@@ -89,7 +94,6 @@ RunOutcome RunApplication(AppHost& host, const ProgramArguments& arguments,
   ReportOutcome(*window, options.quiet, windowClosed);
   LaunchChained(host, options.execPath, options.passThrough);
 
-  // Does nothing while a worker is still running (a declined confirmation, a closed window).
   ResetRecoveryState();
   host.CloseStreams();
   host.ShutdownShell();

@@ -20,12 +20,9 @@ struct ProgramArguments {
 };
 
 // Runs the whole program; returns how it ended, which each entry point turns into its exit
-// code (WindowsExitCode, LinuxExitStatus).
-//
-// The worker is never joined: after a declined question or a closed window it is still
-// running when this returns, reading `context` and ending its run through the host's window.
-// So `host` and `context` must live until the process exits: the entry point keeps them in
-// its own frame and ends the process without ever leaving it.
+// code (WindowsExitCode, LinuxExitStatus). The worker, if one was started, has returned
+// before this does: once the message loop has ended, the run is asked to stop and joined
+// before the outcome is read.
 RunOutcome RunApplication(AppHost& host, const ProgramArguments& arguments,
                           RecoveryContext& context);
 

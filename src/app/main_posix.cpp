@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/lifecycle.h"
@@ -48,14 +47,9 @@ int main(int argc, char** argv) {
   repair::ProgramArguments arguments;
   arguments.tokens = &tokens;
 
-  // After a declined question or a closed window the worker may still be running: it reads
-  // the context and ends its run through the host's window. Both therefore live in this
-  // frame, which is never left: the process ends below without unwinding it and without the
-  // static destructors, which would free the file list under the worker.
   repair::PosixAppHost host;
   repair::RecoveryContext context;
   const repair::RunOutcome outcome = repair::RunApplication(host, arguments, context);
-  host.ReleaseTerminal();  // the window stays, so a late end of run still finds it
-  std::fflush(nullptr);
-  std::_Exit(repair::LinuxExitStatus(outcome));
+  host.ReleaseTerminal();
+  return repair::LinuxExitStatus(outcome);
 }

@@ -6,11 +6,9 @@
 #include "platform/win32/program_entry.h"
 
 int main() {
-  // After a declined question or a closed window the worker may still be running: it reads
-  // the context and ends its run through the host's window. Both therefore live in this
-  // frame, which is never left: the process ends below (which stops the worker first)
-  // without unwinding it and without the static destructors, which would free the file list
-  // under the worker.
+  // The process ends below at once: a fetch thread that the system's HTTP client keeps in a
+  // call that does not return (a server gone quiet, once a stopped transfer has left it)
+  // ends with it.
   repair::Win32AppHost host;
   repair::RecoveryContext context;
   repair::ProgramArguments programArguments;

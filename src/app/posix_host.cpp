@@ -70,6 +70,7 @@ std::vector<std::string> PosixHostTestHelper::SplitParameters(const char* parame
 PosixAppHost::PosixAppHost(const TerminalOptions& options) : options_(options) {}
 
 PosixAppHost::~PosixAppHost() {
+  JoinWorker();
   window_.reset();
   ReleaseInstance();
 }
@@ -125,15 +126,21 @@ bool PosixAppHost::RunMessageLoop(const std::function<void(int)>& onTimer) {
 }
 
 bool PosixAppHost::StartThread(void (*entry)(void*), void* parameter) {
-  if (entry == nullptr) return false;
+  if (entry == nullptr || worker_.joinable()) return false;
   // The UI thread takes the signals that close or resize the window.
   const platform::WindowSignalsBlocked blocked;
   try {
-    std::thread(entry, parameter).detach();
+    worker_ = std::thread(entry, parameter);
   } catch (const std::system_error&) {
     return false;
   }
   return true;
+}
+
+// The terminal window's EndRun returns at once once the loop has stopped running, so the
+// worker's last step cannot wait for this thread.
+void PosixAppHost::JoinWorker() {
+  if (worker_.joinable()) worker_.join();
 }
 
 void PosixAppHost::LaunchProgram(const char* path, const char* parameters) {

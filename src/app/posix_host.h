@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <thread>
 
 #include "app/app_host.h"
 #include "platform/posix/instance_lock.h"
@@ -10,9 +11,8 @@
 
 namespace repair {
 
-// The host and its window must outlive every thread started with StartThread: nobody joins
-// the worker, which ends its run through the window. The program keeps its host until the
-// process ends; tests destroy theirs only once their threads are done.
+// The worker ends its run through the window: the host joins it (JoinWorker, or at the
+// latest when the host goes) before the window goes.
 class PosixAppHost final : public AppHost {
  public:
   explicit PosixAppHost(const TerminalOptions& options = TerminalOptions::ForStandardStreams());
@@ -32,6 +32,7 @@ class PosixAppHost final : public AppHost {
   // window, q asks whether to) and SIGINT, SIGTERM, SIGHUP (close it too).
   bool RunMessageLoop(const std::function<void(int)>& onTimer) override;
   bool StartThread(void (*entry)(void*), void* parameter) override;
+  void JoinWorker() override;
   // The parameters are split by the tool's own quoting rules, so "\"three four\"" arrives as
   // one argument. An unmatched quote, which those rules refuse, keeps the arguments before it
   // and makes the rest one argument: a leading "/recoverfail" must reach the program whatever
@@ -44,14 +45,15 @@ class PosixAppHost final : public AppHost {
   void Sleep(std::uint32_t milliseconds) override;
 
   // Gives the terminal back (modes, cursor, main screen) and leaves the outcome in its
-  // scroll-back, as destroying the window would, but keeps the window: a worker that ends
-  // its run later still finds it, and its end of run then does nothing. Idempotent.
+  // scroll-back, as destroying the window would, but keeps the window: an end of run that
+  // comes later still finds it, and then does nothing. Idempotent.
   void ReleaseTerminal();
 
  private:
   TerminalOptions options_;
   std::unique_ptr<TerminalWindow> window_;
   platform::InstanceLock lock_;
+  std::thread worker_;
 };
 
 }  // namespace repair

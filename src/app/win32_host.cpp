@@ -28,8 +28,10 @@ bool Win32AppHost::RunMessageLoop(const std::function<void(int)>& onTimer) {
 }
 
 bool Win32AppHost::StartThread(void (*entry)(void*), void* parameter) {
-  return platform::StartDetachedThread(entry, parameter);
+  return worker_.Start(entry, parameter);
 }
+
+void Win32AppHost::JoinWorker() { worker_.Join(); }
 
 void Win32AppHost::LaunchProgram(const char* path, const char* parameters) {
   platform::ShellLaunch(path, parameters);

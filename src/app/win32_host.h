@@ -8,6 +8,7 @@
 
 #include "app/app_host.h"
 #include "platform/win32/instance_mutex.h"
+#include "platform/win32/thread_start.h"
 #include "ui/win32/main_window.h"
 
 namespace repair {
@@ -26,6 +27,8 @@ class Win32AppHost : public AppHost {
   WindowControls* CreateMainWindow(const WindowTexts& texts) override;
   bool RunMessageLoop(const std::function<void(int)>& onTimer) override;
   bool StartThread(void (*entry)(void*), void* parameter) override;
+  // Delivers the messages the worker sends to the window meanwhile: its end of run is sent.
+  void JoinWorker() override;
   void LaunchProgram(const char* path, const char* parameters) override;
   void CloseStreams() override;
   void Sleep(std::uint32_t milliseconds) override;
@@ -36,6 +39,9 @@ class Win32AppHost : public AppHost {
  private:
   platform::InstanceMutex instanceMutex_;
   std::unique_ptr<Win32Window> window_;
+  // Declared after the window, so that it goes first: a worker left unjoined (start-up's
+  // early returns never start one) is not waited for.
+  platform::WorkerThread worker_;
 };
 
 }  // namespace repair

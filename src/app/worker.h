@@ -13,10 +13,12 @@ namespace repair {
 // then ends the run through the context's window.
 void RunWorker(void* context);
 
-// Kills the start-worker timer and starts RunWorker on a new thread that nobody waits for.
+// Kills the start-worker timer and starts RunWorker on the host's worker thread, which the
+// end of run joins (AppHost::JoinWorker).
 // When no thread can be created, says so in an error box and ends the run; the error code
 // stays 0, so the end of run shows no second box but still reports the failure to a chained
-// program. `context` must outlive the thread. False when no thread could be created.
+// program. `context` must outlive the thread, which it does when the thread is joined. False when
+// no thread could be created.
 bool StartWorker(AppHost& host, WindowControls& window, RecoveryContext& context);
 
 }  // namespace repair

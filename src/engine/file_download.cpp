@@ -66,7 +66,8 @@ std::uint32_t UsablePart(const PartPaths& paths, std::uint32_t size, const std::
   return have;
 }
 
-// Feeds the first `length` bytes of the part file to the digest.
+// Feeds the first `length` bytes of the part file to the digest. False, between blocks, for a
+// stop request as well.
 bool DigestPrefix(const std::string& path, std::uint32_t length, HeapBuffer& block,
                   Md5Stream& digest) {
   platform::FileReader reader;
@@ -75,6 +76,7 @@ bool DigestPrefix(const std::string& path, std::uint32_t length, HeapBuffer& blo
   }
   std::uint32_t left = length;
   while (left > 0) {
+    if (StopRequested()) return false;
     std::uint32_t want = static_cast<std::uint32_t>(std::min<std::size_t>(left, block.size()));
     std::uint32_t got = 0;
     if (!reader.Read(block.data(), want, got) || got == 0) return false;
@@ -85,7 +87,7 @@ bool DigestPrefix(const std::string& path, std::uint32_t length, HeapBuffer& blo
 }
 
 // Why the sink stopped a transfer.
-enum class Refusal { kNone, kWrongLength, kWrongRange, kWriteFailed };
+enum class Refusal { kNone, kWrongLength, kWrongRange, kWriteFailed, kStopped };
 
 // Writes the body into the part file, digesting and counting it on the way.
 class PartSink final : public platform::HttpSink {
@@ -100,11 +102,15 @@ class PartSink final : public platform::HttpSink {
         counter_(counter) {}
 
   bool Begin(const platform::HttpResponseHead& head) override {
+    // Before anything of the part file is touched: it stays for the next run.
+    if (StopRequested()) return Refuse(Refusal::kStopped);
     if (head.status == 206) return ContinuePart(head);
     return StartOver(head);
   }
 
   bool Data(const std::uint8_t* bytes, std::uint32_t count) override {
+    // The part file keeps what was written before the stop, to be continued by the next run.
+    if (StopRequested()) return Refuse(Refusal::kStopped);
     if (!writer_.Write(bytes, count)) return Refuse(Refusal::kWriteFailed);
     digest_.Update(bytes, count);
     received_ += count;
@@ -211,6 +217,7 @@ bool FailAfterTransfer(platform::HttpResult result, Refusal refusal, const PartP
       SetError(RecoveryError::InvalidData);
       return false;
     case Refusal::kWriteFailed: SetError(RecoveryError::Unknown); return false;
+    case Refusal::kStopped: return false;  // not a failure: the part and its record stay
     case Refusal::kNone: break;
   }
   // The bytes that did arrive stay in the part file for the next run.
@@ -292,6 +299,8 @@ bool DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
   if (caFile != nullptr) request.caFile = caFile;
   std::uint32_t have = UsablePart(paths, size, md5, request.ifRange);
   if (have > 0 && !DigestPrefix(paths.part, have, block, digest)) {
+    // Going on would start the file over and lose the part.
+    if (StopRequested()) return false;
     have = 0;
     std::uint8_t discarded[kMd5Size];
     digest.Final(discarded);

@@ -45,7 +45,9 @@ bool ParsePartRecord(const std::string& text, PartRecord& record);
 // On failure sets the error code: those of FetchUrl, InvalidData for a body whose length or
 // MD5 is not the manifest's or a 206 that does not continue the part file (the part is then
 // discarded), Unknown when the cache folder or a file in it cannot be written. `caFile` as
-// for FetchUrl.
+// for FetchUrl. A stop request (StopRequested) ends it while the part file is digested or the
+// body arrives: false with no error code set, the part file holding what was written and its
+// record kept, so that the next call continues it.
 bool DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
                      const std::uint8_t* md5, std::atomic<std::uint32_t>* counter,
                      HeapBuffer& block, const char* caFile = nullptr);

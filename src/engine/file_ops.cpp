@@ -117,6 +117,7 @@ bool DigestFile(const char* path, HeapBuffer& block, std::uint8_t* digest) {
   const std::uint32_t capacity = static_cast<std::uint32_t>(block.size());
   std::uint64_t total = 0;
   for (;;) {
+    if (StopRequested()) return false;
     std::uint32_t got = 0;
     if (capacity == 0 || !reader.Read(block.data(), capacity, got)) {
       SetError(RecoveryError::Unknown);

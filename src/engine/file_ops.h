@@ -31,7 +31,8 @@ constexpr std::size_t kFileBlockSize = std::size_t{1} << 20;
 
 // Digests the file at `path` block by block through `block` (the run's work buffer; any
 // non-zero size). An empty file has the digest of zero bytes. On failure sets error 6 (cannot
-// open), 4 (4 GiB or more) or 1 (a read failed, or the file changed length while read).
+// open), 4 (4 GiB or more) or 1 (a read failed, or the file changed length while read). A stop
+// request (StopRequested) ends it between blocks: false, with no error code set.
 bool DigestFile(const char* path, HeapBuffer& block, std::uint8_t* digest);
 
 // Reads the whole file into `buffer` and its size into `size`. On failure sets error 6 (cannot

@@ -26,7 +26,16 @@ namespace {
 constexpr std::uint8_t kEmptyMd5[kMd5Size] = {0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04,
                                               0xe9, 0x80, 0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e};
 
+// A run the user stopped ends without an error of its own: whatever the step that the stop
+// cut short stored is not what went wrong, and must not be reported as if it were.
+bool Stop() {
+  SetError(RecoveryError::None);
+  GlobalRecoveryState().running.store(0);
+  return false;
+}
+
 bool Fail() {
+  if (StopRequested()) return Stop();
   RecoveryState& state = GlobalRecoveryState();
   if (state.error.load() == static_cast<std::int32_t>(RecoveryError::None)) {
     SetError(RecoveryError::Unknown);
@@ -67,13 +76,17 @@ bool CheckFiles(const char* baseFolder, HeapBuffer& block) {
   FileList& files = GlobalRecoveryState().files;
   char localPath[kPathBufferSize];
   for (auto& entry : files) {
+    if (StopRequested()) return Stop();
     entry->state.store(Checking);
     if (!platform::BuildLocalPath(localPath, baseFolder, entry->name.c_str())) {
       return FailWith(RecoveryError::Unknown);
     }
     std::uint8_t digest[kMd5Size];
     // A file that cannot be read is a file to repair, not a failure of the run.
-    if (DigestFile(localPath, block, digest) && std::memcmp(digest, entry->md5, kMd5Size) == 0) {
+    const bool digested = DigestFile(localPath, block, digest);
+    // Cut short by a stop, the entry is neither: it stays Checking.
+    if (!digested && StopRequested()) return Stop();
+    if (digested && std::memcmp(digest, entry->md5, kMd5Size) == 0) {
       entry->done.store(entry->size);
       entry->state.store(Intact);
     } else {
@@ -146,6 +159,7 @@ bool DownloadFiles(const std::string& remote, const std::vector<std::string>& ca
   for (auto& entry : files) {
     const std::size_t position = index++;
     if (entry->state.load() != Invalid) continue;
+    if (StopRequested()) return Stop();
     entry->state.store(Downloading);
     if (!BuildFileUrl(url, remote.c_str(), entry->name.c_str())) {
       return FailWith(RecoveryError::Unknown);
@@ -197,6 +211,7 @@ bool RecoverFiles(const char* baseFolder, const char* versionFileName,
       FileEntry& entry = *files.At(i);
       if (entry.state.load() != Downloaded) continue;
       if ((FileNameKey(entry.name) == versionKey) != versionPass) continue;
+      if (StopRequested()) return Stop();
       if (!RecoverEntry(entry, cachePaths[i].c_str(), baseFolder)) return false;
     }
   }
@@ -210,9 +225,7 @@ bool RunRecovery(const RecoveryRequest& request) {
   const char* versionFileName = request.versionFileName.c_str();
   const char* caFile = request.caFile.c_str();
   RecoveryState& state = GlobalRecoveryState();
-  if (state.running.load() != 0) return false;
-  ResetRecoveryState();
-  state.running.store(1);
+  if (!BeginRun()) return false;
   // Every change the run makes stays below the base folder and passes through no link there.
   const platform::ScopedWriteRoot writeRoot(baseFolder);
   state.phase.store(static_cast<std::int32_t>(RecoveryPhase::CheckVersion));
@@ -223,7 +236,7 @@ bool RunRecovery(const RecoveryRequest& request) {
     return Fail();
   }
 
-  SetPhaseAndWait(RecoveryPhase::DownloadManifest);
+  if (!SetPhaseAndWait(RecoveryPhase::DownloadManifest)) return Stop();
   char manifestUrl[kPathBufferSize];
   if (!BuildManifestUrl(manifestUrl, remote, request.manifestFileName.c_str())) {
     return FailWith(RecoveryError::Unknown);
@@ -241,14 +254,14 @@ bool RunRecovery(const RecoveryRequest& request) {
   HeapBuffer block;
   if (!block.Allocate(kFileBlockSize)) return FailWith(RecoveryError::MemoryAllocation);
 
-  SetPhaseAndWait(RecoveryPhase::CheckFiles);
+  if (!SetPhaseAndWait(RecoveryPhase::CheckFiles)) return Stop();
   if (!CheckFiles(baseFolder, block)) return false;
 
   if (!CheckWriteFolders(baseFolder, cachePaths)) return false;
-  SetPhaseAndWait(RecoveryPhase::DownloadFiles);
+  if (!SetPhaseAndWait(RecoveryPhase::DownloadFiles)) return Stop();
   if (!DownloadFiles(remote, cachePaths, block, caFile)) return false;
 
-  SetPhaseAndWait(RecoveryPhase::RecoverFiles);
+  if (!SetPhaseAndWait(RecoveryPhase::RecoverFiles)) return Stop();
   if (!RecoverFiles(baseFolder, versionFileName, cachePaths)) return false;
 
   state.phase.store(static_cast<std::int32_t>(RecoveryPhase::Finished));

@@ -10,6 +10,8 @@ namespace repair {
 namespace {
 
 constexpr std::uint32_t kPhasePollMs = 500;
+// How soon a phase wait notices a stop request.
+constexpr std::uint32_t kStopCheckMs = 50;
 
 // Codes outside the table, None among them, take the "ERR_UNKNOWN" row.
 const StringKey& ErrorKeyFor(std::int32_t code) {
@@ -72,20 +74,33 @@ bool IsFinished() { return GetPhase() == RecoveryPhase::Finished; }
 
 std::int32_t GetError() { return GlobalRecoveryState().error.load(std::memory_order_relaxed); }
 
-void SetPhaseAndWait(RecoveryPhase phase) {
+bool SetPhaseAndWait(RecoveryPhase phase) {
   RecoveryState& state = GlobalRecoveryState();
   state.phase.store(static_cast<std::int32_t>(phase), std::memory_order_relaxed);
   // Release: publishes the phase and the file list to whoever sees the raised flag.
   state.phaseChanged.store(1, std::memory_order_release);
-  // The worker always rests one full period, even when the UI answers at once.
-  do {
-    platform::SleepMs(kPhasePollMs);
-  } while (state.phaseChanged.load(std::memory_order_acquire) != 0);
+  // The worker always rests one full period, even when the UI answers at once; a stop ends
+  // the wait within a slice of it.
+  std::uint32_t rested = 0;
+  for (;;) {
+    if (StopRequested()) return false;
+    platform::SleepMs(kStopCheckMs);
+    rested += kStopCheckMs;
+    if (rested < kPhasePollMs) continue;
+    if (state.phaseChanged.load(std::memory_order_acquire) == 0) return !StopRequested();
+    rested = 0;
+  }
 }
 
-bool ResetRecoveryState() {
-  RecoveryState& state = GlobalRecoveryState();
-  if (state.running.load(std::memory_order_acquire) != 0) return false;
+void RequestStop() { GlobalRecoveryState().stopRequested.store(1, std::memory_order_relaxed); }
+
+bool StopRequested() {
+  return GlobalRecoveryState().stopRequested.load(std::memory_order_relaxed) != 0;
+}
+
+namespace {
+
+void ClearRun(RecoveryState& state) {
   {
     std::lock_guard<std::mutex> lock(state.filesMutex);
     state.files.Clear();
@@ -93,6 +108,23 @@ bool ResetRecoveryState() {
   state.phase.store(static_cast<std::int32_t>(RecoveryPhase::Ready), std::memory_order_relaxed);
   state.phaseChanged.store(0, std::memory_order_release);
   state.error.store(static_cast<std::int32_t>(RecoveryError::None), std::memory_order_relaxed);
+}
+
+}  // namespace
+
+bool BeginRun() {
+  RecoveryState& state = GlobalRecoveryState();
+  if (state.running.load(std::memory_order_acquire) != 0) return false;
+  ClearRun(state);
+  state.running.store(1, std::memory_order_release);
+  return true;
+}
+
+bool ResetRecoveryState() {
+  RecoveryState& state = GlobalRecoveryState();
+  if (state.running.load(std::memory_order_acquire) != 0) return false;
+  ClearRun(state);
+  state.stopRequested.store(0, std::memory_order_relaxed);
   return true;
 }
 

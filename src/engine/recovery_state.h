@@ -91,6 +91,9 @@ struct RecoveryState {
   std::atomic<std::uint8_t> phaseChanged{0};
   std::atomic<std::uint8_t> running{0};
   std::atomic<std::int32_t> error{0};
+  // Raised by the UI thread when the user ended the run (a declined question, a closed
+  // window); the worker looks at it between files and between blocks of a file.
+  std::atomic<std::uint8_t> stopRequested{0};
   FileList files;
   // Held by the worker while it changes the list's shape (append, removal, reset) and by
   // the UI while it reads entries, so that no read meets an entry being destroyed.
@@ -108,9 +111,23 @@ std::uint8_t IsPhaseChanged();
 void AcknowledgePhase();
 bool IsFinished();
 std::int32_t GetError();
-// Stores the phase, raises the flag, then sleeps 500 ms at a time until the UI has cleared it.
-void SetPhaseAndWait(RecoveryPhase phase);
-// Empties the list and zeroes phase, flag and error; false (nothing changed) during a run.
+// Stores the phase, raises the flag, then sleeps 500 ms at a time until the UI has cleared it
+// or a stop is requested (nobody acknowledges a phase once the UI has let the run go). False
+// when it returned for a stop: the run then goes no further.
+bool SetPhaseAndWait(RecoveryPhase phase);
+
+// Asks the run to end at its next file or block boundary; any thread may ask, at any time,
+// before the run has begun included. A run that stops leaves the error code None, its phase
+// where it was and each entry's state as it stood, and clears `running`.
+void RequestStop();
+bool StopRequested();
+
+// The run guard: false, changing nothing, while a run is active. Otherwise resets the state
+// as ResetRecoveryState does, except that a stop requested already stays requested (it ends
+// the run at its first check), and marks the run active.
+bool BeginRun();
+// Empties the list and zeroes phase, flag, error and the stop request; false (nothing
+// changed) during a run.
 bool ResetRecoveryState();
 // Entries whose state shares a bit with mask; all entries for mask 0.
 std::uint32_t CountFiles(std::uint32_t mask);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -239,11 +240,55 @@ TEST_F(LifecycleTest, AWholeRunAgainstAMissingManifestReportsItsError) {
   EXPECT_EQ(GetError(), 0);  // the worker had ended, so the cleanup reset the state
 }
 
-// What the entry point's later calls do to the frame of a function that has returned: they
-// write over it.
-__attribute__((noinline)) void ReuseTheStack() {
-  volatile char scratch[64 * 1024];
-  for (std::size_t i = 0; i < sizeof(scratch); ++i) scratch[i] = 'x';
+// The recovery state as the end of run finds it, once the worker has been joined: the cleanup
+// resets it before RunApplication returns.
+struct StateAtJoin {
+  bool joined = false;
+  int running = -1;
+  RecoveryPhase phase = RecoveryPhase::Ready;
+  std::int32_t error = -1;
+  std::vector<std::string> names;
+  std::vector<std::uint32_t> states;
+
+  static std::function<void()> Recorder(StateAtJoin& into) {
+    return [&into] {
+      into.joined = true;
+      into.running = GlobalRecoveryState().running.load();
+      into.phase = GetPhase();
+      into.error = GetError();
+      for (std::uint32_t i = 0; i < CountFiles(0); ++i) {
+        into.names.push_back(FileNameAt(i));
+        into.states.push_back(FileStateAt(i));
+      }
+    };
+  }
+  std::size_t Count(std::uint32_t state) const {
+    return static_cast<std::size_t>(std::count(states.begin(), states.end(), state));
+  }
+};
+
+// A declined question lets the worker go no further: it is stopped in its phase wait, which
+// nobody would acknowledge, and joined before the end of run reports.
+TEST_F(LifecycleTest, ADeclinedQuestionStopsTheWorkerBeforeTheEndOfRun) {
+  WriteStringFile("SYS_REMOTEPATH=http://127.0.0.1:9/$MAJORVER$.$MINORVER$\n");
+  window_.answers.push_back(MessageBoxAnswer::kNo);
+  StateAtJoin atJoin;
+  host_.onJoined = StateAtJoin::Recorder(atJoin);
+  const TokenList tokens = {"/version:1_0", "/exec:next.exe"};
+  ProgramArguments arguments;
+  arguments.tokens = &tokens;
+  EXPECT_EQ(RunApplication(host_, arguments, context_), RunOutcome::kDeclined);
+
+  ASSERT_TRUE(atJoin.joined);
+  EXPECT_EQ(atJoin.running, 0) << "the worker was still running at the end of run";
+  EXPECT_EQ(atJoin.phase, RecoveryPhase::DownloadManifest);
+  EXPECT_EQ(atJoin.error, 0);
+  ASSERT_EQ(window_.boxes.size(), 1u);  // the question, and no error box after it
+  EXPECT_EQ(window_.boxes[0].kind, MessageBoxKind::kYesNoQuestion);
+  ASSERT_EQ(host_.launches.size(), 1u);
+  EXPECT_EQ(host_.launches[0].second, "/recoverfail");
+  const auto join = std::find(host_.calls.begin(), host_.calls.end(), "JoinWorker");
+  EXPECT_LT(join, std::find(host_.calls.begin(), host_.calls.end(), "LaunchProgram"));
 }
 
 // The window closed while the worker is deep in the run. The run repairs this test program's
@@ -296,37 +341,25 @@ class ClosedWindowTest : public LifecycleTest {
   }
 
   // Runs the program with /quiet; the user closes the window once `closeWhen` holds. The
-  // program's process would end soon after: here the worker is let go on to its end, as a
-  // slow exit would let it, so that all it still reads comes after RunApplication returned.
+  // worker is stopped and joined before the end of run: `atJoin_` holds what it left.
   void RunAndCloseWhen(std::function<bool()> closeWhen) {
     host_.closeWhen = std::move(closeWhen);
+    host_.onJoined = StateAtJoin::Recorder(atJoin_);
     const TokenList tokens = {"/quiet", "/version:1_0"};
     ProgramArguments arguments;
     arguments.tokens = &tokens;
     outcome_ = RunApplication(host_, arguments, context_);
-    EXPECT_EQ(window_.EndRuns(), 0) << "the window was not closed while the worker ran";
-    ReuseTheStack();
-    // Nobody acknowledges phases once the loop has ended; the test does, in its place.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (GlobalRecoveryState().running.load() != 0 &&
-           std::chrono::steady_clock::now() < deadline) {
-      if (IsPhaseChanged()) AcknowledgePhase();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    // Its end of run reached a window that is still there.
-    for (int i = 0; i < 1000 && window_.EndRuns() == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    EXPECT_EQ(outcome_, RunOutcome::kWindowClosed);
+    ASSERT_TRUE(atJoin_.joined);
+    EXPECT_EQ(atJoin_.running, 0) << "the worker was still running at the end of run";
+    // A stopped run is no failure: there is nothing to show.
+    EXPECT_EQ(atJoin_.error, 0);
+    EXPECT_TRUE(window_.boxes.empty()) << window_.boxes.front().text;
   }
-  // The worker's paths were built from the base folder all along: every file is in place.
-  void ExpectRepaired() {
-    EXPECT_EQ(GetError(), 0);
-    EXPECT_TRUE(IsFinished());
-    EXPECT_EQ(window_.EndRuns(), 1);
-    for (std::size_t i = 0; i < contents_.size(); ++i) {
-      const fs::path local = base_ / "closed_window_client" / (i == 0 ? "a.dat" : "b.dat");
-      const std::vector<std::uint8_t> bytes = test::ReadAll(local.string());
-      EXPECT_EQ(std::string(bytes.begin(), bytes.end()), contents_[i]) << local;
+  // No client file was replaced.
+  void ExpectUntouched() {
+    for (const char* name : {"a.dat", "b.dat"}) {
+      EXPECT_FALSE(fs::exists(base_ / "closed_window_client" / name)) << name;
     }
   }
 
@@ -334,19 +367,26 @@ class ClosedWindowTest : public LifecycleTest {
   fs::path base_;
   std::vector<std::string> contents_;
   RunOutcome outcome_ = RunOutcome::kFinished;
+  StateAtJoin atJoin_;
 };
 
-TEST_F(ClosedWindowTest, MidDownloadTheWorkerStillHasItsContext) {
+TEST_F(ClosedWindowTest, MidDownloadTheTransferStopsAndKeepsWhatArrived) {
   RunAndCloseWhen([] { return FileStateAt(1) == Downloading && FileDoneAt(1) > 0; });
-  EXPECT_EQ(outcome_, RunOutcome::kWindowClosed);
-  // The check found both files missing: files to repair, not an error to report.
-  EXPECT_TRUE(window_.boxes.empty()) << window_.boxes.front().text;
-  ExpectRepaired();
+  EXPECT_EQ(atJoin_.phase, RecoveryPhase::DownloadFiles);
+  // The manifest's own entry first, then the two files: the second is never begun.
+  ASSERT_EQ(atJoin_.states.size(), 3u);
+  EXPECT_EQ(atJoin_.states[1], static_cast<std::uint32_t>(Downloading));
+  EXPECT_EQ(atJoin_.states[2], static_cast<std::uint32_t>(Invalid));
+  ExpectUntouched();
+  const std::string name = atJoin_.names[1].substr(atJoin_.names[1].rfind('\\') + 1);
+  EXPECT_TRUE(fs::exists(base_ / "recovery" / (name + ".recovery.part"))) << name;
 }
 
-TEST_F(ClosedWindowTest, MidRecoverTheWorkerStillHasItsContext) {
-  RunAndCloseWhen([] { return GetPhase() == RecoveryPhase::RecoverFiles && !IsPhaseChanged(); });
-  ExpectRepaired();
+TEST_F(ClosedWindowTest, AtAPhaseBoundaryTheWorkerGoesNoFurther) {
+  RunAndCloseWhen([] { return GetPhase() == RecoveryPhase::DownloadFiles; });
+  EXPECT_EQ(atJoin_.phase, RecoveryPhase::DownloadFiles);
+  EXPECT_EQ(atJoin_.Count(Invalid), 3u) << "a download began after the window closed";
+  ExpectUntouched();
 }
 
 }  // namespace

@@ -205,6 +205,30 @@ TEST(MessageLoopTest, EndRunFromAnotherThreadWaitsUntilTheLoopTakesIt) {
   EXPECT_EQ(late.wait_for(std::chrono::seconds(10)), std::future_status::ready);
 }
 
+// A worker whose end of run comes after the loop ended for another reason (a closed window)
+// does not hold up the UI thread that joins it, and a joined host may start another.
+TEST(MessageLoopTest, JoiningAWorkerThatEndsTheRunLate) {
+  QuietHost q;
+  static std::atomic<bool> loopEnded;
+  loopEnded = false;
+  q.window->SetTimer(100, 0);
+  q.host.RunMessageLoop([&](int id) {
+    q.window->KillTimer(id);
+    ASSERT_TRUE(q.host.StartThread(
+        [](void* window) {
+          while (!loopEnded.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          static_cast<WindowControls*>(window)->EndRun();
+        },
+        q.window));
+    EXPECT_FALSE(q.host.StartThread([](void*) {}, nullptr)) << "one worker at a time";
+    q.window->EndRun();
+  });
+  loopEnded = true;
+  q.host.JoinWorker();  // a hang here is what the test catches
+  q.host.JoinWorker();  // nothing left: returns at once
+  EXPECT_TRUE(q.host.StartThread([](void*) {}, nullptr));
+}
+
 TEST(MessageLoopTest, TerminationSignalsCloseTheWindow) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     QuietHost q(true);

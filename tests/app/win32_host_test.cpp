@@ -93,6 +93,35 @@ TEST_F(MessageLoopTest, AWorkersEndRunEndsTheLoop) {
   EXPECT_TRUE(host_->window()->LoopEnded());
 }
 
+// A worker whose end of run was already under way when the loop ended for another reason
+// sends WM_DESTROY while the UI thread joins it: the join takes the message, so neither
+// waits for the other, and the late end of run asks for no quit.
+TEST_F(MessageLoopTest, JoiningTakesTheWorkersLateEndOfRun) {
+  static HWND target;
+  static std::atomic<bool> loopEnded;
+  target = main_;
+  loopEnded = false;
+  window_->SetTimer(kStartWorkerTimer, 0);
+  host_->RunMessageLoop([&](int id) {
+    window_->KillTimer(id);
+    ASSERT_TRUE(host_->StartThread(
+        [](void*) {
+          while (!loopEnded.load()) Sleep(5);
+          SendMessageA(target, WM_DESTROY, 0, 0);
+        },
+        nullptr));
+    window_->EndRun();  // the loop ends on the UI thread's own account
+  });
+  loopEnded = true;
+  host_->JoinWorker();  // a deadlock here is what the test catches
+  MSG message;
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+      << "a late end of run asked for a quit";
+  host_->JoinWorker();  // nothing left to join: returns at once
+  EXPECT_TRUE(host_->StartThread([](void*) {}, nullptr)) << "a joined worker may be followed";
+  host_->JoinWorker();
+}
+
 TEST_F(MessageLoopTest, ClosingTheWindowEndsTheLoopAndIsReported) {
   window_->SetTimer(kRefreshTimer, 0);
   const bool closed = host_->RunMessageLoop([&](int id) {

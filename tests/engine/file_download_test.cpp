@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "codec/codec.h"
 #include "engine/file_ops.h"
@@ -116,6 +119,7 @@ class DownloadToCacheTest : public ::testing::Test {
     ASSERT_TRUE(BuildPartPaths(cache_.c_str(), paths_));
     SetError(RecoveryError::None);
   }
+  void TearDown() override { ResetRecoveryState(); }  // drops a stop request a test made
 
   static constexpr char kSep = platform::kPathSeparator;
 
@@ -290,6 +294,46 @@ TEST_F(DownloadToCacheTest, AnswersThatDoNotContinueThePartAreRefusedAndThePartD
     EXPECT_FALSE(fs::exists(cache_)) << c.what;
     EXPECT_FALSE(fs::exists(paths_.validator)) << c.what;
   }
+}
+
+// A stop asked for while the body arrives ends the transfer at the next piece. Nothing is
+// reported as failed, and the part file with its record stays for the next call to continue.
+TEST_F(DownloadToCacheTest, AStopMidBodyKeepsThePartForTheNextCall) {
+  using Clock = std::chrono::steady_clock;
+  constexpr std::size_t kPiece = 16 * 1024;
+  constexpr int kPauseMs = 100;
+  Resource resource{body_, "\"v1\"", ""};
+  resource.pieceSize = kPiece;
+  resource.pauseMs = kPauseMs;
+  server_.ServeResource("/slow", resource);
+  // The whole body cannot arrive in less than this.
+  const long long wholeBodyMs = static_cast<long long>(kSize / kPiece - 1) * kPauseMs;
+
+  std::thread ui([this] {
+    while (counter_.load() < kPiece) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    RequestStop();
+  });
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(Download("/slow"));
+  const long long tookMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  ui.join();
+  std::printf("stopped after %lld ms of a body that takes at least %lld ms\n", tookMs, wholeBodyMs);
+  EXPECT_LT(tookMs, wholeBodyMs * 3 / 4);
+  EXPECT_EQ(GetError(), 0) << "a stop is no failure";
+  EXPECT_FALSE(fs::exists(cache_));
+  const std::string part = Read(paths_.part);
+  ASSERT_GE(part.size(), kPiece);
+  ASSERT_LT(part.size(), kSize);
+  EXPECT_EQ(part, body_.substr(0, part.size()));
+  EXPECT_TRUE(fs::exists(paths_.validator));
+
+  ResetRecoveryState();  // the next run
+  const std::size_t before = server_.Requests().size();
+  ASSERT_TRUE(Download("/slow")) << GetError();
+  EXPECT_TRUE(OnlyTheCacheFileIsLeft());
+  ASSERT_EQ(server_.Requests().size(), before + 1);
+  EXPECT_EQ(RangeAsked(before), "bytes=" + std::to_string(part.size()) + "-");
 }
 
 TEST_F(DownloadToCacheTest, ASmallFileCutOffIsFetchedAgainWhole) {

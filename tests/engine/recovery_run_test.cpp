@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -139,7 +140,11 @@ class RecoveryRunTest : public ::testing::Test {
   }
 
   // Runs the engine; returns whether it finished.
-  bool Run(const char* ownName = "repair.exe") {
+  bool Run(const char* ownName = "repair.exe") { return RunStoppingWhen(nullptr, ownName); }
+
+  // Runs the engine as Run does and asks it to stop, as the end of the message loop does, once
+  // `stopWhen` holds. That is watched without a pause, so the stop comes where the test means.
+  bool RunStoppingWhen(const std::function<bool()>& stopWhen, const char* ownName = "repair.exe") {
     const RecoveryRequest request = Request(ownName);
     std::atomic<bool> done{false};
     bool finished = false;
@@ -147,12 +152,29 @@ class RecoveryRunTest : public ::testing::Test {
       finished = RunRecovery(request);
       done.store(true);
     });
+    bool stopped = false;
     while (!done.load()) {
       if (IsPhaseChanged()) AcknowledgePhase();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (stopWhen && !stopped && stopWhen()) {
+        RequestStop();
+        stopped = true;
+      }
+      if (stopWhen) {
+        std::this_thread::yield();
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
     }
     worker.join();
     return finished;
+  }
+
+  // The index of the entry with that name in the run's list; -1 when there is none.
+  static int IndexOf(const std::string& name) {
+    for (std::uint32_t i = 0; i < CountFiles(0); ++i) {
+      if (FileNameAt(i) == name) return static_cast<int>(i);
+    }
+    return -1;
   }
 
   std::vector<std::string> RequestedTargets() const {
@@ -630,6 +652,70 @@ TEST_F(RecoveryRunTest, ARunCutOffMidDownloadIsContinuedByTheNext) {
   }
   EXPECT_EQ(ranges, (std::vector<std::string>{"", "bytes=" + std::to_string(part.size()) + "-"}));
   EXPECT_FALSE(fs::exists(Local("recovery\\big.pak.recovery.part")));
+}
+
+// A stop while a file is digested ends the run before the next file: nothing later is looked
+// at, and nothing is reported as an error.
+TEST_F(RecoveryRunTest, AStopInTheCheckEndsTheRunAtTheNextFile) {
+  std::vector<std::pair<std::string, std::string>> files = {
+      {"first.pak", std::string(16 * 1024 * 1024, 'f')}};
+  for (int i = 0; i < 10; ++i) {
+    files.emplace_back("small" + std::to_string(i) + ".dat", "content " + std::to_string(i));
+  }
+  PublishAndServe(files);
+  for (const auto& [name, content] : files) WriteLocal(name, content);
+
+  EXPECT_FALSE(RunStoppingWhen([] {
+    const int first = IndexOf("first.pak");
+    return first >= 0 && FileStateAt(first) == Checking;
+  }));
+  EXPECT_EQ(GetError(), 0);
+  EXPECT_EQ(GetPhase(), RecoveryPhase::CheckFiles);
+  EXPECT_EQ(GlobalRecoveryState().running.load(), 0);
+  const int first = IndexOf("first.pak");
+  ASSERT_GE(first, 0);
+  EXPECT_NE(FileStateAt(first), static_cast<std::uint32_t>(Listed));
+  for (std::uint32_t i = first + 1; i < CountFiles(0); ++i) {
+    EXPECT_EQ(FileStateAt(i), static_cast<std::uint32_t>(Listed)) << FileNameAt(i);
+  }
+}
+
+// A stop while a body arrives ends the run there: the file is not replaced, later files are
+// not fetched, no error is reported, and the next run continues the part file.
+TEST_F(RecoveryRunTest, AStopMidDownloadLeavesThePartForTheNextRun) {
+  std::string big(2 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 + i / 4099);
+  Publish({Record("data\\big.pak", big), Record("other.dat", "other")});
+  ServeContent("other.dat", "other");
+  test::Resource resource{big, "\"big-v1\"", ""};
+  resource.pieceSize = 64 * 1024;  // about 1.6 s for the whole body
+  resource.pauseMs = 50;
+  server_.ServeResource("/1.0/data/big.pak", resource);
+  WriteLocal("data\\big.pak", "damaged");
+
+  EXPECT_FALSE(RunStoppingWhen([] {
+    const int index = IndexOf("data\\big.pak");
+    return index >= 0 && FileDoneAt(index) > 0;
+  }));
+  EXPECT_EQ(GetError(), 0);
+  EXPECT_EQ(GetPhase(), RecoveryPhase::DownloadFiles);
+  EXPECT_EQ(FileStateAt(IndexOf("data\\big.pak")), static_cast<std::uint32_t>(Downloading));
+  EXPECT_EQ(FileStateAt(IndexOf("other.dat")), static_cast<std::uint32_t>(Invalid));
+  EXPECT_EQ(ReadLocal("data\\big.pak"), "damaged");
+  const std::string part = ReadLocal("recovery\\big.pak.recovery.part");
+  ASSERT_GT(part.size(), 0u);
+  ASSERT_LT(part.size(), big.size());
+  EXPECT_EQ(part, big.substr(0, part.size()));
+
+  ResetRecoveryState();
+  ASSERT_TRUE(Run()) << GetError();
+  EXPECT_EQ(ReadLocal("data\\big.pak"), big);
+  EXPECT_EQ(ReadLocal("other.dat"), "other");
+  std::vector<std::string> ranges;
+  for (const auto& request : server_.Requests()) {
+    if (request.target == "/1.0/data/big.pak") ranges.push_back(request.Header("Range"));
+  }
+  EXPECT_EQ(ranges, (std::vector<std::string>{"", "bytes=" + std::to_string(part.size()) + "-"}));
 }
 
 }  // namespace

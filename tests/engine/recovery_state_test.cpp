@@ -122,6 +122,47 @@ TEST_F(RecoveryStateTest, SetPhaseAndWaitRestsHalfASecondEvenWhenAcknowledgedAtO
   EXPECT_EQ(GetPhase(), RecoveryPhase::DownloadManifest);
 }
 
+// Nobody acknowledges a phase once the UI has let the run go: a stop is what ends the wait.
+TEST_F(RecoveryStateTest, AStopEndsAPhaseWaitThatNobodyAcknowledges) {
+  for (const bool stopFirst : {false, true}) {
+    if (stopFirst) RequestStop();
+    std::atomic<int> result{-1};
+    std::thread worker([&] { result = SetPhaseAndWait(RecoveryPhase::DownloadFiles) ? 1 : 0; });
+    while (IsPhaseChanged() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    RequestStop();
+    const Clock::time_point asked = Clock::now();
+    while (result.load() < 0 && MillisecondsSince(asked) < 10000) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(result.load(), 0) << "the wait did not end for the stop; first: " << stopFirst;
+    if (result.load() < 0) AcknowledgePhase();  // let the thread go rather than hang
+    worker.join();
+    EXPECT_EQ(GetPhase(), RecoveryPhase::DownloadFiles);
+    Clear();
+  }
+}
+
+// A stop asked for before the worker's run begins still ends that run; only the reset after
+// the run forgets it.
+TEST_F(RecoveryStateTest, AStopRequestOutlivesTheRunsOwnResetButNotTheFinalOne) {
+  RecoveryState& state = GlobalRecoveryState();
+  AddEntry("a.dat", 10);
+  SetError(RecoveryError::NotExistFile);
+  RequestStop();
+  ASSERT_TRUE(BeginRun());
+  EXPECT_TRUE(StopRequested());
+  EXPECT_EQ(state.running.load(), 1);
+  EXPECT_EQ(CountFiles(0), 0u);
+  EXPECT_EQ(GetError(), 0);
+  EXPECT_FALSE(BeginRun()) << "a second run while one is active";
+  EXPECT_FALSE(ResetRecoveryState());
+  EXPECT_TRUE(StopRequested());
+
+  state.running = 0;
+  EXPECT_TRUE(ResetRecoveryState());
+  EXPECT_FALSE(StopRequested());
+}
+
 TEST_F(RecoveryStateTest, ResetDuringARunChangesNothing) {
   RecoveryState& state = GlobalRecoveryState();
   AddEntry("a.dat", 10);

@@ -74,7 +74,15 @@ void FakeWindow::EndRun() {
   ++endRuns_;
 }
 
-FakeHost::~FakeHost() {
+FakeHost::~FakeHost() { JoinThreads(); }
+
+void FakeHost::JoinWorker() {
+  calls.push_back("JoinWorker");
+  JoinThreads();
+  if (onJoined) onJoined();
+}
+
+void FakeHost::JoinThreads() {
   // A worker stuck in a handshake nobody answers is a failed test, not a hung suite.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (finishedThreads_.load() < static_cast<int>(threads_.size()) &&
@@ -89,6 +97,8 @@ FakeHost::~FakeHost() {
       thread.detach();
     }
   }
+  threads_.clear();
+  finishedThreads_ = 0;
   if (!allFinished) ADD_FAILURE() << "a worker thread never ended";
 }
 

@@ -83,6 +83,7 @@ class FakeHost : public AppHost {
   bool userClosesWindow = false;    // the loop ends after the first refresh, as if closed
   std::function<bool()> closeWhen;  // the loop ends as if closed once this holds after a refresh
   int refreshPeriodMs = 5;          // the loop's stand-in for the 500 ms timer
+  std::function<void()> onJoined;   // runs once JoinWorker has joined the threads
 
   // Recorded.
   std::vector<std::string> calls;
@@ -99,11 +100,15 @@ class FakeHost : public AppHost {
   // every refreshPeriodMs until EndRun (each only while armed). Fails the test after 30 s.
   bool RunMessageLoop(const std::function<void(int)>& onTimer) override;
   bool StartThread(void (*entry)(void*), void* parameter) override;
+  // Joins the threads it started, as the destructor does.
+  void JoinWorker() override;
   void LaunchProgram(const char* path, const char* parameters) override;
   void CloseStreams() override { calls.push_back("CloseStreams"); }
   void Sleep(std::uint32_t milliseconds) override;
 
  private:
+  void JoinThreads();
+
   FakeWindow* window_;
   std::vector<std::thread> threads_;
   std::atomic<int> finishedThreads_{0};

@@ -231,6 +231,8 @@ Response Answer(Resource& resource, const RecordedRequest& request) {
     response.ending = resource.dropEnding;
   }
   response.bytes = head + part;
+  response.pieceSize = resource.pieceSize;
+  response.pauseMs = resource.pauseMs;
   return response;
 }
 

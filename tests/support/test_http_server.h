@@ -82,6 +82,9 @@ struct Resource {
   std::size_t drops = 0;
   std::size_t dropAfter = 0;
   Response::Ending dropEnding = Response::Ending::kReset;
+  // Bodies go out `pieceSize` bytes at a time with `pauseMs` between pieces (0: at once).
+  std::size_t pieceSize = 0;
+  int pauseMs = 0;
 };
 
 struct RecordedRequest {

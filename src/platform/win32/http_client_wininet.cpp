@@ -275,8 +275,10 @@ HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* fa
   HttpResult result = Deliver(*channel, sink);
   channel->Leave();
   // A fetch thread stuck in a call that will not return keeps the channel alive and ends on
-  // its own; any other has closed its handles before this call returns.
-  if (channel->WaitForFinish()) {
+  // its own; any other has closed its handles before this call returns. A sink that refused
+  // (a stopped run among them) is not kept waiting for the network: the fetch thread ends at
+  // its next step.
+  if (channel->WaitForFinish(result != HttpResult::kSinkRefused)) {
     fetcher.join();
     if (facts != nullptr) *facts = *seen;
   } else {

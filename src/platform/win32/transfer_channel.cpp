@@ -124,9 +124,10 @@ void TransferChannel::Leave() {
   changed_.notify_all();
 }
 
-bool TransferChannel::WaitForFinish() {
+bool TransferChannel::WaitForFinish(bool outlastCall) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!finished_) {
+    if (!outlastCall && inCall_) return false;
     // Its call may wait for bytes that would take the server a long time yet.
     if (tooSlow_ || !WaitForChange(lock)) return false;
   }

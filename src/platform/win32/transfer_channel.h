@@ -70,8 +70,10 @@ class TransferChannel {
   // Stops listening: the fetch thread ends at its next step, closing its handles.
   void Leave();
   // Waits until the fetch thread has finished (true), or its current call stalled or the
-  // body came too slowly (false: the fetch thread ends on its own).
-  bool WaitForFinish();
+  // body came too slowly (false: the fetch thread ends on its own). With `outlastCall` false
+  // (a sink that refused a piece, a caller that need not wait for the network) it does not
+  // wait out a call in progress either: false as soon as the fetch thread is in one.
+  bool WaitForFinish(bool outlastCall = true);
 
  private:
   using Clock = std::chrono::steady_clock;
