@@ -119,6 +119,8 @@ class PartSink final : public platform::HttpSink {
     return true;
   }
 
+  bool Wanted() override { return !StopRequested() || Refuse(Refusal::kStopped); }
+
   // Closes the part file. False when the close failed.
   bool Finish() { return !opened_ || writer_.Close(); }
 

@@ -20,6 +20,7 @@ class BufferSink final : public platform::HttpSink {
   // A plain request is only ever answered with a whole body (200); its length is the size.
   bool Begin(const platform::HttpResponseHead& head) override {
     received_ = 0;
+    if (StopRequested()) return false;
     if (head.contentLength > maxLength_) {
       tooLong_ = true;
       return false;
@@ -28,6 +29,7 @@ class BufferSink final : public platform::HttpSink {
   }
 
   bool Data(const std::uint8_t* bytes, std::uint32_t count) override {
+    if (StopRequested()) return false;
     // The client promises never to exceed the declared length; the buffer's bound holds anyway.
     std::size_t take = std::min<std::size_t>(count, buffer_.size() - received_);
     if (take == 0) return true;
@@ -39,6 +41,8 @@ class BufferSink final : public platform::HttpSink {
     }
     return true;
   }
+
+  bool Wanted() override { return !StopRequested(); }
 
   bool Complete() const { return !buffer_.empty() && received_ == buffer_.size(); }
   bool TooLong() const { return tooLong_; }

@@ -24,7 +24,8 @@ namespace repair {
 // `caFile` (optional) names the operator's CA certificates for https (HttpRequest::caFile);
 // null or empty, the system's trusted certificates alone. A Content-Length over `maxLength`
 // is refused with InvalidData before anything is allocated: what a server announces is no
-// reason to reserve memory.
+// reason to reserve memory. A stop request (StopRequested) ends the transfer at its next
+// piece, as a failure whose code the stopped run does not keep.
 bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
               std::atomic<std::uint32_t>* counter, const char* caFile = nullptr,
               std::uint32_t maxLength = UINT32_MAX);

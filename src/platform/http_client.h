@@ -70,6 +70,10 @@ class HttpSink {
   virtual ~HttpSink() = default;
   virtual bool Begin(const HttpResponseHead& head) = 0;
   virtual bool Data(const std::uint8_t* bytes, std::uint32_t count) = 0;
+  // Asked, on the same thread, while the transfer waits for the network with nothing to
+  // hand on: at least once a second. False ends the transfer with kSinkRefused, so that a
+  // caller told to give up is not held by a server that has gone quiet.
+  virtual bool Wanted() { return true; }
 };
 
 // What the final response head said, accepted or not, for a caller that explains a refusal

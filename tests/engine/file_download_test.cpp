@@ -16,6 +16,7 @@
 #include "engine/file_ops.h"
 #include "engine/http_fetch.h"
 #include "engine/recovery_state.h"
+#include "platform/http_client.h"
 #include "platform/paths.h"
 #include "support/test_http_server.h"
 #include "support/test_support.h"
@@ -296,44 +297,64 @@ TEST_F(DownloadToCacheTest, AnswersThatDoNotContinueThePartAreRefusedAndThePartD
   }
 }
 
-// A stop asked for while the body arrives ends the transfer at the next piece. Nothing is
-// reported as failed, and the part file with its record stays for the next call to continue.
+// A stop asked for mid-body ends the transfer at the next piece, or while it waits for a
+// server gone quiet. Nothing is reported as failed, and the part file with its record stays
+// for the next call to continue.
 TEST_F(DownloadToCacheTest, AStopMidBodyKeepsThePartForTheNextCall) {
   using Clock = std::chrono::steady_clock;
   constexpr std::size_t kPiece = 16 * 1024;
   constexpr int kPauseMs = 100;
-  Resource resource{body_, "\"v1\"", ""};
-  resource.pieceSize = kPiece;
-  resource.pauseMs = kPauseMs;
-  server_.ServeResource("/slow", resource);
-  // The whole body cannot arrive in less than this.
-  const long long wholeBodyMs = static_cast<long long>(kSize / kPiece - 1) * kPauseMs;
+  struct Case {
+    const char* what;
+    bool stalls;
+    long long limitMs;  // well under what the transfer would take without the stop
+  } cases[] = {
+      // The whole body takes at least 1.8 s.
+      {"a body still coming", false, (kSize / kPiece - 1) * kPauseMs * 3 / 4},
+      // The receive limit would end it after 30 s.
+      {"a server gone quiet", true, platform::kDefaultReceiveTimeoutMs / 3},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    fs::remove_all(dir_.File("recovery"));
+    Resource resource{body_, "\"v1\"", ""};
+    resource.pieceSize = kPiece;
+    resource.pauseMs = kPauseMs;
+    if (c.stalls) {
+      resource.drops = 1;
+      resource.dropAfter = 2 * kPiece;
+      resource.dropEnding = Response::Ending::kStall;
+    }
+    const std::string target = "/slow" + std::to_string(index++);
+    server_.ServeResource(target, resource);
 
-  std::thread ui([this] {
-    while (counter_.load() < kPiece) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    RequestStop();
-  });
-  const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(Download("/slow"));
-  const long long tookMs =
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-  ui.join();
-  std::printf("stopped after %lld ms of a body that takes at least %lld ms\n", tookMs, wholeBodyMs);
-  EXPECT_LT(tookMs, wholeBodyMs * 3 / 4);
-  EXPECT_EQ(GetError(), 0) << "a stop is no failure";
-  EXPECT_FALSE(fs::exists(cache_));
-  const std::string part = Read(paths_.part);
-  ASSERT_GE(part.size(), kPiece);
-  ASSERT_LT(part.size(), kSize);
-  EXPECT_EQ(part, body_.substr(0, part.size()));
-  EXPECT_TRUE(fs::exists(paths_.validator));
+    std::thread ui([this, &c] {
+      const std::size_t enough = c.stalls ? 2 * kPiece : kPiece;
+      while (counter_.load() < enough) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      RequestStop();
+    });
+    const Clock::time_point start = Clock::now();
+    EXPECT_FALSE(Download(target)) << c.what;
+    const long long tookMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    ui.join();
+    std::printf("%s: stopped after %lld ms\n", c.what, tookMs);
+    EXPECT_LT(tookMs, c.limitMs) << c.what;
+    EXPECT_EQ(GetError(), 0) << c.what << ": a stop is no failure";
+    EXPECT_FALSE(fs::exists(cache_)) << c.what;
+    const std::string part = Read(paths_.part);
+    ASSERT_GE(part.size(), kPiece) << c.what;
+    ASSERT_LT(part.size(), kSize) << c.what;
+    EXPECT_EQ(part, body_.substr(0, part.size())) << c.what;
+    EXPECT_TRUE(fs::exists(paths_.validator)) << c.what;
 
-  ResetRecoveryState();  // the next run
-  const std::size_t before = server_.Requests().size();
-  ASSERT_TRUE(Download("/slow")) << GetError();
-  EXPECT_TRUE(OnlyTheCacheFileIsLeft());
-  ASSERT_EQ(server_.Requests().size(), before + 1);
-  EXPECT_EQ(RangeAsked(before), "bytes=" + std::to_string(part.size()) + "-");
+    ResetRecoveryState();  // the next run
+    const std::size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(target)) << c.what << ": " << GetError();
+    EXPECT_TRUE(OnlyTheCacheFileIsLeft()) << c.what;
+    ASSERT_EQ(server_.Requests().size(), before + 1) << c.what;
+    EXPECT_EQ(RangeAsked(before), "bytes=" + std::to_string(part.size()) + "-") << c.what;
+  }
 }
 
 TEST_F(DownloadToCacheTest, ASmallFileCutOffIsFetchedAgainWhole) {

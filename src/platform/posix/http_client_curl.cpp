@@ -225,6 +225,10 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   Transfer& transfer = *static_cast<Transfer*>(user);
   if (!HandOn(transfer)) return 1;
+  if (!transfer.sink.Wanted()) {
+    transfer.refused = HttpResult::kSinkRefused;
+    return 1;
+  }
   auto now = Clock::now();
   bool late = !transfer.headEnded && now > transfer.headDeadline;
   curl_off_t connectMicros = 0;

@@ -237,6 +237,9 @@ HttpResult Deliver(TransferChannel& channel, HttpSink& sink) {
         // opened; in the middle of the body, a failed read.
         return headSeen ? HttpResult::kReadFailed : HttpResult::kOpenFailed;
       case TransferChannel::Event::kTooSlow: return HttpResult::kReadFailed;
+      case TransferChannel::Event::kIdle:
+        if (!sink.Wanted()) return HttpResult::kSinkRefused;
+        break;
     }
   }
 }

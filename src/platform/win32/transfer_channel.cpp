@@ -84,6 +84,7 @@ bool TransferChannel::WaitForChange(std::unique_lock<std::mutex>& lock, Clock::t
 
 TransferChannel::Event TransferChannel::Next() {
   std::unique_lock<std::mutex> lock(mutex_);
+  const Clock::time_point idleAt = Clock::now() + std::chrono::milliseconds(kIdlePollMs);
   for (;;) {
     Event event;
     if (headPosted_ && !headDelivered_) {
@@ -105,7 +106,11 @@ TransferChannel::Event TransferChannel::Next() {
       event.kind = Event::kTooSlow;
       return event;
     }
-    if (!WaitForChange(lock, floor_.WindowEnd())) {
+    if (Clock::now() >= idleAt) {
+      event.kind = Event::kIdle;
+      return event;
+    }
+    if (!WaitForChange(lock, std::min(floor_.WindowEnd(), idleAt))) {
       event.kind = Event::kStalled;
       return event;
     }

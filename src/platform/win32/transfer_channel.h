@@ -27,6 +27,7 @@ class TransferChannel {
  public:
   static constexpr int kSlots = 2;
   static constexpr std::uint32_t kSlotSize = 1u << 20;
+  static constexpr std::uint32_t kIdlePollMs = 250;
 
   struct Event {
     enum Kind {
@@ -35,6 +36,7 @@ class TransferChannel {
       kEnd,      // the fetch thread ended with `result`, after every piece
       kStalled,  // the fetch thread's current call outlasted its limit
       kTooSlow,  // the body came slower than the floor; the fetch thread is abandoned
+      kIdle,     // nothing came for kIdlePollMs: the caller may ask whether to go on
     };
     Kind kind = kEnd;
     int slot = -1;
@@ -62,7 +64,8 @@ class TransferChannel {
   void Finish(HttpResult result);
 
   // The caller. Next waits for what comes next: the head first, then the pieces in order,
-  // then the end; a stall or a body below the floor is reported once nothing else is waiting.
+  // then the end; a stall or a body below the floor is reported once nothing else is waiting,
+  // and kIdle after each kIdlePollMs of waiting in vain.
   Event Next();
   const HttpResponseHead& head() const { return head_; }
   const std::uint8_t* SlotData(int slot) const { return buffers_[slot].data(); }
