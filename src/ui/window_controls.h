@@ -71,7 +71,8 @@ class WindowControls {
 
   // Ends the message loop, as sending the window WM_DESTROY does: the window stays on screen
   // with its last state. May be called from the worker thread; returns only once the UI
-  // thread has taken the request, as a sent message does.
+  // thread has taken the request, as a sent message does. Once the loop has ended, the UI
+  // thread joining the worker takes it (or it returns at once) and nothing else follows.
   virtual void EndRun() = 0;
 };
 

@@ -49,8 +49,8 @@ class Win32Window : public WindowControls {
   void EndRun() override;
 
   // Called on the UI thread when the message loop has ended. From then on the end of a run
-  // is dropped, by EndRun and by the window procedure alike, so that a worker that ends late
-  // can neither cut short an outcome box with a quit request nor reach a window that is gone.
+  // is dropped, by EndRun and by the window procedure alike, so that the worker's end of run,
+  // taken while the UI thread joins it, leaves no quit request to cut short an outcome box.
   void MarkLoopEnded() { loopEnded_.store(true); }
   bool LoopEnded() const { return loopEnded_.load(); }
 

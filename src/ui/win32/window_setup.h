@@ -41,8 +41,8 @@ struct MainWindowHandles {
 MainWindowHandles CreateMainWindow(HINSTANCE instance, const WindowTexts& texts);
 
 // Where the window procedure of `window` reads whether the message loop has ended; null for
-// a loop that never ends. Once it has, a WM_DESTROY posts no quit request: a worker that ends
-// late must not cut short an outcome box with it.
+// a loop that never ends. Once it has, a WM_DESTROY posts no quit request: the end of run of a
+// worker that the UI thread is joining must leave no quit behind for the outcome boxes.
 void WatchLoopEnd(HWND window, const std::atomic<bool>* loopEnded);
 
 // Brings the window to the user's attention before a message box: restores it when minimised,
