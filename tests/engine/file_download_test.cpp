@@ -328,9 +328,10 @@ TEST_F(DownloadToCacheTest, AStopMidBodyKeepsThePartForTheNextCall) {
     const std::string target = "/slow" + std::to_string(index++);
     server_.ServeResource(target, resource);
 
-    std::thread ui([this, &c] {
-      const std::size_t enough = c.stalls ? 2 * kPiece : kPiece;
-      while (counter_.load() < enough) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // As soon as the sink has had bytes: a client may hand on the rest of a slow body in one
+    // late piece (WinINet reads what the pace it saw promises).
+    std::thread ui([this] {
+      while (counter_.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       RequestStop();
     });
     const Clock::time_point start = Clock::now();
@@ -343,7 +344,7 @@ TEST_F(DownloadToCacheTest, AStopMidBodyKeepsThePartForTheNextCall) {
     EXPECT_EQ(GetError(), 0) << c.what << ": a stop is no failure";
     EXPECT_FALSE(fs::exists(cache_)) << c.what;
     const std::string part = Read(paths_.part);
-    ASSERT_GE(part.size(), kPiece) << c.what;
+    ASSERT_GT(part.size(), 0u) << c.what;
     ASSERT_LT(part.size(), kSize) << c.what;
     EXPECT_EQ(part, body_.substr(0, part.size())) << c.what;
     EXPECT_TRUE(fs::exists(paths_.validator)) << c.what;
