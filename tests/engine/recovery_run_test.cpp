@@ -680,44 +680,6 @@ TEST_F(RecoveryRunTest, AStopInTheCheckEndsTheRunAtTheNextFile) {
   }
 }
 
-// A stop while a body arrives ends the run there: the file is not replaced, later files are
-// not fetched, no error is reported, and the next run continues the part file.
-TEST_F(RecoveryRunTest, AStopMidDownloadLeavesThePartForTheNextRun) {
-  std::string big(2 * 1024 * 1024, '\0');
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 + i / 4099);
-  Publish({Record("data\\big.pak", big), Record("other.dat", "other")});
-  ServeContent("other.dat", "other");
-  test::Resource resource{big, "\"big-v1\"", ""};
-  resource.pieceSize = 64 * 1024;  // about 1.6 s for the whole body
-  resource.pauseMs = 50;
-  server_.ServeResource("/1.0/data/big.pak", resource);
-  WriteLocal("data\\big.pak", "damaged");
-
-  EXPECT_FALSE(RunStoppingWhen([] {
-    const int index = IndexOf("data\\big.pak");
-    return index >= 0 && FileDoneAt(index) > 0;
-  }));
-  EXPECT_EQ(GetError(), 0);
-  EXPECT_EQ(GetPhase(), RecoveryPhase::DownloadFiles);
-  EXPECT_EQ(FileStateAt(IndexOf("data\\big.pak")), static_cast<std::uint32_t>(Downloading));
-  EXPECT_EQ(FileStateAt(IndexOf("other.dat")), static_cast<std::uint32_t>(Invalid));
-  EXPECT_EQ(ReadLocal("data\\big.pak"), "damaged");
-  const std::string part = ReadLocal("recovery\\big.pak.recovery.part");
-  ASSERT_GT(part.size(), 0u);
-  ASSERT_LT(part.size(), big.size());
-  EXPECT_EQ(part, big.substr(0, part.size()));
-
-  ResetRecoveryState();
-  ASSERT_TRUE(Run()) << GetError();
-  EXPECT_EQ(ReadLocal("data\\big.pak"), big);
-  EXPECT_EQ(ReadLocal("other.dat"), "other");
-  std::vector<std::string> ranges;
-  for (const auto& request : server_.Requests()) {
-    if (request.target == "/1.0/data/big.pak") ranges.push_back(request.Header("Range"));
-  }
-  EXPECT_EQ(ranges, (std::vector<std::string>{"", "bytes=" + std::to_string(part.size()) + "-"}));
-}
-
 }  // namespace
 }  // namespace repair
 
