@@ -322,7 +322,7 @@ TEST_F(DownloadToCacheTest, AStopMidBodyKeepsThePartForTheNextCall) {
     resource.pauseMs = kPauseMs;
     if (c.stalls) {
       resource.drops = 1;
-      resource.dropAfter = 2 * kPiece;
+      resource.dropAfter = kPiece;
       resource.dropEnding = Response::Ending::kStall;
     }
     const std::string target = "/slow" + std::to_string(index++);
@@ -330,8 +330,10 @@ TEST_F(DownloadToCacheTest, AStopMidBodyKeepsThePartForTheNextCall) {
 
     // As soon as the sink has had bytes: a client may hand on the rest of a slow body in one
     // late piece (WinINet reads what the pace it saw promises).
-    std::thread ui([this] {
+    // A server gone quiet is given time to be waited for.
+    std::thread ui([this, &c] {
       while (counter_.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (c.stalls) std::this_thread::sleep_for(std::chrono::milliseconds(3 * kPauseMs));
       RequestStop();
     });
     const Clock::time_point start = Clock::now();
