@@ -123,9 +123,10 @@ if [ "$wine" = 1 ]; then
     xvfb-run -a -s "-screen 0 1024x768x24" wine repair.exe /quiet \
     2> >(grep -v '^X connection to' >&2)
 elif [ -t 0 ] && [ -t 1 ]; then
-  ./repair
+  # Its exit status says how it ended (repair --help): 3 when the question was answered No.
+  ./repair || echo "(repair exited with status $?)"
 else
-  ./repair /quiet
+  ./repair /quiet || echo "(repair exited with status $?)"
 fi
 cd ..
 
