@@ -135,16 +135,20 @@ bool WriteEmptyCacheFile(const char* cachePath, const FileEntry& entry, bool& fa
 bool CheckWriteFolders(const char* baseFolder, const std::vector<std::string>& cachePaths) {
   FileList& files = GlobalRecoveryState().files;
   char localPath[kPathBufferSize];
+  // Every cache path lies in the one cache folder: it is looked at once, with the first.
+  bool cacheFolderSeen = false;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileEntry& entry = *files.At(i);
     if (entry.state.load() != Invalid) continue;
     if (!platform::BuildLocalPath(localPath, baseFolder, entry.name.c_str())) {
       return FailWith(RecoveryError::Unknown);
     }
-    if (LinkedFolderOnPath(baseFolder, localPath) ||
-        LinkedFolderOnPath(baseFolder, cachePaths[i].c_str())) {
-      return FailWith(RecoveryError::LinkedFolder);
+    bool linked = LinkedFolderOnPath(baseFolder, localPath);
+    if (!cacheFolderSeen && !cachePaths[i].empty()) {
+      cacheFolderSeen = true;
+      linked = linked || LinkedFolderOnPath(baseFolder, cachePaths[i].c_str());
     }
+    if (linked) return FailWith(RecoveryError::LinkedFolder);
   }
   return true;
 }

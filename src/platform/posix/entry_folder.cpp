@@ -60,6 +60,16 @@ bool RemoveName(const EntryInFolder& entry) {
   return ::unlinkat(entry.folder.get(), entry.name.c_str(), 0) == 0 || errno == ENOENT;
 }
 
+void MakeWritable(const EntryInFolder& entry) {
+  FileDescriptor file(::openat(entry.folder.get(), entry.name.c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (file.valid() && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+      (info.st_mode & S_IWUSR) == 0) {
+    ::fchmod(file.get(), (info.st_mode & 07777) | S_IWUSR);
+  }
+}
+
 FileDescriptor CreateFileAnew(const char* path) {
   EntryInFolder entry;
   if (!OpenEntryFolder(path, entry) || !RemoveName(entry)) return FileDescriptor();

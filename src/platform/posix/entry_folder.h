@@ -25,6 +25,12 @@ bool OpenEntryFolder(const char* path, EntryInFolder& entry);
 // when the name is free afterwards.
 bool RemoveName(const EntryInFolder& entry);
 
+// The owner write bit stands for Windows' read-only attribute: a regular file at the entry
+// without it is given it, so that it can be replaced or written as on Windows. The file is
+// opened without following a link and without waiting for a FIFO, and changed through that
+// descriptor only.
+void MakeWritable(const EntryInFolder& entry);
+
 // Puts a new empty file at `path` for writing: the name is freed, then the file created with
 // O_EXCL and O_NOFOLLOW, so that what is written can only land in this new file. An invalid
 // descriptor when it cannot.

@@ -71,12 +71,8 @@ FileDescriptor OpenSoleFile(const char* path) {
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   FileDescriptor file(::openat(entry.folder.get(), entry.name.c_str(), O_WRONLY | kFlags));
   if (!file.valid() && errno == EACCES) {
-    FileDescriptor reading(::openat(entry.folder.get(), entry.name.c_str(), O_RDONLY | kFlags));
-    struct stat info {};
-    if (reading.valid() && ::fstat(reading.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-        ::fchmod(reading.get(), (info.st_mode & 07777) | S_IWUSR) == 0) {
-      file.Reset(::openat(entry.folder.get(), entry.name.c_str(), O_WRONLY | kFlags));
-    }
+    MakeWritable(entry);
+    file.Reset(::openat(entry.folder.get(), entry.name.c_str(), O_WRONLY | kFlags));
   }
   struct stat info {};
   if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||

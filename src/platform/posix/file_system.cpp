@@ -19,19 +19,6 @@
 namespace repair::platform {
 namespace {
 
-// The owner write bit stands for Windows' read-only attribute: a regular file without it is
-// given it, so that it can be replaced as on Windows. The file is opened without following a
-// link and without waiting for a FIFO, and changed through that descriptor only.
-void MakeWritable(const EntryInFolder& entry) {
-  FileDescriptor file(::openat(entry.folder.get(), entry.name.c_str(),
-                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat info {};
-  if (file.valid() && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-      (info.st_mode & S_IWUSR) == 0) {
-    ::fchmod(file.get(), (info.st_mode & 07777) | S_IWUSR);
-  }
-}
-
 // A move that fails while the target exists, for file systems without hard links.
 bool RenameNoReplace(const EntryInFolder& source, const EntryInFolder& target) {
 #if defined(RENAME_NOREPLACE)
