@@ -21,7 +21,7 @@ int main() {
     }
     std::vector<std::string> paths;
     const auto start = std::chrono::steady_clock::now();
-    const bool planned = repair::PlanCachePaths(files, "/srv/client/", paths);
+    const bool planned = repair::PlanCachePaths(files, "/srv/client/", paths).ok();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%6d entries named index.dat: %s in %.3f s\n", count,

@@ -16,6 +16,7 @@ void ReportOutcome(WindowControls& window, bool quiet, bool windowClosed) {
     LookupText(kStrError, caption);
     if (!windowClosed) window.Activate();
     window.ShowMessageBox(text.c_str(), caption.c_str(), MessageBoxKind::kOkError);
+    window.ShowFailureDetail(GetErrorDetail().c_str());
   }
 
   if (IsFinished() && !quiet) {

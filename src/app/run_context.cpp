@@ -4,6 +4,7 @@
 
 #include "app/run_context_test_helper.h"
 #include "common/format.h"
+#include "engine/manifest.h"
 #include "platform/paths.h"
 #include "platform/process_info.h"
 #include "strings/string_keys.h"
@@ -39,6 +40,18 @@ bool FillFromPath(WindowControls* window, const CommandLineOptions& options,
   LookupText(kSysCaFile, caFile);
   request.caFile =
       caFile.empty() || platform::IsRootedPath(caFile) ? caFile : request.baseFolder + caFile;
+
+  // The log is written by a program that may run elevated, from a name in a file any user may
+  // change: only a plain name below the program's folder is taken, and the run makes it as it
+  // makes a cache file, through no link. Anything else leaves the log off.
+  std::string runLog;
+  LookupText(kSysRunLog, runLog);
+  if (!runLog.empty() && !request.baseFolder.empty() && IsSafeRelativeName(runLog)) {
+    char path[kPathBufferSize];
+    if (platform::BuildLocalPath(path, request.baseFolder.c_str(), runLog.c_str())) {
+      request.runLogPath = path;
+    }
+  }
 
   // A rollback request beats an explicit version wherever it stands on the command line.
   if (options.rollback) {

@@ -14,7 +14,8 @@ struct RecoveryContext {
   // What the worker hands the run whole: baseFolder is the executable's folder with its
   // separator, ownFileName its name and extension, remotePath kSysRemotePath, versionFileName
   // kSysLocalVerFName, manifestFileName kSysFileHashFName, caFile kSysCaFile (a relative path
-  // put after baseFolder; empty: none) and the version choice of the command line.
+  // put after baseFolder; empty: none), runLogPath kSysRunLog (a safe relative name put after
+  // baseFolder; anything else: no log) and the version choice of the command line.
   RecoveryRequest request;
   std::uint8_t quiet = 0;
 };

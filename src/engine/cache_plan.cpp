@@ -4,6 +4,7 @@
 #include <map>
 #include <new>
 #include <set>
+#include <string>
 
 #include "common/format.h"
 #include "platform/file_system.h"
@@ -14,11 +15,6 @@ namespace {
 
 constexpr char kCacheFolder[] = "recovery";
 constexpr char kCacheExtension[] = ".recovery";
-
-bool Refuse() {
-  SetError(RecoveryError::InvalidData);
-  return false;
-}
 
 bool SameContent(const FileEntry& a, const FileEntry& b) {
   return a.size == b.size && std::memcmp(a.md5, b.md5, kMd5Length) == 0;
@@ -38,8 +34,9 @@ struct Occupied {
   bool Holds(const std::string& key) const { return files.count(key) + folders.count(key) != 0; }
 };
 
-// Collects every entry's file and folders; false when the entries contradict each other.
-bool CollectOccupied(const FileList& files, const platform::NameRules& rules, Occupied& occupied) {
+// Collects every entry's file and folders; when the entries contradict each other, says how.
+std::string CollectOccupied(const FileList& files, const platform::NameRules& rules,
+                            Occupied& occupied) {
   std::map<std::string, const FileEntry*> owners;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const FileEntry& entry = *files.At(i);
@@ -47,7 +44,10 @@ bool CollectOccupied(const FileList& files, const platform::NameRules& rules, Oc
     // One file listed twice is harmless only when both say the same: otherwise each run would
     // put back the one the last run took away.
     auto [it, fresh] = owners.emplace(key, &entry);
-    if (!fresh && !SameContent(*it->second, entry)) return false;
+    if (!fresh && !SameContent(*it->second, entry)) {
+      return "\"" + it->second->name + "\" and \"" + entry.name +
+             "\" name one file with different contents";
+    }
     occupied.files.insert(key);
     for (std::size_t slash = key.find('\\'); slash != std::string::npos;
          slash = key.find('\\', slash + 1)) {
@@ -55,11 +55,15 @@ bool CollectOccupied(const FileList& files, const platform::NameRules& rules, Oc
     }
   }
   // A file where a folder has to be, the cache folder among them.
-  if (occupied.files.count(platform::NameKey(kCacheFolder, rules)) != 0) return false;
-  for (const std::string& folder : occupied.folders) {
-    if (occupied.files.count(folder) != 0) return false;
+  if (occupied.files.count(platform::NameKey(kCacheFolder, rules)) != 0) {
+    return std::string("an entry is the cache folder \"") + kCacheFolder + "\"";
   }
-  return true;
+  for (const std::string& folder : occupied.folders) {
+    if (occupied.files.count(folder) != 0) {
+      return "an entry is the folder of another (key \"" + folder + "\")";
+    }
+  }
+  return std::string();
 }
 
 // "recovery\<bare>[.<collision>].recovery", a cache path relative to the base folder. Each of
@@ -80,10 +84,13 @@ bool CacheNameIsFree(const std::string& name, const platform::NameRules& rules,
   return true;
 }
 
-bool PlanOrThrow(const FileList& files, const char* baseFolder, const platform::NameRules& rules,
-                 std::vector<std::string>& cachePaths) {
+Status PlanOrThrow(const FileList& files, const char* baseFolder, const platform::NameRules& rules,
+                   std::vector<std::string>& cachePaths) {
   Occupied occupied;
-  if (!CollectOccupied(files, rules, occupied)) return Refuse();
+  const std::string contradiction = CollectOccupied(files, rules, occupied);
+  if (!contradiction.empty()) {
+    return Failure(RecoveryError::InvalidData, "plan the cache", "", contradiction);
+  }
 
   std::vector<std::string> planned(files.size());
   std::set<std::string> chosen;
@@ -109,7 +116,7 @@ bool PlanOrThrow(const FileList& files, const char* baseFolder, const platform::
     }
   }
   cachePaths = std::move(planned);
-  return true;
+  return Ok();
 }
 
 }  // namespace
@@ -133,20 +140,19 @@ bool BuildCachePath(char* out, const char* baseFolder, const char* name, std::ui
                     static_cast<unsigned>(collision), kCacheExtension);
 }
 
-bool PlanCachePaths(const FileList& files, const char* baseFolder,
-                    std::vector<std::string>& cachePaths) {
+Status PlanCachePaths(const FileList& files, const char* baseFolder,
+                      std::vector<std::string>& cachePaths) {
   return PlanCachePathsWithRules(files, baseFolder, platform::HostManifestRules().ignoreCase,
                                  cachePaths);
 }
 
-bool PlanCachePathsWithRules(const FileList& files, const char* baseFolder, bool ignoreCase,
-                             std::vector<std::string>& cachePaths) {
+Status PlanCachePathsWithRules(const FileList& files, const char* baseFolder, bool ignoreCase,
+                               std::vector<std::string>& cachePaths) {
   cachePaths.clear();
   try {
     return PlanOrThrow(files, baseFolder, CaseRules(ignoreCase), cachePaths);
   } catch (const std::bad_alloc&) {
-    SetError(RecoveryError::MemoryAllocation);
-    return false;
+    return Failure(RecoveryError::MemoryAllocation, "plan the cache", "", "out of memory");
   }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/recovery_state.h"
+#include "engine/status.h"
 
 namespace repair {
 
@@ -37,14 +38,14 @@ std::string FileNameKeyWithRules(const std::string& name, bool ignoreCase);
 // an earlier entry. An entry whose cache path exceeds 259 characters gets an empty path: the
 // download phase refuses it if it needs one.
 //
-// Refuses the manifest, with error 5 (ERR_INVALIDDATA) and nothing chosen, when two entries
-// name one file with different sizes or digests, when an entry's file is a folder of another
-// entry, and when an entry's file is the cache folder itself. Error 4 when memory runs out.
-bool PlanCachePaths(const FileList& files, const char* baseFolder,
-                    std::vector<std::string>& cachePaths);
+// Refuses the manifest, with InvalidData saying why and nothing chosen, when two entries name
+// one file with different sizes or digests, when an entry's file is a folder of another entry,
+// and when an entry's file is the cache folder itself. MemoryAllocation when memory runs out.
+Status PlanCachePaths(const FileList& files, const char* baseFolder,
+                      std::vector<std::string>& cachePaths);
 // PlanCachePaths with either system's letter-case rules (FileNameKeyWithRules); the separator
 // of the paths it builds stays the platform's.
-bool PlanCachePathsWithRules(const FileList& files, const char* baseFolder, bool ignoreCase,
-                             std::vector<std::string>& cachePaths);
+Status PlanCachePathsWithRules(const FileList& files, const char* baseFolder, bool ignoreCase,
+                               std::vector<std::string>& cachePaths);
 
 }  // namespace repair

@@ -12,6 +12,7 @@
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/http_client.h"
+#include "platform/os_error.h"
 
 namespace repair {
 namespace {
@@ -111,7 +112,7 @@ class PartSink final : public platform::HttpSink {
   bool Data(const std::uint8_t* bytes, std::uint32_t count) override {
     // The part file keeps what was written before the stop, to be continued by the next run.
     if (StopRequested()) return Refuse(Refusal::kStopped);
-    if (!writer_.Write(bytes, count)) return Refuse(Refusal::kWriteFailed);
+    if (!writer_.Write(bytes, count)) return RefuseWrite(paths_.part);
     digest_.Update(bytes, count);
     received_ += count;
     // A display value for the UI thread: no ordering with other memory is needed.
@@ -125,12 +126,20 @@ class PartSink final : public platform::HttpSink {
   bool Finish() { return !opened_ || writer_.Close(); }
 
   Refusal refusal() const { return refusal_; }
+  // For kWriteFailed: the file that could not be written and the OS error.
+  const std::string& failedPath() const { return failedPath_; }
+  int osError() const { return osError_; }
   bool Complete() const { return opened_ && received_ == expected_; }
 
  private:
   bool Refuse(Refusal why) {
     refusal_ = why;
     return false;
+  }
+  bool RefuseWrite(const std::string& path) {
+    osError_ = platform::LastOsError();
+    failedPath_ = path;
+    return Refuse(Refusal::kWriteFailed);
   }
 
   // The rest of the file, where the part file ends, of the length the manifest gives.
@@ -139,7 +148,7 @@ class PartSink final : public platform::HttpSink {
         head.contentLength != size_ - resumeFrom_) {
       return Refuse(Refusal::kWrongRange);
     }
-    if (!writer_.Open(paths_.part.c_str(), resumeFrom_)) return Refuse(Refusal::kWriteFailed);
+    if (!writer_.Open(paths_.part.c_str(), resumeFrom_)) return RefuseWrite(paths_.part);
     opened_ = true;
     expected_ = head.contentLength;
     return true;
@@ -153,7 +162,7 @@ class PartSink final : public platform::HttpSink {
     if (counter_ != nullptr) counter_->store(0, std::memory_order_relaxed);
     // The old record goes first: a record beside bytes of another version would splice them.
     Discard(paths_.validator);
-    if (!writer_.Open(paths_.part.c_str(), 0)) return Refuse(Refusal::kWriteFailed);
+    if (!writer_.Open(paths_.part.c_str(), 0)) return RefuseWrite(paths_.part);
     opened_ = true;
     expected_ = head.contentLength;
     PartRecord record;
@@ -167,7 +176,7 @@ class PartSink final : public platform::HttpSink {
     if (!platform::WriteFileBytes(paths_.validator.c_str(),
                                   reinterpret_cast<const std::uint8_t*>(text.data()),
                                   static_cast<std::uint32_t>(text.size()))) {
-      return Refuse(Refusal::kWriteFailed);
+      return RefuseWrite(paths_.validator);
     }
     return true;
   }
@@ -183,49 +192,63 @@ class PartSink final : public platform::HttpSink {
   std::uint32_t expected_ = 0;
   std::uint32_t received_ = 0;
   Refusal refusal_ = Refusal::kNone;
+  std::string failedPath_;
+  int osError_ = 0;
 };
 
 // A complete part file whose digest is right becomes the cache file, in one step.
-bool RenameIntoCache(const PartPaths& paths, const char* cachePath) {
+Status RenameIntoCache(const PartPaths& paths, const char* cachePath) {
   if (!platform::RenameOver(paths.part.c_str(), cachePath)) {
-    SetError(RecoveryError::Unknown);
-    return false;
+    return OsFailure(RecoveryError::Unknown, "rename", paths.part, platform::LastOsError());
   }
   Discard(paths.validator);
-  return true;
+  return Ok();
+}
+
+std::string Md5Text(const std::uint8_t* md5) {
+  char text[2 * kMd5Size + 1];
+  for (std::size_t i = 0; i < kMd5Size; ++i) std::snprintf(text + 2 * i, 3, "%02x", md5[i]);
+  return text;
 }
 
 // The part file is complete: it becomes the cache file if, and only if, its digest is right.
-bool InstallPart(const PartPaths& paths, const char* cachePath, Md5Stream& digest,
-                 const std::uint8_t* md5) {
+Status InstallPart(const PartPaths& paths, const char* cachePath, Md5Stream& digest,
+                   const std::uint8_t* md5, const char* url) {
   std::uint8_t actual[kMd5Size];
   digest.Final(actual);
   if (std::memcmp(actual, md5, kMd5Size) != 0) {
     Discard(paths.part);
     Discard(paths.validator);
-    SetError(RecoveryError::InvalidData);
-    return false;
+    return Failure(RecoveryError::InvalidData, "fetch", url,
+                   "MD5 " + Md5Text(actual) + ", the manifest says " + Md5Text(md5));
   }
   return RenameIntoCache(paths, cachePath);
 }
 
-bool FailAfterTransfer(platform::HttpResult result, Refusal refusal, const PartPaths& paths) {
-  switch (refusal) {
+Status FailAfterTransfer(const char* url, platform::HttpResult result,
+                         const platform::HttpHeadFacts& facts, const PartSink& sink,
+                         const PartPaths& paths, std::uint32_t size) {
+  switch (sink.refusal()) {
     case Refusal::kWrongLength:
     case Refusal::kWrongRange:
       // Nothing of this answer can be trusted to continue the part with.
       Discard(paths.part);
       Discard(paths.validator);
-      SetError(RecoveryError::InvalidData);
-      return false;
-    case Refusal::kWriteFailed: SetError(RecoveryError::Unknown); return false;
-    case Refusal::kStopped: return false;  // not a failure: the part and its record stay
+      return HttpFailure(RecoveryError::InvalidData, url, facts.status,
+                         "Content-Length " + std::to_string(facts.contentLength) +
+                             (sink.refusal() == Refusal::kWrongRange
+                                  ? ", a range that does not continue the part file"
+                                  : ", the manifest says " + std::to_string(size)));
+    case Refusal::kWriteFailed:
+      return OsFailure(RecoveryError::Unknown, "write", sink.failedPath(), sink.osError());
+    case Refusal::kStopped: return Stopped();  // not a failure: the part and its record stay
     case Refusal::kNone: break;
   }
   // The bytes that did arrive stay in the part file for the next run.
-  SetError(result == platform::HttpResult::kOk ? RecoveryError::InvalidData
-                                               : FetchErrorFor(result));
-  return false;
+  if (result == platform::HttpResult::kOk) {
+    return HttpFailure(RecoveryError::InvalidData, url, facts.status, "the body ended short");
+  }
+  return TransferFailure(url, result, facts);
 }
 
 }  // namespace
@@ -284,16 +307,16 @@ bool ParsePartRecord(const std::string& text, PartRecord& record) {
   return true;
 }
 
-bool DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
-                     const std::uint8_t* md5, std::atomic<std::uint32_t>* counter,
-                     HeapBuffer& block, const char* caFile) {
+Status DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
+                       const std::uint8_t* md5, std::atomic<std::uint32_t>* counter,
+                       HeapBuffer& block, const char* caFile) {
   if (counter != nullptr) counter->store(0, std::memory_order_relaxed);
   PartPaths paths;
   if (!BuildPartPaths(cachePath, paths)) {
-    SetError(RecoveryError::Unknown);
-    return false;
+    return Failure(RecoveryError::Unknown, "name the part file of", cachePath, "path too long");
   }
-  if (!EnsureParentFolders(paths.part.c_str())) return false;
+  Status folders = EnsureParentFolders(paths.part.c_str());
+  if (!folders.ok()) return folders;
 
   Md5Stream digest;
   platform::HttpRequest request;
@@ -302,7 +325,7 @@ bool DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
   std::uint32_t have = UsablePart(paths, size, md5, request.ifRange);
   if (have > 0 && !DigestPrefix(paths.part, have, block, digest)) {
     // Going on would start the file over and lose the part.
-    if (StopRequested()) return false;
+    if (StopRequested()) return Stopped();
     have = 0;
     std::uint8_t discarded[kMd5Size];
     digest.Final(discarded);
@@ -320,16 +343,16 @@ bool DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
 
   request.resumeFrom = have;
   PartSink sink(paths, size, md5, have, digest, counter);
-  const platform::HttpResult result = platform::HttpGet(request, sink);
+  platform::HttpHeadFacts facts;
+  const platform::HttpResult result = platform::HttpGet(request, sink, &facts);
   const bool finished = sink.Finish();
   if (result != platform::HttpResult::kOk || !sink.Complete()) {
-    return FailAfterTransfer(result, sink.refusal(), paths);
+    return FailAfterTransfer(url, result, facts, sink, paths, size);
   }
   if (!finished) {
-    SetError(RecoveryError::Unknown);
-    return false;
+    return OsFailure(RecoveryError::Unknown, "close", paths.part, platform::LastOsError());
   }
-  return InstallPart(paths, cachePath, digest, md5);
+  return InstallPart(paths, cachePath, digest, md5, url);
 }
 
 }  // namespace repair

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "common/heap_buffer.h"
+#include "engine/status.h"
 
 namespace repair {
 
@@ -42,14 +43,14 @@ bool ParsePartRecord(const std::string& text, PartRecord& record);
 // Fetches `url` into `cachePath`, resuming its part file when one is usable. `counter`
 // (optional) is set to the bytes already on disk, then raised by every piece as it arrives.
 // `block` is the run's one work buffer (its size is kept), used to digest a part file.
-// On failure sets the error code: those of FetchUrl, InvalidData for a body whose length or
-// MD5 is not the manifest's or a 206 that does not continue the part file (the part is then
-// discarded), Unknown when the cache folder or a file in it cannot be written. `caFile` as
-// for FetchUrl. A stop request (StopRequested) ends it while the part file is digested or the
-// body arrives: false with no error code set, the part file holding what was written and its
+// Failures: those of FetchUrl, InvalidData for a body whose length or MD5 is not the
+// manifest's or a 206 that does not continue the part file (the part is then discarded),
+// Unknown when the cache folder or a file in it cannot be written (naming it and the OS error).
+// `caFile` as for FetchUrl. A stop request (StopRequested) ends it while the part file is
+// digested or the body arrives: Stopped(), the part file holding what was written and its
 // record kept, so that the next call continues it.
-bool DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
-                     const std::uint8_t* md5, std::atomic<std::uint32_t>* counter,
-                     HeapBuffer& block, const char* caFile = nullptr);
+Status DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
+                       const std::uint8_t* md5, std::atomic<std::uint32_t>* counter,
+                       HeapBuffer& block, const char* caFile = nullptr);
 
 }  // namespace repair

@@ -7,6 +7,7 @@
 #include "engine/recovery_state.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "platform/os_error.h"
 #include "platform/paths.h"
 
 namespace repair {
@@ -31,10 +32,12 @@ bool RemoveFileInTheWay(const char* prefix) {
   return platform::DeleteFileOnce(name.c_str());
 }
 
-// Makes sure the folder named by `prefix` (ending with its separator) exists.
-bool EnsureFolder(const char* prefix) {
+// Makes sure the folder named by `prefix` (ending with its separator) exists. `osError`
+// receives the last failed attempt's OS error.
+bool EnsureFolder(const char* prefix, int& osError) {
   for (int attempt = 1; attempt <= kFolderAttempts; ++attempt) {
     if (platform::PathExists(prefix) || platform::CreateFolder(prefix)) return true;
+    osError = platform::LastOsError();
     if (RemoveFileInTheWay(prefix) && platform::CreateFolder(prefix)) return true;
     // Pause after every failure, the last one included: about a second in all.
     platform::SleepMs(kRetryPauseMs);
@@ -42,17 +45,26 @@ bool EnsureFolder(const char* prefix) {
   return false;
 }
 
+Status ReadFailure(platform::ReadStatus status, const char* path, int osError) {
+  switch (status) {
+    case platform::ReadStatus::kOpenFailed:
+      return OsFailure(RecoveryError::NotExistFile, "open", path, osError);
+    case platform::ReadStatus::kNoMemory:
+      return Failure(RecoveryError::MemoryAllocation, "read", path, "too large to hold");
+    default: return OsFailure(RecoveryError::Unknown, "read", path, osError);
+  }
+}
+
 }  // namespace
 
-bool EnsureParentFolders(const char* path) {
+Status EnsureParentFolders(const char* path) {
   platform::PathFolder folder;
   if (!platform::SplitFolder(path, folder)) {
-    SetError(RecoveryError::Unknown);
-    return false;
+    return Failure(RecoveryError::Unknown, "make folder", path, "folder part too long");
   }
   // No separator in the folder part ("name" or "C:name"): nothing to create.
-  if (folder.path[folder.driveLength] == '\0') return true;
-  if (platform::PathExists(folder.path)) return true;
+  if (folder.path[folder.driveLength] == '\0') return Ok();
+  if (platform::PathExists(folder.path)) return Ok();
 
   // Walk the separators left to right: the root first, then each deeper folder.
   char prefix[sizeof folder.path];
@@ -62,12 +74,12 @@ bool EnsureParentFolders(const char* path) {
        i < folders.size(); i = platform::NextSeparator(folders, i + 1, rules)) {
     std::memcpy(prefix, folder.path, i + 1);
     prefix[i + 1] = '\0';
-    if (!EnsureFolder(prefix)) {
-      SetError(RecoveryError::Unknown);
-      return false;
+    int osError = 0;
+    if (!EnsureFolder(prefix, osError)) {
+      return OsFailure(RecoveryError::Unknown, "make folder", prefix, osError);
     }
   }
-  return true;
+  return Ok();
 }
 
 bool LinkedFolderOnPath(const char* baseFolder, const char* path) {
@@ -91,37 +103,36 @@ bool LinkedFolderOnPath(const char* baseFolder, const char* path) {
   return false;
 }
 
-bool ReadWholeFile(const char* path, HeapBuffer& buffer, std::uint32_t& size) {
+Status ReadWholeFile(const char* path, HeapBuffer& buffer, std::uint32_t& size) {
   size = 0;
-  switch (platform::ReadFileBytes(path, buffer)) {
-    case platform::ReadStatus::kOk:
-      // The platform refuses files over 32 bits, so the size fits.
-      size = static_cast<std::uint32_t>(buffer.size());
-      return true;
-    case platform::ReadStatus::kOpenFailed: SetError(RecoveryError::NotExistFile); break;
-    case platform::ReadStatus::kNoMemory: SetError(RecoveryError::MemoryAllocation); break;
-    case platform::ReadStatus::kReadFailed: SetError(RecoveryError::Unknown); break;
+  const platform::ReadStatus status = platform::ReadFileBytes(path, buffer);
+  if (status == platform::ReadStatus::kOk) {
+    // The platform refuses files over 32 bits, so the size fits.
+    size = static_cast<std::uint32_t>(buffer.size());
+    return Ok();
   }
+  const int osError = platform::LastOsError();
   buffer.Reset();
-  return false;
+  return ReadFailure(status, path, osError);
 }
 
-bool DigestFile(const char* path, HeapBuffer& block, std::uint8_t* digest) {
+Status DigestFile(const char* path, HeapBuffer& block, std::uint8_t* digest) {
   platform::FileReader reader;
-  switch (reader.Open(path)) {
-    case platform::ReadStatus::kOk: break;
-    case platform::ReadStatus::kNoMemory: SetError(RecoveryError::MemoryAllocation); return false;
-    default: SetError(RecoveryError::NotExistFile); return false;
+  const platform::ReadStatus opened = reader.Open(path);
+  if (opened != platform::ReadStatus::kOk) {
+    // Whatever cannot be opened is missing as far as the run is concerned.
+    const int osError = platform::LastOsError();
+    if (opened == platform::ReadStatus::kNoMemory) return ReadFailure(opened, path, osError);
+    return OsFailure(RecoveryError::NotExistFile, "open", path, osError);
   }
   Md5Stream md5;
   const std::uint32_t capacity = static_cast<std::uint32_t>(block.size());
   std::uint64_t total = 0;
   for (;;) {
-    if (StopRequested()) return false;
+    if (StopRequested()) return Stopped();
     std::uint32_t got = 0;
     if (capacity == 0 || !reader.Read(block.data(), capacity, got)) {
-      SetError(RecoveryError::Unknown);
-      return false;
+      return OsFailure(RecoveryError::Unknown, "read", path, platform::LastOsError());
     }
     if (got == 0) break;
     total += got;
@@ -130,44 +141,52 @@ bool DigestFile(const char* path, HeapBuffer& block, std::uint8_t* digest) {
     md5.Update(block.data(), got);
   }
   if (total != reader.size()) {
-    SetError(RecoveryError::Unknown);
-    return false;
+    return Failure(RecoveryError::Unknown, "read", path, "the file changed length while read");
   }
   md5.Final(digest);
-  return true;
+  return Ok();
 }
 
-bool WriteWholeFile(const char* path, const std::uint8_t* data, std::uint32_t length) {
-  if (!EnsureParentFolders(path)) return false;
+Status WriteWholeFile(const char* path, const std::uint8_t* data, std::uint32_t length) {
+  Status folders = EnsureParentFolders(path);
+  if (!folders.ok()) return folders;
   if (!platform::WriteFileBytes(path, data, length)) {
-    SetError(RecoveryError::Unknown);
-    return false;
+    return OsFailure(RecoveryError::Unknown, "write", path, platform::LastOsError());
   }
-  return true;
+  return Ok();
 }
 
 bool FileExists(const char* path) { return platform::PathExists(path); }
 
-bool DeleteFileRetry(const char* path) {
+bool DeleteFileRetry(const char* path, int* osError) {
+  if (osError != nullptr) *osError = 0;
   if (!platform::PathExists(path)) return false;
   for (int attempt = 0; platform::PathExists(path); ++attempt) {
     if (platform::DeleteFileOnce(path)) return true;
+    if (osError != nullptr) *osError = platform::LastOsError();
     if (attempt == kLastRetry) return false;
     platform::SleepMs(kRetryPauseMs);
   }
   return true;  // gone by itself between attempts
 }
 
-bool MoveFileRetry(const char* source, const char* target) {
-  if (!platform::PathExists(source)) return false;
-  if (!EnsureParentFolders(target)) return false;
-  if (platform::PathExists(target) && !DeleteFileRetry(target)) return false;
+Status MoveFileRetry(const char* source, const char* target) {
+  if (!platform::PathExists(source)) {
+    return Failure(RecoveryError::NotExistFile, "move", source, "the downloaded file is gone");
+  }
+  Status folders = EnsureParentFolders(target);
+  if (!folders.ok()) return folders;
+  int osError = 0;
+  if (platform::PathExists(target) && !DeleteFileRetry(target, &osError)) {
+    return OsFailure(RecoveryError::Unknown, "delete", target, osError);
+  }
   for (int attempt = 0; !platform::PathExists(target); ++attempt) {
-    if (platform::MoveFileOnce(source, target)) return true;
-    if (attempt == kLastRetry) return false;
+    if (platform::MoveFileOnce(source, target)) return Ok();
+    osError = platform::LastOsError();
+    if (attempt == kLastRetry) return OsFailure(RecoveryError::Unknown, "move", target, osError);
     platform::SleepMs(kRetryPauseMs);
   }
-  return true;  // the target appeared between attempts
+  return Ok();  // the target appeared between attempts
 }
 
 }  // namespace repair

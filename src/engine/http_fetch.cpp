@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "engine/recovery_state.h"
 #include "platform/http_client.h"
@@ -75,8 +76,33 @@ RecoveryError FetchErrorFor(HttpResult result) {
   return RecoveryError::Unknown;
 }
 
-bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
-              std::atomic<std::uint32_t>* counter, const char* caFile, std::uint32_t maxLength) {
+namespace {
+
+const char* DescribeResult(HttpResult result) {
+  switch (result) {
+    case HttpResult::kOk: return "";
+    case HttpResult::kNoNetwork: return "no network connection";
+    case HttpResult::kSessionFailed: return "the HTTP client did not open";
+    case HttpResult::kOpenFailed: return "no connection, or the request failed";
+    case HttpResult::kBadStatus: return "refused status";
+    case HttpResult::kNoLength: return "no usable Content-Length";
+    case HttpResult::kSinkRefused: return "body refused";
+    case HttpResult::kQueryFailed: return "the available byte count could not be read";
+    case HttpResult::kReadFailed: return "the transfer broke off or stalled";
+    case HttpResult::kShortBody: return "the body ended short of its length";
+  }
+  return "";
+}
+
+}  // namespace
+
+Status TransferFailure(const char* url, HttpResult result, const platform::HttpHeadFacts& facts) {
+  return HttpFailure(FetchErrorFor(result), url == nullptr ? "" : url, facts.status,
+                     DescribeResult(result));
+}
+
+Status FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
+                std::atomic<std::uint32_t>* counter, const char* caFile, std::uint32_t maxLength) {
   if (counter != nullptr) counter->store(0, std::memory_order_relaxed);
   buffer.Reset();
   size = 0;
@@ -84,15 +110,25 @@ bool FetchUrl(const char* url, HeapBuffer& buffer, std::uint32_t& size,
   platform::HttpRequest request;
   request.url = url;
   if (caFile != nullptr) request.caFile = caFile;
-  HttpResult result = platform::HttpGet(request, sink);
+  platform::HttpHeadFacts facts;
+  HttpResult result = platform::HttpGet(request, sink, &facts);
   if (result == HttpResult::kOk && !sink.Complete()) result = HttpResult::kShortBody;
-  if (result != HttpResult::kOk) {
-    buffer.Reset();
-    SetError(sink.TooLong() ? RecoveryError::InvalidData : FetchErrorFor(result));
-    return false;
+  if (result == HttpResult::kOk) {
+    size = static_cast<std::uint32_t>(buffer.size());
+    return Ok();
   }
-  size = static_cast<std::uint32_t>(buffer.size());
-  return true;
+  buffer.Reset();
+  if (StopRequested()) return Stopped();
+  if (sink.TooLong()) {
+    return HttpFailure(RecoveryError::InvalidData, url, facts.status,
+                       "Content-Length " + std::to_string(facts.contentLength) +
+                           " over the bound " + std::to_string(maxLength));
+  }
+  if (result == HttpResult::kSinkRefused) {
+    return HttpFailure(RecoveryError::MemoryAllocation, url, facts.status,
+                       "no memory for the body");
+  }
+  return TransferFailure(url, result, facts);
 }
 
 }  // namespace repair

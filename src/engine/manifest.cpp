@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -84,20 +85,29 @@ RecoveryError ParseRecordsOrThrow(const std::uint8_t* plaintext, std::uint32_t l
   return RecoveryError::None;
 }
 
-RecoveryError ReadManifestOrThrow(const char* url, const char* caFile, FileList& entries) {
+Status ReadManifestOrThrow(const char* url, const char* caFile, FileList& entries) {
   HeapBuffer body;
   std::uint32_t length = 0;
-  RecoveryError code = FetchManifest(url, caFile, body, length);
-  if (code != RecoveryError::None) return code;
+  Status fetched = FetchManifest(url, caFile, body, length);
+  if (!fetched.ok()) return fetched;
   std::unique_ptr<FileEntry> own;
-  code = MakeOwnEntry(url, body.data(), length, own);
-  if (code != RecoveryError::None) return code;
+  RecoveryError code = MakeOwnEntry(url, body.data(), length, own);
+  if (code != RecoveryError::None) {
+    return Failure(code, "read the manifest", url, "its name is no safe file name");
+  }
   if (own) entries.Append(std::move(own));
   HeapBuffer plaintext;
   std::uint32_t plaintextLength = 0;
   code = OpenManifestBody(std::move(body), length, plaintext, plaintextLength);
-  if (code != RecoveryError::None) return code;
-  return ParseManifestRecords(plaintext.data(), plaintextLength, entries);
+  if (code != RecoveryError::None) {
+    return Failure(code, "open the manifest", url,
+                   std::to_string(length) + " bytes that do not unpack and open");
+  }
+  code = ParseManifestRecords(plaintext.data(), plaintextLength, entries);
+  if (code != RecoveryError::None) {
+    return Failure(code, "read the manifest", url, "a record out of bounds or an unsafe name");
+  }
+  return Ok();
 }
 
 // The two steps of opening a manifest body, apart so that the body can be released between
@@ -159,21 +169,23 @@ bool IsSafeRelativeName(const std::string& name) {
   return IsSafeRelativeName(name, platform::HostManifestRules());
 }
 
-RecoveryError FetchManifest(const char* url, const char* caFile, HeapBuffer& body,
-                            std::uint32_t& length) {
+Status FetchManifest(const char* url, const char* caFile, HeapBuffer& body, std::uint32_t& length) {
   body.Reset();
   length = 0;
-  if (url == nullptr || !FitsPathBuffer(url)) return RecoveryError::Unknown;
-  if (!FetchUrl(url, body, length, nullptr, caFile, kMaxManifestLength)) {
-    const auto code = static_cast<RecoveryError>(GetError());
-    return code == RecoveryError::NotExistFile ? RecoveryError::NotExistHashFile : code;
+  if (url == nullptr || !FitsPathBuffer(url)) {
+    return Failure(RecoveryError::Unknown, "fetch the manifest", "", "URL over 259 characters");
+  }
+  Status fetched = FetchUrl(url, body, length, nullptr, caFile, kMaxManifestLength);
+  if (!fetched.ok()) {
+    if (fetched.code == RecoveryError::NotExistFile) fetched.code = RecoveryError::NotExistHashFile;
+    return fetched;
   }
   if (length > body.size()) {
     body.Reset();
     length = 0;
-    return RecoveryError::InvalidData;
+    return Failure(RecoveryError::InvalidData, "fetch", url, "body longer than its buffer");
   }
-  return RecoveryError::None;
+  return Ok();
 }
 
 // Running out of memory for the name is reported like any other allocation failure.
@@ -217,11 +229,11 @@ RecoveryError ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t 
   }
 }
 
-RecoveryError ReadManifest(const char* url, const char* caFile, FileList& entries) {
+Status ReadManifest(const char* url, const char* caFile, FileList& entries) {
   try {
     return ReadManifestOrThrow(url, caFile, entries);
   } catch (const std::bad_alloc&) {
-    return RecoveryError::MemoryAllocation;
+    return Failure(RecoveryError::MemoryAllocation, "read the manifest", url, "out of memory");
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include "common/heap_buffer.h"
 #include "engine/recovery_state.h"
+#include "engine/status.h"
 #include "platform/paths.h"
 
 namespace repair {
@@ -23,17 +24,16 @@ constexpr std::uint32_t kMaxManifestLength = 16u << 20;
 constexpr std::uint32_t kManifestRecordOverhead = 2 + 4 + 16;  // length field, size, md5
 
 // Reading a manifest takes four steps: FetchManifest, MakeOwnEntry, OpenManifestBody and
-// ParseManifestRecords, which ReadManifest runs in that order. Each returns the error code the
-// run reports (None on success) and leaves the recovery state alone, but for what the HTTP
-// fetch itself records there; the entries go to the caller's own list, which the run then
-// publishes (PublishEntries).
+// ParseManifestRecords, which ReadManifest runs in that order. Each returns what the run
+// reports (the fetch and the whole read a Status, the pure steps a code) and leaves the recovery
+// state alone; the entries go to the caller's own list, which the run then publishes
+// (PublishEntries).
 
 // Downloads the manifest body at `url` (at most 259 characters) into `body`, of `length`
 // bytes. Codes: NotExistHashFile when the server has no such manifest, InvalidData for a body
 // announced or sent over kMaxManifestLength, Unknown for a URL over 259 characters, otherwise
 // the download's code (FetchUrl). `caFile` as for FetchUrl.
-RecoveryError FetchManifest(const char* url, const char* caFile, HeapBuffer& body,
-                            std::uint32_t& length);
+Status FetchManifest(const char* url, const char* caFile, HeapBuffer& body, std::uint32_t& length);
 
 // The entry that keeps the client's own copy of the manifest current: named by the URL's last
 // component, sized and digested from the `length` bytes of `body`. InvalidData when that
@@ -64,7 +64,7 @@ RecoveryError ParseManifestRecords(const std::uint8_t* plaintext, std::uint32_t 
 // Fetches, opens and parses the manifest at `url` into `entries`: the manifest's own entry
 // first, then one per record. On failure the entries read so far stay: the own entry, never a
 // record's.
-RecoveryError ReadManifest(const char* url, const char* caFile, FileList& entries);
+Status ReadManifest(const char* url, const char* caFile, FileList& entries);
 
 // True when `name` can only name a file inside the client folder, and only by its one spelling.
 // The manifest travels over plain HTTP and its seal opens with a key every copy of the tool

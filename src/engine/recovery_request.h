@@ -18,6 +18,7 @@ struct RecoveryRequest {
   std::string manifestFileName;  // the manifest's name in the remote folder
   std::string ownFileName;       // the running tool's file name in baseFolder: never replaced
   std::string caFile;            // CA certificates trusted for https besides the system's; or empty
+  std::string runLogPath;        // where the run writes its log (below baseFolder); or empty
   VersionMode versionMode = VersionMode::Current;
   std::int32_t major = 0;  // read in Explicit mode only
   std::int32_t minor = 0;

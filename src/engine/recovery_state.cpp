@@ -108,9 +108,26 @@ void ClearRun(RecoveryState& state) {
   state.phase.store(static_cast<std::int32_t>(RecoveryPhase::Ready), std::memory_order_relaxed);
   state.phaseChanged.store(0, std::memory_order_release);
   state.error.store(static_cast<std::int32_t>(RecoveryError::None), std::memory_order_relaxed);
+  std::lock_guard<std::mutex> lock(state.detailMutex);
+  state.errorDetail.clear();
 }
 
 }  // namespace
+
+void SetErrorDetail(RecoveryError code, const std::string& detail) {
+  RecoveryState& state = GlobalRecoveryState();
+  {
+    std::lock_guard<std::mutex> lock(state.detailMutex);
+    state.errorDetail = detail;
+  }
+  SetError(code);
+}
+
+std::string GetErrorDetail() {
+  RecoveryState& state = GlobalRecoveryState();
+  std::lock_guard<std::mutex> lock(state.detailMutex);
+  return state.errorDetail;
+}
 
 bool BeginRun() {
   RecoveryState& state = GlobalRecoveryState();

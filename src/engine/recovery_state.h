@@ -95,6 +95,10 @@ struct RecoveryState {
   // window); the worker looks at it between files and between blocks of a file.
   std::atomic<std::uint8_t> stopRequested{0};
   FileList files;
+  // What failed, for people: the detail of the error code (see engine/status.h), stored with
+  // it where the run ends. Empty while the run goes on and after a run that did not fail.
+  std::string errorDetail;
+  mutable std::mutex detailMutex;
   // Held by the worker while it changes the list's shape (append, removal, reset) and by
   // the UI while it reads entries, so that no read meets an entry being destroyed.
   mutable std::mutex filesMutex;
@@ -103,8 +107,13 @@ struct RecoveryState {
 // The process-wide state: all zero and an empty list until the first run.
 RecoveryState& GlobalRecoveryState();
 
-// Store into the global state's error code.
+// Store into the global state's error code; SetErrorDetail stores the failure's detail with it.
+// The engine stores once, where a run ends; a run's steps return what failed (engine/status.h).
 void SetError(RecoveryError code);
+void SetErrorDetail(RecoveryError code, const std::string& detail);
+// The detail of the last run's failure: "move /game/a.dat: Permission denied (OS error 13)";
+// empty when there is none.
+std::string GetErrorDetail();
 
 RecoveryPhase GetPhase();
 std::uint8_t IsPhaseChanged();

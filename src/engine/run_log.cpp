@@ -39,7 +39,7 @@ void RunLog::Line(const std::string& text) {
 }
 
 void RunLog::Failure(const Status& status) {
-  if (status.ok()) return;
+  if (status.code == RecoveryError::None) return;
   Line("failed: " + std::string(ErrorMessageKey(static_cast<std::int32_t>(status.code))) + " " +
        status.Detail());
 }

@@ -7,7 +7,7 @@
 namespace repair {
 
 std::string Status::Detail() const {
-  if (ok()) return std::string();
+  if (code == RecoveryError::None) return std::string();
   std::string line = operation.empty() ? std::string("failure") : operation;
   if (!subject.empty()) line += ' ' + subject;
   std::string why;

@@ -18,15 +18,23 @@ struct Status {
   int osError = 0;               // errno or GetLastError() of the failed call; 0: none
   std::uint32_t httpStatus = 0;  // the status of the response that was refused; 0: none
   std::string note;              // a fact neither number carries ("length 12, not 40")
+  // The step was cut short by a stop request (or by the run giving up on it): no failure of
+  // its own, and nothing the run reports.
+  bool stopped = false;
 
-  bool ok() const { return code == RecoveryError::None; }
+  bool ok() const { return code == RecoveryError::None && !stopped; }
 
   // One line for a person: "move /game/a.dat: Permission denied (OS error 13)",
-  // "fetch http://host/a.dat: HTTP status 404". Empty for success.
+  // "fetch http://host/a.dat: HTTP status 404". Empty for success and for a stopped step.
   std::string Detail() const;
 };
 
 inline Status Ok() { return Status(); }
+inline Status Stopped() {
+  Status status;
+  status.stopped = true;
+  return status;
+}
 Status Failure(RecoveryError code, std::string operation, std::string subject,
                std::string note = std::string());
 // `osError` as the failed call left it (platform::LastOsError() read before anything else).

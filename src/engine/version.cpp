@@ -47,20 +47,19 @@ bool DecodeVersionStamp(const std::uint8_t* bytes, std::uint32_t length, Version
   return true;
 }
 
-bool ReadVersionFile(const char* path, VersionStamp& stamp) {
+Status ReadVersionFile(const char* path, VersionStamp& stamp) {
   HeapBuffer contents;
   std::uint32_t size = 0;
-  if (!ReadWholeFile(path, contents, size)) {
-    if (GetError() == static_cast<std::int32_t>(RecoveryError::NotExistFile)) {
-      SetError(RecoveryError::NotExistVersionFile);
-    }
-    return false;
+  Status read = ReadWholeFile(path, contents, size);
+  if (!read.ok()) {
+    if (read.code == RecoveryError::NotExistFile) read.code = RecoveryError::NotExistVersionFile;
+    return read;
   }
   if (size > contents.size() || !DecodeVersionStamp(contents.data(), size, stamp)) {
-    SetError(RecoveryError::InvalidData);
-    return false;
+    return Failure(RecoveryError::InvalidData, "open the version file", path,
+                   std::to_string(size) + " bytes that do not open with the built-in key");
   }
-  return true;
+  return Ok();
 }
 
 void ReplaceAll(std::string& text, const std::string& token, const std::string& replacement) {
@@ -72,12 +71,11 @@ void ReplaceAll(std::string& text, const std::string& token, const std::string& 
   }
 }
 
-bool ResolveRemotePath(const char* baseFolder, const char* versionFileName,
-                       const char* remoteTemplate, VersionMode mode, std::int32_t major,
-                       std::int32_t minor, std::string& resolved) {
+Status ResolveRemotePath(const char* baseFolder, const char* versionFileName,
+                         const char* remoteTemplate, VersionMode mode, std::int32_t major,
+                         std::int32_t minor, std::string& resolved) {
   if (baseFolder == nullptr || versionFileName == nullptr || remoteTemplate == nullptr) {
-    SetError(RecoveryError::Unknown);
-    return false;
+    return Failure(RecoveryError::Unknown, "resolve the build", "", "a setting is missing");
   }
 
   // 64 bits, so that a rollback from the lowest 32-bit minor cannot overflow.
@@ -86,19 +84,21 @@ bool ResolveRemotePath(const char* baseFolder, const char* versionFileName,
   if (mode != VersionMode::Explicit) {
     char path[kPathBufferSize];
     if (!FormatPath(path, "%s%s", baseFolder, versionFileName)) {
-      SetError(RecoveryError::Unknown);
-      return false;
+      return Failure(RecoveryError::Unknown, "read the version file", versionFileName,
+                     "the path is over 259 characters");
     }
     VersionStamp stamp;
-    if (!ReadVersionFile(path, stamp)) return false;
+    Status read = ReadVersionFile(path, stamp);
+    if (!read.ok()) return read;
     selectedMajor = stamp.major;
     selectedMinor = stamp.minor;
     if (mode == VersionMode::Rollback) --selectedMinor;
   }
 
   if (selectedMajor < 0 || selectedMinor < 0) {
-    SetError(RecoveryError::NotExistVersionFile);
-    return false;
+    return Failure(RecoveryError::NotExistVersionFile, "resolve the build", "",
+                   "build " + DecimalText(selectedMajor) + "." + DecimalText(selectedMinor) +
+                       " does not exist");
   }
 
   try {
@@ -107,10 +107,9 @@ bool ResolveRemotePath(const char* baseFolder, const char* versionFileName,
     ReplaceAll(path, kMinorToken, DecimalText(selectedMinor));
     resolved = std::move(path);
   } catch (const std::bad_alloc&) {
-    SetError(RecoveryError::MemoryAllocation);
-    return false;
+    return Failure(RecoveryError::MemoryAllocation, "resolve the build", "", "out of memory");
   }
-  return true;
+  return Ok();
 }
 
 bool BuildManifestUrl(char out[kPathBufferSize], const std::string& resolved,

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/format.h"
+#include "engine/status.h"
 #include "engine/version_mode.h"
 
 namespace repair {
@@ -27,10 +28,10 @@ constexpr std::uint32_t kVersionFileLong = 77;
 // does not open; `stamp` is then untouched. Sets no error code.
 bool DecodeVersionStamp(const std::uint8_t* bytes, std::uint32_t length, VersionStamp& stamp);
 
-// Reads and decodes the version file at `path`. On failure the run's error code is set: 7
-// (ERR_NOTEXISTVERSIONFILE) when the file cannot be opened, 4 or 1 as the read left them,
-// 5 (ERR_INVALIDDATA) when the contents do not decode.
-bool ReadVersionFile(const char* path, VersionStamp& stamp);
+// Reads and decodes the version file at `path`. Fails with NotExistVersionFile when the file
+// cannot be opened, MemoryAllocation or Unknown as the read gives them, InvalidData when the
+// contents do not decode.
+Status ReadVersionFile(const char* path, VersionStamp& stamp);
 
 // Replaces every occurrence of `token` in `text`, left to right. The search resumes after the
 // inserted text, so a replacement that contains the token cannot loop; an empty token changes
@@ -39,17 +40,17 @@ void ReplaceAll(std::string& text, const std::string& token, const std::string& 
 
 // The version step of a run: selects major and minor by `mode` (the version file in
 // `baseFolder`, the build before it, or `major`/`minor` as given) and writes into `resolved`
-// the template with "$MAJORVER$" and "$MINORVER$" replaced by their decimal texts. On failure
-// the run's error code is set: the version file's code, 1 (ERR_UNKNOWN) when the version file
-// path does not fit 259 characters, 7 when the selected numbers are negative, 4 when memory
+// the template with "$MAJORVER$" and "$MINORVER$" replaced by their decimal texts. Fails with
+// the version file's code, Unknown when the version file path does not fit 259 characters,
+// NotExistVersionFile when the selected numbers are negative, MemoryAllocation when memory
 // runs out; `resolved` is then left as it was.
-bool ResolveRemotePath(const char* baseFolder, const char* versionFileName,
-                       const char* remoteTemplate, VersionMode mode, std::int32_t major,
-                       std::int32_t minor, std::string& resolved);
+Status ResolveRemotePath(const char* baseFolder, const char* versionFileName,
+                         const char* remoteTemplate, VersionMode mode, std::int32_t major,
+                         std::int32_t minor, std::string& resolved);
 
 // The manifest URL: `resolved` and `manifestFileName` joined by a slash into a buffer of
 // kPathBufferSize bytes. False, with an empty buffer, when it does not fit 259 characters;
-// the caller then ends the run with ERR_UNKNOWN.
+// the caller then ends the run with Unknown.
 bool BuildManifestUrl(char out[kPathBufferSize], const std::string& resolved,
                       const char* manifestFileName);
 

@@ -41,6 +41,12 @@ inline constexpr StringKey kSysCaFile{
     "for a server with a certificate of your own CA; a relative path starts at the program's "
     "folder; empty: the system's certificates alone (the Windows program always uses the "
     "Windows certificate store)"};
+inline constexpr StringKey kSysRunLog{
+    "SYS_RUNLOG", "", StringUse::kSetting,
+    "a file name, relative to the program's folder (no drive, no \"..\"), where each run writes "
+    "its log for support: the build, the manifest, each file's verdict and bytes fetched, each "
+    "failure with its path, URL, system error or HTTP status, and the time of each phase; "
+    "overwritten each run, at most 4 MiB; empty: no log"};
 
 // ---- the main window ----
 inline constexpr StringKey kSysWindowTitle{"SYS_WINDOWTITLE", "", StringUse::kWindow,
@@ -144,8 +150,8 @@ inline constexpr StringKey kErrLinkedFolder{
 // The error texts by error code: code N is kErrorKeys[N - 1]. The engine's codes show these
 // texts and no others.
 inline constexpr const StringKey* kErrorKeys[] = {
-    &kErrUnknown,     &kErrNetworkDisconnected, &kErrFailNetworkConnection, &kErrMemoryAllocation,
-    &kErrInvalidData, &kErrNotExistFile,        &kErrNotExistVersionFile,   &kErrNotExistHashFile,
+    &kErrUnknown,      &kErrNetworkDisconnected, &kErrFailNetworkConnection, &kErrMemoryAllocation,
+    &kErrInvalidData,  &kErrNotExistFile,        &kErrNotExistVersionFile,   &kErrNotExistHashFile,
     &kErrLinkedFolder,
 };
 
@@ -155,6 +161,7 @@ inline constexpr const StringKey* kStringKeys[] = {
     &kSysLocalVerFName,
     &kSysFileHashFName,
     &kSysCaFile,
+    &kSysRunLog,
     &kSysWindowTitle,
     &kStrFileName,
     &kStrFileSize,

@@ -69,6 +69,11 @@ class WindowControls {
   virtual MessageBoxAnswer ShowMessageBox(const char* text, const char* caption,
                                           MessageBoxKind kind) = 0;
 
+  // The detail of a failure the error box just reported ("fetch http://host/a.dat: HTTP status
+  // 404"), for the player's support. A window whose boxes keep their texts ignores it; the
+  // terminal window prints it under the error text.
+  virtual void ShowFailureDetail(const char* detail) { (void)detail; }
+
   // Ends the message loop, as sending the window WM_DESTROY does: the window stays on screen
   // with its last state. May be called from the worker thread; returns only once the UI
   // thread has taken the request, as a sent message does. Once the loop has ended, the UI

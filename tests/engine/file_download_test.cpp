@@ -125,10 +125,10 @@ class DownloadToCacheTest : public ::testing::Test {
   static constexpr char kSep = platform::kPathSeparator;
 
   bool Download(const std::string& target) {
-    SetError(RecoveryError::None);
     const std::string url = server_.Url(target);
-    return DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(kSize), md5_,
-                           &counter_, block_);
+    last_ = DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(kSize), md5_,
+                            &counter_, block_);
+    return last_.ok();
   }
 
   // The part file and its record, as an interrupted run leaves them.
@@ -157,6 +157,7 @@ class DownloadToCacheTest : public ::testing::Test {
   std::uint8_t md5_[16] = {};
   std::string cache_;
   PartPaths paths_;
+  Status last_;  // what the last Download returned
   std::atomic<std::uint32_t> counter_{0};
 };
 
@@ -185,12 +186,12 @@ TEST_F(DownloadToCacheTest, ADroppedDownloadIsContinuedWhereItStopped) {
     const std::size_t before = server_.Requests().size();
 
     EXPECT_FALSE(Download(target));
-    EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData));
+    EXPECT_EQ(last_.code, RecoveryError::InvalidData);
     EXPECT_FALSE(fs::exists(cache_));
     EXPECT_EQ(Read(paths_.part), body_.substr(0, kDropAfter));
     EXPECT_EQ(counter_.load(), kDropAfter);
 
-    ASSERT_TRUE(Download(target)) << GetError();
+    ASSERT_TRUE(Download(target)) << last_.Detail();
     EXPECT_TRUE(OnlyTheCacheFileIsLeft());
     EXPECT_EQ(counter_.load(), kSize);
     ASSERT_EQ(server_.Requests().size(), before + 2);
@@ -204,7 +205,7 @@ TEST_F(DownloadToCacheTest, APartThatCannotBeTrustedIsFetchedWhole) {
   server_.ServeResource("/f", Resource{body_, "\"v2\"", ""});
   // The remote file changed since the part was written: If-Range fails, the server sends all.
   LeavePart(kDropAfter, "\"v1\"");
-  ASSERT_TRUE(Download("/f")) << GetError();
+  ASSERT_TRUE(Download("/f")) << last_.Detail();
   EXPECT_TRUE(OnlyTheCacheFileIsLeft());
   EXPECT_EQ(RangeAsked(0), "bytes=" + std::to_string(kDropAfter) + "-");
 
@@ -232,7 +233,7 @@ TEST_F(DownloadToCacheTest, APartThatCannotBeTrustedIsFetchedWhole) {
       test::WriteAll(paths_.validator, std::string(b.record));
     }
     const std::size_t before = server_.Requests().size();
-    ASSERT_TRUE(Download("/f")) << b.what << ": " << GetError();
+    ASSERT_TRUE(Download("/f")) << b.what << ": " << last_.Detail();
     EXPECT_TRUE(OnlyTheCacheFileIsLeft()) << b.what;
     EXPECT_EQ(RangeAsked(before), "") << b.what;
   }
@@ -257,7 +258,7 @@ TEST_F(DownloadToCacheTest, APartThatIsALinkOrHasAnotherNameIsReplacedNotWritten
       GTEST_SKIP() << test::kNoSymlink;
     }
     const std::size_t before = server_.Requests().size();
-    ASSERT_TRUE(Download("/f")) << hardLink << ": " << GetError();
+    ASSERT_TRUE(Download("/f")) << hardLink << ": " << last_.Detail();
     EXPECT_TRUE(OnlyTheCacheFileIsLeft()) << hardLink;
     EXPECT_TRUE(Read(outside) == body_.substr(0, kDropAfter)) << hardLink;
     EXPECT_EQ(RangeAsked(before), "") << hardLink;
@@ -266,7 +267,7 @@ TEST_F(DownloadToCacheTest, APartThatIsALinkOrHasAnotherNameIsReplacedNotWritten
 
 TEST_F(DownloadToCacheTest, ACompletePartIsInstalledWithoutARequestWhenItIsRight) {
   LeavePart(kSize, "\"v1\"");
-  ASSERT_TRUE(Download("/never-asked")) << GetError();
+  ASSERT_TRUE(Download("/never-asked")) << last_.Detail();
   EXPECT_TRUE(OnlyTheCacheFileIsLeft());
   EXPECT_TRUE(server_.Requests().empty());
 }
@@ -291,7 +292,7 @@ TEST_F(DownloadToCacheTest, AnswersThatDoNotContinueThePartAreRefusedAndThePartD
     LeavePart(kDropAfter, "\"v1\"");
     server_.Serve("/bad", c.response);
     EXPECT_FALSE(Download("/bad")) << c.what;
-    EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData)) << c.what;
+    EXPECT_EQ(last_.code, RecoveryError::InvalidData) << c.what;
     EXPECT_FALSE(fs::exists(cache_)) << c.what;
     EXPECT_FALSE(fs::exists(paths_.validator)) << c.what;
   }
@@ -343,7 +344,8 @@ TEST_F(DownloadToCacheTest, AStopMidBodyKeepsThePartForTheNextCall) {
     ui.join();
     std::printf("%s: stopped after %lld ms\n", c.what, tookMs);
     EXPECT_LT(tookMs, c.limitMs) << c.what;
-    EXPECT_EQ(GetError(), 0) << c.what << ": a stop is no failure";
+    EXPECT_TRUE(last_.stopped) << c.what << ": a stop is no failure";
+    EXPECT_EQ(last_.code, RecoveryError::None) << c.what;
     EXPECT_FALSE(fs::exists(cache_)) << c.what;
     const std::string part = Read(paths_.part);
     ASSERT_GT(part.size(), 0u) << c.what;
@@ -353,7 +355,7 @@ TEST_F(DownloadToCacheTest, AStopMidBodyKeepsThePartForTheNextCall) {
 
     ResetRecoveryState();  // the next run
     const std::size_t before = server_.Requests().size();
-    ASSERT_TRUE(Download(target)) << c.what << ": " << GetError();
+    ASSERT_TRUE(Download(target)) << c.what << ": " << last_.Detail();
     EXPECT_TRUE(OnlyTheCacheFileIsLeft()) << c.what;
     ASSERT_EQ(server_.Requests().size(), before + 1) << c.what;
     EXPECT_EQ(RangeAsked(before), "bytes=" + std::to_string(part.size()) + "-") << c.what;
@@ -376,9 +378,9 @@ TEST_F(DownloadToCacheTest, ASmallFileCutOffIsFetchedAgainWhole) {
     return DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(small.size()),
                            md5, &counter_, block_);
   };
-  EXPECT_FALSE(download());
+  EXPECT_FALSE(download().ok());
   EXPECT_FALSE(fs::exists(paths_.validator));
-  ASSERT_TRUE(download()) << GetError();
+  ASSERT_TRUE(download().ok());
   EXPECT_EQ(Read(cache_), small);
   EXPECT_EQ(RangeAsked(1), "");
 }
@@ -388,7 +390,8 @@ TEST_F(DownloadToCacheTest, WrongBytesNeverBecomeTheCacheFile) {
   wrong[kSize / 2] ^= 1;
   server_.ServeResource("/f", Resource{wrong, "\"v1\"", ""});
   EXPECT_FALSE(Download("/f"));
-  EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData));
+  EXPECT_EQ(last_.code, RecoveryError::InvalidData);
+  EXPECT_NE(last_.Detail().find("MD5"), std::string::npos) << last_.Detail();
   EXPECT_FALSE(fs::exists(cache_));
   EXPECT_FALSE(fs::exists(paths_.part));
   EXPECT_FALSE(fs::exists(paths_.validator));
@@ -402,23 +405,25 @@ TEST_F(DownloadToCacheTest, ACaFileThatCannotBeOpenedFailsEveryRequestUnsent) {
   server_.ServeResource("/f", Resource{body_, "\"v1\"", ""});
   const std::string url = server_.Url("/f");
   const std::string missing = dir_.File("no-such-ca.pem");
-  EXPECT_FALSE(DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(kSize), md5_,
-                               &counter_, block_, missing.c_str()));
-  EXPECT_EQ(GetError(), static_cast<std::int32_t>(RecoveryError::NotExistFile));
+  EXPECT_EQ(DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(kSize), md5_,
+                            &counter_, block_, missing.c_str())
+                .code,
+            RecoveryError::NotExistFile);
   EXPECT_FALSE(fs::exists(cache_));
   HeapBuffer buffer;
   std::uint32_t size = 0;
   SetError(RecoveryError::None);
-  EXPECT_FALSE(FetchUrl(url.c_str(), buffer, size, nullptr, missing.c_str()));
-  EXPECT_EQ(GetError(), static_cast<std::int32_t>(RecoveryError::NotExistFile));
+  EXPECT_EQ(FetchUrl(url.c_str(), buffer, size, nullptr, missing.c_str()).code,
+            RecoveryError::NotExistFile);
   EXPECT_TRUE(server_.Requests().empty());
 
   // A file that is there is no reason to fail a plain request.
   const std::string present = dir_.File("ca.pem");
   test::WriteAll(present, "not read for http\n");
-  EXPECT_TRUE(FetchUrl(url.c_str(), buffer, size, nullptr, present.c_str()));
+  EXPECT_TRUE(FetchUrl(url.c_str(), buffer, size, nullptr, present.c_str()).ok());
   EXPECT_TRUE(DownloadToCache(url.c_str(), cache_.c_str(), static_cast<std::uint32_t>(kSize), md5_,
-                              &counter_, block_, present.c_str()));
+                              &counter_, block_, present.c_str())
+                  .ok());
   EXPECT_TRUE(OnlyTheCacheFileIsLeft());
 }
 #endif

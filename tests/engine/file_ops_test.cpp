@@ -66,24 +66,22 @@ TEST_F(FileOpsTest, EnsureParentFoldersCreatesTheMissingFoldersInTurn) {
   std::string first = Join(dir_.path(), "one");
   ASSERT_TRUE(fs::create_directory(first));
   std::string file = Join(Join(Join(first, "two"), "three"), "file.bin");
-  EXPECT_TRUE(EnsureParentFolders(file.c_str()));
+  EXPECT_TRUE(EnsureParentFolders(file.c_str()).ok());
   EXPECT_TRUE(fs::is_directory(Join(first, "two")));
   EXPECT_TRUE(fs::is_directory(Join(Join(first, "two"), "three")));
   EXPECT_FALSE(fs::exists(file));
-  EXPECT_EQ(GetError(), 0);
   // Everything there already: true at once.
-  EXPECT_TRUE(EnsureParentFolders(file.c_str()));
+  EXPECT_TRUE(EnsureParentFolders(file.c_str()).ok());
 }
 
 TEST_F(FileOpsTest, EnsureParentFoldersNeedsNothingWithoutAFolderPart) {
-  EXPECT_TRUE(EnsureParentFolders("file.bin"));
-  EXPECT_EQ(GetError(), 0);
+  EXPECT_TRUE(EnsureParentFolders("file.bin").ok());
 }
 
 #if defined(_WIN32)
 TEST_F(FileOpsTest, EnsureParentFoldersTakesForwardSlashesOnWindows) {
   std::string file = dir_.path() + "\\a/b\\c.bin";
-  EXPECT_TRUE(EnsureParentFolders(file.c_str()));
+  EXPECT_TRUE(EnsureParentFolders(file.c_str()).ok());
   EXPECT_TRUE(fs::is_directory(dir_.path() + "\\a\\b"));
 }
 #endif
@@ -94,9 +92,11 @@ TEST_F(FileOpsTest, EnsureParentFoldersGivesUpAfterTenAttemptsWithError1) {
   test::WriteAll(blocker, "not a folder");
   std::string file = Join(Join(blocker, "sub"), "file.bin");
   Clock::time_point start = Clock::now();
-  EXPECT_FALSE(EnsureParentFolders(file.c_str()));
+  const Status status = EnsureParentFolders(file.c_str());
   long long elapsed = MillisecondsSince(start);
-  EXPECT_EQ(GetError(), 1);
+  EXPECT_EQ(status.code, RecoveryError::Unknown);
+  EXPECT_EQ(status.operation, "make folder");
+  EXPECT_NE(status.osError, 0) << "the OS error of the last attempt is kept";
   EXPECT_GE(elapsed, 900);  // ten pauses of 100 ms
   EXPECT_TRUE(fs::is_regular_file(blocker));
 }
@@ -105,13 +105,10 @@ TEST_F(FileOpsTest, EnsureParentFoldersRefusesAnOverlongFolderPart) {
   std::string longFolder = Join(dir_.path(), std::string(300, 'd'));
   std::string file = Join(longFolder, "f.bin");
   Clock::time_point start = Clock::now();
-  EXPECT_FALSE(EnsureParentFolders(file.c_str()));
+  EXPECT_EQ(EnsureParentFolders(file.c_str()).code, RecoveryError::Unknown);
   EXPECT_LT(MillisecondsSince(start), 900);  // refused, not retried
-  EXPECT_EQ(GetError(), 1);
-  SetError(RecoveryError::None);
   std::vector<std::uint8_t> data = Bytes("x");
-  EXPECT_FALSE(WriteWholeFile(file.c_str(), data.data(), 1));
-  EXPECT_EQ(GetError(), 1);
+  EXPECT_EQ(WriteWholeFile(file.c_str(), data.data(), 1).code, RecoveryError::Unknown);
 }
 
 // --- ReadWholeFile / WriteWholeFile ----------------------------------------------------------
@@ -120,13 +117,12 @@ TEST_F(FileOpsTest, ReadWholeFileOfAMissingFileGivesError6AndNothing) {
   HeapBuffer buffer;
   ASSERT_TRUE(buffer.Allocate(16));
   std::uint32_t size = 77;
-  EXPECT_FALSE(ReadWholeFile(Join(dir_.path(), "missing.tvf").c_str(), buffer, size));
-  EXPECT_EQ(GetError(), 6);
+  EXPECT_EQ(ReadWholeFile(Join(dir_.path(), "missing.tvf").c_str(), buffer, size).code,
+            RecoveryError::NotExistFile);
   EXPECT_EQ(buffer.data(), nullptr);
   EXPECT_EQ(size, 0u);
-  SetError(RecoveryError::None);
-  EXPECT_FALSE(ReadWholeFile(dir_.path().c_str(), buffer, size));  // a folder is no file
-  EXPECT_EQ(GetError(), 6);
+  // A folder is no file.
+  EXPECT_EQ(ReadWholeFile(dir_.path().c_str(), buffer, size).code, RecoveryError::NotExistFile);
 }
 
 TEST_F(FileOpsTest, ReadWholeFileOfEmptyAndFullFiles) {
@@ -134,17 +130,16 @@ TEST_F(FileOpsTest, ReadWholeFileOfEmptyAndFullFiles) {
   test::WriteAll(empty, "");
   HeapBuffer buffer;
   std::uint32_t size = 77;
-  EXPECT_TRUE(ReadWholeFile(empty.c_str(), buffer, size));
+  EXPECT_TRUE(ReadWholeFile(empty.c_str(), buffer, size).ok());
   EXPECT_EQ(size, 0u);
 
   std::string full = Join(dir_.path(), "full");
   std::vector<std::uint8_t> bytes(70000);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
   test::WriteAll(full, bytes);
-  EXPECT_TRUE(ReadWholeFile(full.c_str(), buffer, size));
+  EXPECT_TRUE(ReadWholeFile(full.c_str(), buffer, size).ok());
   ASSERT_EQ(size, bytes.size());
   EXPECT_EQ(std::memcmp(buffer.data(), bytes.data(), size), 0);
-  EXPECT_EQ(GetError(), 0);
 }
 
 std::string DigestHex(const std::uint8_t* digest) {
@@ -160,7 +155,7 @@ TEST_F(FileOpsTest, DigestFileReadsThroughABlockOfAnySize) {
     HeapBuffer block;
     ASSERT_TRUE(block.Allocate(blockSize));
     std::uint8_t digest[16];
-    ASSERT_TRUE(DigestFile(path.c_str(), block, digest)) << blockSize;
+    ASSERT_TRUE(DigestFile(path.c_str(), block, digest).ok()) << blockSize;
     EXPECT_EQ(DigestHex(digest), "f96b697d7cb7938d525a2f31aaf161d0") << blockSize;
   }
   // An empty file is content like any other: the digest of no bytes.
@@ -168,48 +163,41 @@ TEST_F(FileOpsTest, DigestFileReadsThroughABlockOfAnySize) {
   HeapBuffer block;
   ASSERT_TRUE(block.Allocate(kFileBlockSize));
   std::uint8_t digest[16];
-  ASSERT_TRUE(DigestFile(path.c_str(), block, digest));
+  ASSERT_TRUE(DigestFile(path.c_str(), block, digest).ok());
   EXPECT_EQ(DigestHex(digest), "d41d8cd98f00b204e9800998ecf8427e");
-  EXPECT_EQ(GetError(), 0);
 }
 
 TEST_F(FileOpsTest, DigestFileOfWhatIsNoReadableFileSetsTheReadErrors) {
   HeapBuffer block;
   ASSERT_TRUE(block.Allocate(kFileBlockSize));
   std::uint8_t digest[16];
-  EXPECT_FALSE(DigestFile(Join(dir_.path(), "missing").c_str(), block, digest));
-  EXPECT_EQ(GetError(), static_cast<std::int32_t>(RecoveryError::NotExistFile));
-  SetError(RecoveryError::None);
-  EXPECT_FALSE(DigestFile(dir_.path().c_str(), block, digest));
-  EXPECT_EQ(GetError(), static_cast<std::int32_t>(RecoveryError::NotExistFile));
+  EXPECT_EQ(DigestFile(Join(dir_.path(), "missing").c_str(), block, digest).code,
+            RecoveryError::NotExistFile);
+  EXPECT_EQ(DigestFile(dir_.path().c_str(), block, digest).code, RecoveryError::NotExistFile);
   // 4 GiB: no 32-bit size describes it (sparse, so it costs no disk).
   const std::string huge = Join(dir_.path(), "huge");
   test::WriteAll(huge, std::string());
   fs::resize_file(huge, std::uintmax_t{1} << 32);
-  SetError(RecoveryError::None);
-  EXPECT_FALSE(DigestFile(huge.c_str(), block, digest));
-  EXPECT_EQ(GetError(), static_cast<std::int32_t>(RecoveryError::MemoryAllocation));
+  EXPECT_EQ(DigestFile(huge.c_str(), block, digest).code, RecoveryError::MemoryAllocation);
 }
 
 TEST_F(FileOpsTest, WriteWholeFileTruncatesALongerFileAndCreatesFolders) {
   std::string path = Join(Join(Join(dir_.path(), "recovery"), "data"), "x.bin.recovery");
   std::vector<std::uint8_t> longer(5000, 0xAB);
-  ASSERT_TRUE(WriteWholeFile(path.c_str(), longer.data(), 5000));
+  ASSERT_TRUE(WriteWholeFile(path.c_str(), longer.data(), 5000).ok());
   EXPECT_EQ(fs::file_size(path), 5000u);
   std::vector<std::uint8_t> shorter = Bytes("short");
-  ASSERT_TRUE(WriteWholeFile(path.c_str(), shorter.data(), 5));
+  ASSERT_TRUE(WriteWholeFile(path.c_str(), shorter.data(), 5).ok());
   EXPECT_EQ(ReadText(path), "short");
-  ASSERT_TRUE(WriteWholeFile(path.c_str(), nullptr, 0));
+  ASSERT_TRUE(WriteWholeFile(path.c_str(), nullptr, 0).ok());
   EXPECT_EQ(fs::file_size(path), 0u);
-  EXPECT_EQ(GetError(), 0);
 }
 
 TEST_F(FileOpsTest, WriteWholeFileOntoAFolderFailsWithError1) {
   std::string folder = Join(dir_.path(), "folder");
   ASSERT_TRUE(fs::create_directory(folder));
   std::vector<std::uint8_t> data = Bytes("x");
-  EXPECT_FALSE(WriteWholeFile(folder.c_str(), data.data(), 1));
-  EXPECT_EQ(GetError(), 1);
+  EXPECT_EQ(WriteWholeFile(folder.c_str(), data.data(), 1).code, RecoveryError::Unknown);
 }
 
 TEST_F(FileOpsTest, ReadOnlyFileIsReplacedByWriteAndRemovedByDelete) {
@@ -217,7 +205,7 @@ TEST_F(FileOpsTest, ReadOnlyFileIsReplacedByWriteAndRemovedByDelete) {
   test::WriteAll(path, "old content, longer");
   MakeReadOnly(path);
   std::vector<std::uint8_t> data = Bytes("new");
-  EXPECT_TRUE(WriteWholeFile(path.c_str(), data.data(), 3));
+  EXPECT_TRUE(WriteWholeFile(path.c_str(), data.data(), 3).ok());
   EXPECT_EQ(ReadText(path), "new");
   MakeReadOnly(path);
   EXPECT_TRUE(DeleteFileRetry(path.c_str()));
@@ -242,7 +230,6 @@ TEST_F(FileOpsTest, DeleteFileRetryOfAMissingPathIsFalseAtOnce) {
   Clock::time_point start = Clock::now();
   EXPECT_FALSE(DeleteFileRetry(Join(dir_.path(), "missing").c_str()));
   EXPECT_LT(MillisecondsSince(start), 500);
-  EXPECT_EQ(GetError(), 0);
 }
 
 TEST_F(FileOpsTest, DeleteFileRetryGivesUpOnAFolderAfterAboutASecond) {
@@ -252,7 +239,6 @@ TEST_F(FileOpsTest, DeleteFileRetryGivesUpOnAFolderAfterAboutASecond) {
   EXPECT_FALSE(DeleteFileRetry(folder.c_str()));
   EXPECT_GE(MillisecondsSince(start), 900);
   EXPECT_TRUE(fs::is_directory(folder));
-  EXPECT_EQ(GetError(), 0);
 }
 
 // --- MoveFileRetry ---------------------------------------------------------------------------
@@ -260,7 +246,7 @@ TEST_F(FileOpsTest, DeleteFileRetryGivesUpOnAFolderAfterAboutASecond) {
 TEST_F(FileOpsTest, MoveFileRetryWithAMissingSourceLeavesTheTargetAlone) {
   std::string target = Join(dir_.path(), "client.dat");
   test::WriteAll(target, "client");
-  EXPECT_FALSE(MoveFileRetry(Join(dir_.path(), "missing.recovery").c_str(), target.c_str()));
+  EXPECT_FALSE(MoveFileRetry(Join(dir_.path(), "missing.recovery").c_str(), target.c_str()).ok());
   EXPECT_EQ(ReadText(target), "client");
 }
 
@@ -270,17 +256,16 @@ TEST_F(FileOpsTest, MoveFileRetryReplacesAnExistingTarget) {
   test::WriteAll(source, "fresh");
   test::WriteAll(target, "damaged and longer");
   MakeReadOnly(target);
-  EXPECT_TRUE(MoveFileRetry(source.c_str(), target.c_str()));
+  EXPECT_TRUE(MoveFileRetry(source.c_str(), target.c_str()).ok());
   EXPECT_EQ(ReadText(target), "fresh");
   EXPECT_FALSE(fs::exists(source));
-  EXPECT_EQ(GetError(), 0);
 }
 
 TEST_F(FileOpsTest, MoveFileRetryCreatesTheTargetsFolders) {
   std::string source = Join(dir_.path(), "x.recovery");
   std::string target = Join(Join(Join(dir_.path(), "data"), "maps"), "x.map");
   test::WriteAll(source, "map");
-  EXPECT_TRUE(MoveFileRetry(source.c_str(), target.c_str()));
+  EXPECT_TRUE(MoveFileRetry(source.c_str(), target.c_str()).ok());
   EXPECT_EQ(ReadText(target), "map");
   EXPECT_FALSE(fs::exists(source));
 }
@@ -290,8 +275,8 @@ TEST_F(FileOpsTest, MoveFileRetryFailsWithError1WhenTheFoldersCannotBeMade) {
   std::string blocker = Join(dir_.path(), "blocker");
   test::WriteAll(source, "data");
   test::WriteAll(blocker, "file");
-  EXPECT_FALSE(MoveFileRetry(source.c_str(), Join(Join(blocker, "sub"), "x").c_str()));
-  EXPECT_EQ(GetError(), 1);
+  EXPECT_EQ(MoveFileRetry(source.c_str(), Join(Join(blocker, "sub"), "x").c_str()).code,
+            RecoveryError::Unknown);
   EXPECT_EQ(ReadText(source), "data");
 }
 
@@ -350,7 +335,7 @@ TEST_F(FileOpsTest, DeleteAndMoveSucceedOnceAHolderLetsGo) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     sourceHolder.Release();
   });
-  EXPECT_TRUE(MoveFileRetry(source.c_str(), target.c_str()));
+  EXPECT_TRUE(MoveFileRetry(source.c_str(), target.c_str()).ok());
   mover.join();
   EXPECT_EQ(ReadText(target), "moved");
   EXPECT_FALSE(fs::exists(source));

@@ -35,6 +35,7 @@ struct Outcome {
   std::uint32_t size = kUntouched;
   std::uint32_t counted = kUntouched;
   std::int32_t error = 0;
+  Status status;
   double seconds = 0;
 
   std::string Body() const {
@@ -63,10 +64,11 @@ class FetchUrlTest : public ::testing::Test {
     EXPECT_TRUE(outcome.buffer.Allocate(16));
     std::atomic<std::uint32_t> counter{kUntouched};
     auto start = Clock::now();
-    outcome.ok = FetchUrl(url.c_str(), outcome.buffer, outcome.size, &counter);
+    outcome.status = FetchUrl(url.c_str(), outcome.buffer, outcome.size, &counter);
+    outcome.ok = outcome.status.ok();
     outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     outcome.counted = counter.load();
-    outcome.error = GetError();
+    outcome.error = static_cast<std::int32_t>(outcome.status.code);
     return outcome;
   }
   Outcome Fetch(const std::string& path) { return FetchFrom(server_.Url(path)); }
@@ -96,7 +98,7 @@ TEST_F(FetchUrlTest, ReturnsTheWholeBodyAndCountsIt) {
   // Without a counter it works the same.
   HeapBuffer buffer;
   std::uint32_t size = 0;
-  ASSERT_TRUE(FetchUrl(server_.Url("/files/a.dat").c_str(), buffer, size, nullptr));
+  ASSERT_TRUE(FetchUrl(server_.Url("/files/a.dat").c_str(), buffer, size, nullptr).ok());
   EXPECT_EQ(size, body.size());
 }
 
@@ -178,11 +180,22 @@ TEST_F(FetchUrlTest, NoServerOrNoUsableAnswerIsNotExistFile) {
   server_.Serve("/empty", Response::Declaring(0, "", Ending::kKeepAlive));
   server_.ServeFile("/target", "redirect target");
 
-  for (const char* path : {"/missing", "/error", "/moved", "/found", "/chunked", "/empty"}) {
-    SCOPED_TRACE(path);
-    Outcome outcome = Fetch(path);
+  // Each refusal names the URL, and the status where the server sent one.
+  const struct {
+    const char* path;
+    std::uint32_t status;
+  } kRefused[] = {{"/missing", 404}, {"/error", 500},   {"/moved", 301},
+                  {"/found", 302},   {"/chunked", 200}, {"/empty", 200}};
+  for (const auto& c : kRefused) {
+    SCOPED_TRACE(c.path);
+    Outcome outcome = Fetch(c.path);
     ExpectFailure(outcome, RecoveryError::NotExistFile);
     EXPECT_EQ(outcome.counted, 0u);
+    EXPECT_EQ(outcome.status.subject, server_.Url(c.path));
+    EXPECT_EQ(outcome.status.httpStatus, c.status);
+    EXPECT_NE(outcome.status.Detail().find("HTTP status " + std::to_string(c.status)),
+              std::string::npos)
+        << outcome.status.Detail();
   }
   for (const auto& request : server_.Requests()) {
     EXPECT_NE(request.target, "/target") << "a redirect was followed";
@@ -272,7 +285,7 @@ TEST_F(FetchUrlTest, TheCounterRisesWhileASlowBodyArrives) {
   });
   HeapBuffer buffer;
   std::uint32_t size = 0;
-  bool ok = FetchUrl(server_.Url("/slow").c_str(), buffer, size, &counter);
+  bool ok = FetchUrl(server_.Url("/slow").c_str(), buffer, size, &counter).ok();
   done = true;
   reader.join();
 

@@ -321,8 +321,7 @@ class ManifestDownloadTest : public ManifestTest {
 TEST_F(ManifestDownloadTest, OwnEntryComesFirstThenTheRecords) {
   const Bytes body = ManifestBody(Join({Record("repair.exe", 10, 0xA1), Record("b.dat", 2, 0xB2)}));
   server_.ServeFile("/client/1/2/filehash.tsf", body);
-  ASSERT_EQ(ReadManifest(server_.Url("/client/1/2/filehash.tsf").c_str(), nullptr, files_),
-            RecoveryError::None);
+  ASSERT_TRUE(ReadManifest(server_.Url("/client/1/2/filehash.tsf").c_str(), nullptr, files_).ok());
   ASSERT_EQ(files_.size(), 3u);
   Bytes md5(16);
   CryptoPP::Weak1::MD5().CalculateDigest(md5.data(), body.data(), body.size());
@@ -335,7 +334,7 @@ TEST_F(ManifestDownloadTest, OwnEntryComesFirstThenTheRecords) {
 
 TEST_F(ManifestDownloadTest, FailuresAndWhatTheyLeave) {
   const auto read = [&](const std::string& target) {
-    return ReadManifest(server_.Url(target).c_str(), nullptr, files_);
+    return ReadManifest(server_.Url(target).c_str(), nullptr, files_).code;
   };
   EXPECT_EQ(read("/filehash.tsf"), RecoveryError::NotExistHashFile);
   EXPECT_EQ(files_.size(), 0u);
@@ -374,7 +373,7 @@ TEST_F(ManifestDownloadTest, ReadingTouchesNeitherTheSharedListNorTheErrorCode) 
     SetError(RecoveryError::NetworkDisconnected);
     std::unique_lock<std::mutex> lock(GlobalRecoveryState().filesMutex);
     std::thread reader([&] {
-      code = ReadManifest(server_.Url(c.target).c_str(), nullptr, entries);
+      code = ReadManifest(server_.Url(c.target).c_str(), nullptr, entries).code;
       done.store(true);
     });
     for (int i = 0; i < 1000 && !done.load(); ++i) {
@@ -396,7 +395,7 @@ TEST_F(ManifestDownloadTest, AnAnnouncedLengthOverTheBoundIsRefusedBeforeAnythin
     server_.Serve("/big.tsf", test::Response::Declaring(announced, std::string(1000, 'x'),
                                                         test::Response::Ending::kClose));
     const std::size_t largest = LargestAllocation([&] {
-      EXPECT_EQ(ReadManifest(server_.Url("/big.tsf").c_str(), nullptr, files_),
+      EXPECT_EQ(ReadManifest(server_.Url("/big.tsf").c_str(), nullptr, files_).code,
                 RecoveryError::InvalidData)
           << announced;
     });

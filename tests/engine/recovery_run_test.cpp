@@ -136,6 +136,7 @@ class RecoveryRunTest : public ::testing::Test {
     request.versionMode = VersionMode::Explicit;
     request.major = 1;
     request.minor = 0;
+    request.runLogPath = runLog_;
     return request;
   }
 
@@ -186,7 +187,52 @@ class RecoveryRunTest : public ::testing::Test {
   test::TempDir dir_;
   test::TestHttpServer server_;
   std::string base_;
+  std::string runLog_;  // the request's run log; empty: none
 };
+
+// What support asks a player for: the log says what was done and, like the detail stored with
+// the error code, what failed, where and why; a log that cannot be written changes nothing.
+TEST_F(RecoveryRunTest, TheRunLogAndTheDetailNameWhatFailed) {
+  const std::string log = base_ + "run.log";
+  runLog_ = log;
+  PublishAndServe({{"a.dat", "release a"}, {"b.dat", "release b"}});
+  server_.Serve("/1.0/b.dat", test::Response::Status(404));
+  WriteLocal("a.dat", "release a");
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::NotExistFile));
+  const std::string url = server_.Url("/1.0/b.dat");
+  EXPECT_EQ(GetErrorDetail(), "fetch " + url + ": HTTP status 404, refused status");
+  std::string text = ReadLocal("run.log");
+  for (const std::string& line :
+       {std::string("build resolved: remote folder ") + server_.BaseUrl() + "/1.0",
+        std::string("manifest ") + server_.Url("/1.0/filehash.tsf") + ": 3 files",
+        std::string("check a.dat: intact"), std::string("phase: download files"),
+        "failed: ERR_NOTEXISTFILE fetch " + url + ": HTTP status 404"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+  }
+
+  // A folder where a file belongs: its path and the system's error.
+  FreshClient();
+  server_.ServeFile("/1.0/b.dat", "release b");
+  WriteLocal("b.dat\\mine.txt", "the player's");
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::Unknown));
+  const std::string detail = GetErrorDetail();
+  EXPECT_NE(detail.find(Local("b.dat") + ": "), std::string::npos) << detail;
+  EXPECT_NE(detail.find("(OS error "), std::string::npos) << detail;
+  text = ReadLocal("run.log");
+  EXPECT_NE(text.find("failed: ERR_UNKNOWN " + detail), std::string::npos) << text;
+  EXPECT_NE(text.find("fetch b.dat: 9 bytes"), std::string::npos) << text;
+
+  // A log where a folder is, or in a folder that does not exist: the run goes on without it.
+  for (const std::string& unwritable : {base_ + "logs", base_ + "missing" + kSep + "run.log"}) {
+    FreshClient();
+    fs::create_directories(base_ + "logs");
+    runLog_ = unwritable;
+    EXPECT_TRUE(Run()) << unwritable << ": " << GetErrorDetail();
+    EXPECT_EQ(GetErrorDetail(), "");
+  }
+}
 
 TEST_F(RecoveryRunTest, BytesThatDifferFromTheManifestNeverReachTheCacheOrTheClient) {
   Publish({Record("data\\a.dat", "the right bytes")});
@@ -497,7 +543,7 @@ TEST(CachePlan, CachePathsAvoidEveryEntrysFilesAndFolders) {
       files.Append(std::make_unique<FileEntry>(name.c_str(), 1, md5));
     }
     std::vector<std::string> paths;
-    ASSERT_TRUE(PlanCachePaths(files, "base/", paths));
+    ASSERT_TRUE(PlanCachePaths(files, "base/", paths).ok());
     ASSERT_EQ(paths.size(), c.cacheNames.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
       EXPECT_EQ(fs::path(paths[i]).filename().string(), c.cacheNames[i]);
@@ -547,11 +593,12 @@ TEST(CachePlan, NamesOfOneFileBeyondAsciiAreToldApartAsTheFileSystemDoes) {
       std::uint8_t md5[16] = {md5First};
       files.Append(std::make_unique<FileEntry>(name.c_str(), 1, md5));
     }
-    SetError(RecoveryError::None);
     std::vector<std::string> paths;
-    ASSERT_EQ(PlanCachePaths(files, "base/", paths), c.planned);
+    const Status planned = PlanCachePaths(files, "base/", paths);
+    ASSERT_EQ(planned.ok(), c.planned);
     if (!c.planned) {
-      EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::InvalidData));
+      EXPECT_EQ(planned.code, RecoveryError::InvalidData);
+      EXPECT_FALSE(planned.note.empty()) << "says which entries";
       EXPECT_TRUE(paths.empty());
       continue;
     }
@@ -579,7 +626,7 @@ TEST(CachePlan, BenchmarkPlanOfFiftyThousandEntries) {
   }
   std::vector<std::string> paths;
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(PlanCachePaths(files, "base/", paths));
+  ASSERT_TRUE(PlanCachePaths(files, "base/", paths).ok());
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   std::printf("[ bench    ] PlanCachePaths over %zu entries: %.1f ms (%.2f us per entry)\n",
@@ -603,16 +650,16 @@ TEST(CachePlan, EitherSystemsLetterCaseRulesCanBeCheckedOnOne) {
   files.Append(std::make_unique<FileEntry>("a\\Font.DAT", 1, md5));
   files.Append(std::make_unique<FileEntry>("b\\font.dat", 1, md5));
   std::vector<std::string> paths;
-  ASSERT_TRUE(PlanCachePathsWithRules(files, "base/", true, paths));
+  ASSERT_TRUE(PlanCachePathsWithRules(files, "base/", true, paths).ok());
   EXPECT_EQ(fs::path(paths[1]).filename().string(), "font.dat.1.recovery");
-  ASSERT_TRUE(PlanCachePathsWithRules(files, "base/", false, paths));
+  ASSERT_TRUE(PlanCachePathsWithRules(files, "base/", false, paths).ok());
   EXPECT_EQ(fs::path(paths[1]).filename().string(), "font.dat.recovery");
 
   // One file listed twice with different sizes is a contradiction only where case is ignored.
   files.Append(std::make_unique<FileEntry>("A\\FONT.dat", 2, md5));
   files.Append(std::make_unique<FileEntry>("a\\font.dat", 2, md5));
-  EXPECT_TRUE(PlanCachePathsWithRules(files, "base/", false, paths));
-  EXPECT_FALSE(PlanCachePathsWithRules(files, "base/", true, paths));
+  EXPECT_TRUE(PlanCachePathsWithRules(files, "base/", false, paths).ok());
+  EXPECT_FALSE(PlanCachePathsWithRules(files, "base/", true, paths).ok());
   EXPECT_TRUE(paths.empty());
 }
 

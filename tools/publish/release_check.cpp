@@ -104,11 +104,11 @@ void EmptyMd5(std::uint8_t* digest) {
 // Fetches and parses the manifest into `files` as the tool does, then plans the cache paths
 // as the tool does before it writes anything. False with report.manifest set.
 bool ReadManifest(const CheckOptions& options, FileList& files, CheckReport& report) {
-  SetError(RecoveryError::None);
-  if (!ResolveRemotePath("", "", options.remoteTemplate.c_str(), VersionMode::Explicit,
-                         options.major, options.minor, report.remote)) {
-    report.manifest =
-        Refused(static_cast<RecoveryError>(GetError()), "the build numbers must not be negative");
+  const Status resolved =
+      ResolveRemotePath("", "", options.remoteTemplate.c_str(), VersionMode::Explicit,
+                        options.major, options.minor, report.remote);
+  if (!resolved.ok()) {
+    report.manifest = Refused(resolved.code, "the build numbers must not be negative");
     return false;
   }
   char url[kPathBufferSize];
@@ -119,10 +119,12 @@ bool ReadManifest(const CheckOptions& options, FileList& files, CheckReport& rep
     return false;
   }
   report.manifestUrl = url;
-  const RecoveryError code =
+  const Status read =
       ReadManifest(url, options.caFile.empty() ? nullptr : options.caFile.c_str(), files);
-  if (code != RecoveryError::None) {
-    report.manifest = ExplainManifestFailure(code, url, options.caFile);
+  if (!read.ok()) {
+    report.manifest = ExplainManifestFailure(read.code, url, options.caFile);
+    // What the tool itself would log, for the operator to hold against a player's log.
+    report.manifest.reason += " (the tool: " + read.Detail() + ")";
     return false;
   }
   report.listed = files.size();
@@ -130,11 +132,9 @@ bool ReadManifest(const CheckOptions& options, FileList& files, CheckReport& rep
   // The folder only shapes the cache paths; what refuses a manifest is the names alone.
   const std::string base = std::string("game") + platform::kPathSeparator;
   std::vector<std::string> cachePaths;
-  if (!PlanCachePaths(files, base.c_str(), cachePaths)) {
-    report.manifest = Refused(static_cast<RecoveryError>(GetError()),
-                              "the tool refuses this manifest: two entries name one file with "
-                              "different contents, or a file is another entry's folder or the "
-                              "cache folder");
+  const Status planned = PlanCachePaths(files, base.c_str(), cachePaths);
+  if (!planned.ok()) {
+    report.manifest = Refused(planned.code, "the tool refuses this manifest: " + planned.note);
     return false;
   }
   return true;

@@ -224,6 +224,16 @@ MessageBoxAnswer TerminalWindow::ShowMessageBox(const char* text, const char* ca
   return answer;
 }
 
+// Under the error text, indented as its following lines are, in the transcript that stays in
+// the scroll-back as well. The detail names paths and URLs the run was given: sanitized as every
+// other text the terminal shows.
+void TerminalWindow::ShowFailureDetail(const char* detail) {
+  if (detail == nullptr || *detail == '\0') return;
+  const std::vector<std::string> lines = {"  " + terminal::Sanitize(detail)};
+  if (!screen_) plain_.WriteLines(lines);
+  boxTranscript_.insert(boxTranscript_.end(), lines.begin(), lines.end());
+}
+
 terminal::AnswerSource TerminalWindow::Answers() {
   terminal::AnswerSource source;
   source.inputFd = options_.inputFd;

@@ -78,6 +78,7 @@ class TerminalWindow final : public WindowControls {
   void Activate() override;
   MessageBoxAnswer ShowMessageBox(const char* text, const char* caption,
                                   MessageBoxKind kind) override;
+  void ShowFailureDetail(const char* detail) override;
   void EndRun() override;
 
   // For the message loop, on the UI thread.
