@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/run_context_test_helper.h"
+#include "platform/paths.h"
 #include "strings/string_table.h"
 
 #if !defined(_WIN32)
@@ -81,6 +82,33 @@ TEST_F(RunContextTest, TheCaFileIsFoundFromTheProgramsFolder) {
     ASSERT_TRUE(
         RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, kExecutable, context));
     EXPECT_EQ(context.request.caFile, c.expected) << c.setting;
+  }
+}
+
+// The log is written by a program that may run elevated, from a file any user may change: it
+// stays below the program's folder, or there is none.
+TEST_F(RunContextTest, TheRunLogIsAPlainNameBelowTheProgramsFolderOrNone) {
+  const struct {
+    const char* setting;
+    std::string expected;
+  } cases[] = {
+      {"", ""},
+      {"repair.log", std::string(kFolder) + "repair.log"},
+      {"logs\\repair.log", std::string(kFolder) + "logs" + platform::kPathSeparator + "repair.log"},
+      {"/etc/passwd", ""},
+      {"..\\repair.log", ""},
+      {"logs/../../repair.log", ""},
+      {"C:\\Windows\\win.ini", ""},
+      {"\\\\server\\share\\x.log", ""},
+      {"nul", ""},
+  };
+  for (const auto& c : cases) {
+    GlobalStringTable().Clear();
+    GlobalStringTable().Insert("SYS_RUNLOG", c.setting);
+    RecoveryContext context;
+    ASSERT_TRUE(
+        RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, kExecutable, context));
+    EXPECT_EQ(context.request.runLogPath, c.expected) << c.setting;
   }
 }
 

@@ -215,7 +215,14 @@ TEST_F(PlainWindowTest, OutputCarriesNoControlCharacters) {
   window->SetCell(0, 3, "Ok");
   window->SetStatusText("status\x1b[2J");
   window->ShowMessageBox("text\x1b[H", "caption", MessageBoxKind::kOkError);
+  // The failure's detail names paths and URLs from the manifest: printed under the error text,
+  // as safe as the rest.
+  window->ShowFailureDetail("move /game/\x1b[2Ja.dat: Permission denied (OS error 13)");
   const std::string text = output.Drain();
+  EXPECT_NE(
+      text.find("caption: text?[H\n  move /game/?[2Ja.dat: Permission denied (OS error 13)\n"),
+      std::string::npos)
+      << text;
   for (char c : text) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
   EXPECT_NE(text.find("evil?]0;title?name"), std::string::npos) << text;
 }
