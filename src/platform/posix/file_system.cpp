@@ -68,8 +68,11 @@ bool DeleteFileOnce(const char* path) {
   EntryInFolder entry;
   if (!OpenEntryFolder(path, entry)) return false;
   struct stat info {};
-  if (::fstatat(entry.folder.get(), entry.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-      S_ISDIR(info.st_mode)) {
+  if (::fstatat(entry.folder.get(), entry.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;  // for the caller's report: a folder is no file to delete
     return false;
   }
   // unlinkat never follows a link: a link is removed, not what it points to.

@@ -57,6 +57,7 @@ bool DeleteFileOnce(const char* path) {
   // as the link it is.
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
       (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    SetLastError(ERROR_ACCESS_DENIED);  // what DeleteFileA says of a folder
     return false;
   }
   DWORD kept = 0;
