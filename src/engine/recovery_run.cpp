@@ -7,6 +7,7 @@
 #include "codec/codec.h"
 #include "common/format.h"
 #include "common/heap_buffer.h"
+#include "engine/block_repair.h"
 #include "engine/cache_plan.h"
 #include "engine/file_download.h"
 #include "engine/file_ops.h"
@@ -160,28 +161,74 @@ Status CheckWriteFolders(const char* baseFolder, const std::vector<std::string>&
   return Ok();
 }
 
+// Where the run fetches an entry from and puts it.
+struct FetchPlace {
+  const char* baseFolder;
+  const char* remote;
+  const char* url;
+  const char* cachePath;
+  const char* caFile;
+};
+
+// A large entry whose local file is there is first repaired block by block from its block
+// index, when the release has one. `repaired` tells whether the cache file is in place; when it
+// is not and the status is ok, the whole file is to be fetched.
+Status RepairLargeEntry(FileEntry& entry, const FetchPlace& place, RunLog& log, bool& repaired) {
+  repaired = false;
+  char localPath[kPathBufferSize];
+  char indexUrl[kPathBufferSize];
+  const std::string indexName = entry.name + kBlockIndexSuffix;
+  if (!BlockRepairWorthTrying(entry.size) ||
+      !platform::BuildLocalPath(localPath, place.baseFolder, entry.name.c_str()) ||
+      !FileExists(localPath) || !BuildFileUrl(indexUrl, place.remote, indexName.c_str())) {
+    return Ok();
+  }
+  BlockRepairJob job;
+  job.fileUrl = place.url;
+  job.indexUrl = indexUrl;
+  job.localPath = localPath;
+  job.cachePath = place.cachePath;
+  job.size = entry.size;
+  job.md5 = entry.md5;
+  if (place.caFile != nullptr) job.caFile = place.caFile;
+  const BlockRepairResult result = RepairFromBlocks(job, &entry.done, &entry.toFetch);
+  switch (result.outcome) {
+    case BlockRepairOutcome::kRepaired:
+      repaired = true;
+      log.Line("fetch " + entry.name + ": by blocks, " + DescribeBlockRepair(result));
+      return Ok();
+    case BlockRepairOutcome::kStopped: return Stopped();
+    case BlockRepairOutcome::kFailed: return result.status;
+    default: log.Line("fetch " + entry.name + ": whole file, " + result.status.note); return Ok();
+  }
+}
+
 // Fetches one Invalid entry into its cache path: nothing for an empty file or a cache file an
-// earlier run completed, otherwise the download.
-Status FetchEntry(FileEntry& entry, const char* url, const char* cachePath, HeapBuffer& block,
-                  const char* caFile, RunLog& log) {
+// earlier run completed, the damaged blocks of a large file with a block index, otherwise the
+// download.
+Status FetchEntry(FileEntry& entry, const FetchPlace& place, HeapBuffer& block, RunLog& log) {
   bool cached = false;
-  Status status = WriteEmptyCacheFile(cachePath, entry, cached);
-  if (status.ok() && !cached) status = CacheFileMatches(cachePath, entry, block, cached);
+  Status status = WriteEmptyCacheFile(place.cachePath, entry, cached);
+  if (status.ok() && !cached) status = CacheFileMatches(place.cachePath, entry, block, cached);
   if (!status.ok()) return status;
   if (cached) {
     log.Line("fetch " + entry.name + ": already in the cache");
     return Ok();
   }
+  status = RepairLargeEntry(entry, place, log, cached);
+  if (!status.ok() || cached) return status;
   // The manifest is the only thing that says what a file must hold: bytes that differ
   // from it never reach the cache, let alone the client folder.
-  status = DownloadToCache(url, cachePath, entry.size, entry.md5, &entry.done, block, caFile);
+  status = DownloadToCache(place.url, place.cachePath, entry.size, entry.md5, &entry.done, block,
+                           place.caFile);
   if (status.ok()) log.Line("fetch " + entry.name + ": " + std::to_string(entry.size) + " bytes");
   return status;
 }
 
 // Downloads every Invalid entry into the cache path planned for it (by list index).
-Status DownloadFiles(const std::string& remote, const std::vector<std::string>& cachePaths,
-                     HeapBuffer& block, const char* caFile, RunLog& log) {
+Status DownloadFiles(const char* baseFolder, const std::string& remote,
+                     const std::vector<std::string>& cachePaths, HeapBuffer& block,
+                     const char* caFile, RunLog& log) {
   FileList& files = GlobalRecoveryState().files;
   char url[kPathBufferSize];
   std::size_t index = 0;
@@ -198,9 +245,10 @@ Status DownloadFiles(const std::string& remote, const std::vector<std::string>& 
       return Failure(RecoveryError::Unknown, "fetch", entry->name,
                      "cache path over 259 characters");
     }
-    Status status = FetchEntry(*entry, url, cachePath, block, caFile, log);
+    const FetchPlace place{baseFolder, remote.c_str(), url, cachePath, caFile};
+    Status status = FetchEntry(*entry, place, block, log);
     if (!status.ok()) return status;
-    entry->done.store(entry->size);
+    entry->done.store(entry->toFetch.load());
     entry->state.store(Downloaded);
   }
   return Ok();
@@ -326,7 +374,7 @@ Status RunSteps(const RecoveryRequest& request, RunLog& log) {
   status = CheckWriteFolders(baseFolder, cachePaths);
   if (!status.ok()) return status;
   if (!EnterPhase(RecoveryPhase::DownloadFiles, log)) return Stopped();
-  status = DownloadFiles(remote, cachePaths, block, caFile, log);
+  status = DownloadFiles(baseFolder, remote, cachePaths, block, caFile, log);
   if (!status.ok()) return status;
 
   if (!EnterPhase(RecoveryPhase::RecoverFiles, log)) return Stopped();

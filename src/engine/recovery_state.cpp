@@ -38,7 +38,7 @@ const char* ErrorMessageKey(std::int32_t code) { return ErrorKeyFor(code).key; }
 const char* ErrorDefaultText(std::int32_t code) { return ErrorKeyFor(code).defaultText; }
 
 FileEntry::FileEntry(const char* entryName, std::uint32_t entrySize, const std::uint8_t* digest)
-    : name(entryName), size(entrySize) {
+    : name(entryName), size(entrySize), toFetch(entrySize) {
   if (digest != nullptr) {
     std::memcpy(md5, digest, kMd5Length);
   } else {
@@ -178,6 +178,12 @@ std::uint32_t FileDoneAt(std::uint32_t index) {
       std::uint32_t{0});
 }
 
+std::uint32_t FileToFetchAt(std::uint32_t index) {
+  return ReadEntry(
+      index, [](const FileEntry& e) { return e.toFetch.load(std::memory_order_relaxed); },
+      std::uint32_t{0});
+}
+
 bool SumTransfer(std::uint32_t& total, std::uint32_t& done) {
   total = 0;
   done = 0;
@@ -190,7 +196,7 @@ bool SumTransfer(std::uint32_t& total, std::uint32_t& done) {
       case Downloaded:
       case Recovered:
         // Unsigned arithmetic: the sums wrap modulo 2^32 as the display expects.
-        total += entry->size;
+        total += entry->toFetch.load(std::memory_order_relaxed);
         done += entry->done.load(std::memory_order_relaxed);
         break;
       default: break;

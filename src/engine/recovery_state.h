@@ -63,6 +63,9 @@ struct FileEntry {
   std::uint8_t md5[kMd5Length];
   std::uint32_t size;
   std::atomic<std::uint32_t> done{0};
+  // The bytes the download of this entry fetches: its size, unless a block repair found most of
+  // them in the local file. What the row's percentage and the bar's share of bytes count.
+  std::atomic<std::uint32_t> toFetch;
   std::atomic<std::uint32_t> state{Listed};
 };
 
@@ -145,7 +148,8 @@ std::string FileNameAt(std::uint32_t index);
 std::uint32_t FileStateAt(std::uint32_t index);
 std::uint32_t FileSizeAt(std::uint32_t index);
 std::uint32_t FileDoneAt(std::uint32_t index);
-// Sums size and done over entries exactly Invalid, Downloading, Downloaded or Recovered
+std::uint32_t FileToFetchAt(std::uint32_t index);
+// Sums toFetch and done over entries exactly Invalid, Downloading, Downloaded or Recovered
 // (wrapping modulo 2^32). Always true.
 bool SumTransfer(std::uint32_t& total, std::uint32_t& done);
 

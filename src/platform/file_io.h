@@ -42,6 +42,9 @@ class FileReader {
   // Reads up to `capacity` bytes at the current position; `got` 0 means the end. False when
   // the read failed.
   bool Read(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got);
+  // Moves the read position to `offset` bytes from the start. False when the file is not open
+  // or the system refused.
+  bool SeekTo(std::uint32_t offset);
 
  private:
   NativeFile file_ = -1;

@@ -37,6 +37,12 @@ enum class HttpResult {
 // 1024 bytes. HttpGet answers both, like a request without a URL, with kOpenFailed and
 // without connecting.
 //
+// A ranged request (hasRange) asks for the bytes rangeFirst to rangeLast, both included, with
+// one "Range: bytes=FIRST-LAST" and no condition: the caller checks what it gets (a 206 whose
+// Content-Range is the one asked for) and refuses anything else. One range per request, never
+// several: a multi-range answer has a body format of its own. A ranged request that is also
+// resumed, or whose last byte comes before its first, is refused as above.
+//
 // `caFile` names a PEM file of CA certificates that are trusted as well for https servers,
 // for operators whose hosts carry certificates of their own CA; empty, the system's trusted
 // certificates alone. A file that is named but cannot be opened as a regular file fails the
@@ -46,11 +52,14 @@ struct HttpRequest {
   const char* url = nullptr;
   std::uint32_t resumeFrom = 0;
   std::string ifRange;
+  bool hasRange = false;
+  std::uint32_t rangeFirst = 0;
+  std::uint32_t rangeLast = 0;
   std::string caFile;
 };
 
-// The head of an accepted response: 200 with a non-zero Content-Length, or, for a resumed
-// request only, 206 with a non-zero Content-Length and a readable Content-Range
+// The head of an accepted response: 200 with a non-zero Content-Length, or, for a resumed or
+// ranged request only, 206 with a non-zero Content-Length and a readable Content-Range
 // "bytes FIRST-LAST/TOTAL" (a 206 whose Content-Range is missing, unreadable, or does not fit
 // the Content-Length is kNoLength). Whether the range is the one asked for is the sink's call.
 struct HttpResponseHead {

@@ -87,6 +87,15 @@ bool BuildRequestHeaders(const HttpRequest& request, std::string& range, std::st
   range.clear();
   ifRange.clear();
   if (request.url == nullptr) return false;
+  if (request.hasRange) {
+    if (request.resumeFrom != 0 || request.rangeLast < request.rangeFirst) return false;
+    char line[64];
+    std::snprintf(line, sizeof line, "Range: bytes=%lu-%lu",
+                  static_cast<unsigned long>(request.rangeFirst),
+                  static_cast<unsigned long>(request.rangeLast));
+    range = line;
+    return true;
+  }
   if (request.resumeFrom == 0) return true;
   if (!IsSafeValidator(request.ifRange)) return false;
   char line[48];

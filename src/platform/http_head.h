@@ -10,9 +10,11 @@
 namespace repair::platform {
 
 // The header lines (without line ends) a request adds to the plain GET: none for a plain
-// request, "Range: bytes=N-" and "If-Range: <validator>" for a resumed one. False when the
-// request must not be made: no URL, or a resumed request whose validator is empty, longer
-// than kMaxValidator or holds a control character (it would split the header).
+// request, "Range: bytes=N-" and "If-Range: <validator>" for a resumed one, "Range:
+// bytes=FIRST-LAST" alone (`ifRange` empty) for a ranged one. False when the request must not
+// be made: no URL, a resumed request whose validator is empty, longer than kMaxValidator or
+// holds a control character (it would split the header), or a ranged request that is resumed
+// too or whose range is backwards.
 constexpr std::size_t kMaxValidator = 1024;
 bool BuildRequestHeaders(const HttpRequest& request, std::string& range, std::string& ifRange);
 
@@ -55,8 +57,8 @@ class HeadLines {
 // The facts of `raw` as HttpGet reports them.
 HttpHeadFacts FactsOf(const RawHead& raw);
 
-// Judges `raw` for a request that was resumed or not and fills `head` when it is accepted:
-// kBadStatus for a status other than 200 (or 206 to a resumed request), kNoLength for a
+// Judges `raw` for a request that was resumed (or ranged) or not and fills `head` when it is
+// accepted: kBadStatus for a status other than 200 (or 206 to a resumed request), kNoLength for a
 // missing, zero or over-32-bit Content-Length or a 206 whose Content-Range does not parse or
 // does not span exactly Content-Length bytes. kOk otherwise.
 HttpResult JudgeHead(const RawHead& raw, bool resumed, HttpResponseHead& head);

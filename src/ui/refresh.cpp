@@ -123,7 +123,8 @@ void UpdateCells(WindowControls& window, RefreshState& state) {
     std::memset(wanted, 0, sizeof(wanted));
     window.GetCell(row, kProgressCell, current, sizeof(current));
     current[sizeof(current) - 1] = '\0';
-    FormatProgressText(wanted, FileStateAt(i), FileDoneAt(i), FileSizeAt(i), state.counter);
+    // Of what is fetched: a block repair fetches less than the file's size.
+    FormatProgressText(wanted, FileStateAt(i), FileDoneAt(i), FileToFetchAt(i), state.counter);
     if (std::strcmp(current, wanted) != 0) {
       window.SetCell(row, kProgressCell, wanted);
       lastChanged = row;

@@ -59,6 +59,11 @@ bool FileReader::Read(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_
   }
 }
 
+bool FileReader::SeekTo(std::uint32_t offset) {
+  return file_ >= 0 &&
+         ::lseek(Fd(file_), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
 FileWriter::~FileWriter() { CloseNative(file_); }
 
 namespace {

@@ -85,6 +85,13 @@ bool FileReader::Read(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_
   return true;
 }
 
+bool FileReader::SeekTo(std::uint32_t offset) {
+  if (file_ == kNoFile) return false;
+  LARGE_INTEGER position{};
+  position.QuadPart = offset;
+  return SetFilePointerEx(Handle(file_), position, nullptr, FILE_BEGIN) != FALSE;
+}
+
 FileWriter::~FileWriter() { CloseNative(file_); }
 
 bool FileWriter::Open(const char* path, std::uint32_t keep) {

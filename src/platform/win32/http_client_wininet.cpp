@@ -248,7 +248,9 @@ FetchPlan PlanFor(const HttpRequest& request, const std::string& range,
                   const std::string& ifRange) {
   FetchPlan plan;
   plan.url = request.url;
-  if (!range.empty()) plan.headers = range + "\r\n" + ifRange + "\r\n";
+  if (!range.empty()) plan.headers = range + "\r\n";
+  // A ranged request asks without a condition.
+  if (!ifRange.empty()) plan.headers += ifRange + "\r\n";
   plan.resumed = !range.empty();
   DWORD connectMs = g_connectTimeoutMs.load();
   DWORD receiveMs = g_receiveTimeoutMs.load();
