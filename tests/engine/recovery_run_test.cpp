@@ -22,6 +22,7 @@
 
 #include "codec/builtin_key.h"
 #include "codec/codec.h"
+#include "engine/block_index.h"
 #include "engine/cache_plan.h"
 #include "engine/recovery_state.h"
 #include "engine/url.h"
@@ -699,6 +700,59 @@ TEST_F(RecoveryRunTest, ARunCutOffMidDownloadIsContinuedByTheNext) {
   }
   EXPECT_EQ(ranges, (std::vector<std::string>{"", "bytes=" + std::to_string(part.size()) + "-"}));
   EXPECT_FALSE(fs::exists(Local("recovery\\big.pak.recovery.part")));
+}
+
+// A large damaged file of a release with block indexes costs the run its damaged block and the
+// index; without an index the run fetches the whole file, the index's 404 the only extra. The
+// entry's bytes to fetch, which the bar and the row count, follow.
+TEST_F(RecoveryRunTest, ALargeDamagedFileCostsItsDamagedBlocksWhereTheReleaseHasAnIndex) {
+  const std::string big = test::Pattern(kBlockRepairMinSize + 5000);
+  const publish::ManifestRecord record = Record("data\\big.pak", big);
+  std::string damaged = big;
+  damaged[7 * kDefaultIndexBlockSize + 3] ^= 1;
+  BlockIndexBuilder builder(kDefaultIndexBlockSize);
+  builder.Update(reinterpret_cast<const std::uint8_t*>(big.data()), big.size());
+  BlockIndex index;
+  ASSERT_TRUE(builder.Finish(record.md5.data(), index));
+  const std::vector<std::uint8_t> indexBytes = FormatBlockIndex(index);
+  Publish({record});
+  server_.ServeResource("/1.0/data/big.pak", test::Resource{big, "\"v1\"", ""});
+  for (const bool indexed : {true, false}) {
+    const char* what = indexed ? "with an index" : "without one";
+    server_.Serve("/1.0/data/big.pak.blockidx",
+                  indexed ? Response::Ok(std::string(indexBytes.begin(), indexBytes.end()))
+                          : Response::Status(404));
+    WriteLocal("data\\big.pak", damaged);
+    const std::size_t before = server_.Requests().size();
+    ASSERT_TRUE(Run()) << what << ": " << GetError();
+    EXPECT_EQ(ReadLocal("data\\big.pak"), big) << what;
+    std::vector<std::string> asked;
+    const auto requests = server_.Requests();
+    for (std::size_t i = before; i < requests.size(); ++i) {
+      if (requests[i].target != "/1.0/filehash.tsf") {
+        asked.push_back(requests[i].target + " " + requests[i].Header("Range"));
+      }
+    }
+    const std::string block = "bytes=" + std::to_string(7 * kDefaultIndexBlockSize) + "-" +
+                              std::to_string(8 * kDefaultIndexBlockSize - 1);
+    const std::vector<std::string> expected =
+        indexed
+            ? std::vector<std::string>{"/1.0/data/big.pak.blockidx ", "/1.0/data/big.pak " + block}
+            : std::vector<std::string>{"/1.0/data/big.pak.blockidx ", "/1.0/data/big.pak "};
+    EXPECT_EQ(asked, expected) << what;
+    const int entry = IndexOf("data\\big.pak");
+    ASSERT_GE(entry, 0);
+    const std::uint32_t toFetch = indexed ? kDefaultIndexBlockSize : record.size;
+    EXPECT_EQ(FileToFetchAt(static_cast<std::uint32_t>(entry)), toFetch) << what;
+    EXPECT_EQ(FileDoneAt(static_cast<std::uint32_t>(entry)), toFetch) << what;
+    std::uint32_t total = 0;
+    std::uint32_t done = 0;
+    SumTransfer(total, done);
+    // Beside the manifest's own entry, fetched whole by the first run.
+    const auto manifest = static_cast<std::uint32_t>(IndexOf("filehash.tsf"));
+    const std::uint32_t manifestBytes = FileStateAt(manifest) == Intact ? 0 : FileSizeAt(manifest);
+    EXPECT_EQ(total, toFetch + manifestBytes) << what;
+  }
 }
 
 // A stop while a file is digested ends the run before the next file: nothing later is looked

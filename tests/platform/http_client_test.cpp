@@ -236,6 +236,65 @@ TEST_F(HttpClientTest, AResumedRequestThatCouldSpliceTwoVersionsIsNotMade) {
   EXPECT_EQ(server_.ConnectionsAccepted(), 0u);
 }
 
+// A ranged request asks for one range without a condition; the answer is judged as a resumed
+// one's (a 206 whose Content-Range fits its length, or a whole 200), the range itself the
+// caller's to check.
+TEST_F(HttpClientTest, ARangedRequestAsksForExactlyItsBytesWithoutACondition) {
+  const std::string body = Pattern(300000);
+  Resource noRanges{body, kEtag, ""};
+  noRanges.ranges = false;
+  server_.ServeResource("/ranges", Resource{body, kEtag, ""});
+  server_.ServeResource("/none", noRanges);
+  struct Case {
+    const char* path;
+    std::uint32_t first;
+    std::uint32_t last;
+    std::uint32_t status;
+    std::string expected;
+  } cases[] = {
+      {"/ranges", 65536, 131071, 206, body.substr(65536, 65536)},
+      {"/ranges", 0, 0, 206, body.substr(0, 1)},
+      {"/ranges", 200000, 299999, 206, body.substr(200000)},
+      {"/none", 65536, 131071, 200, body},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.first));
+    const std::string url = server_.Url(c.path);
+    HttpRequest request;
+    request.url = url.c_str();
+    request.hasRange = true;
+    request.rangeFirst = c.first;
+    request.rangeLast = c.last;
+    RecordingSink sink;
+    ASSERT_EQ(HttpGet(request, sink), HttpResult::kOk);
+    EXPECT_EQ(sink.head.status, c.status);
+    EXPECT_EQ(sink.head.rangeStart, c.status == 206 ? c.first : 0u);
+    EXPECT_EQ(sink.head.totalLength, body.size());
+    EXPECT_EQ(sink.body, c.expected);
+    test::RecordedRequest asked = LastRequest();
+    EXPECT_EQ(asked.Header("Range"),
+              "bytes=" + std::to_string(c.first) + "-" + std::to_string(c.last));
+    EXPECT_FALSE(asked.HasHeader("If-Range"));
+  }
+  // Backwards, or ranged and resumed at once: not made.
+  const std::string url = server_.Url("/ranges");
+  const std::size_t before = server_.Requests().size();
+  for (int variant = 0; variant < 2; ++variant) {
+    HttpRequest request;
+    request.url = url.c_str();
+    request.hasRange = true;
+    request.rangeFirst = variant == 0 ? 10 : 0;
+    request.rangeLast = variant == 0 ? 9 : 99;
+    if (variant == 1) {
+      request.resumeFrom = 5;
+      request.ifRange = kEtag;
+    }
+    RecordingSink sink;
+    EXPECT_EQ(HttpGet(request, sink), HttpResult::kOpenFailed) << variant;
+  }
+  EXPECT_EQ(server_.Requests().size(), before);
+}
+
 TEST_F(HttpClientTest, ASinkThatRefusesEndsTheTransfer) {
   const std::string body = Pattern(3 << 20);
   server_.ServeFile("/big", body);
