@@ -56,4 +56,51 @@ expect 1 "a client with a refused name" "$publish" publish names 1 0 rel
 [ ! -e rel/remote/1.0 ] && [ -z "$(find rel -name '*.publishing')" ] || fail "a failed publish left files"
 expect 2 "publish without OUT_DIR" "$publish" publish client 1 0
 
+# --- block indexes ---------------------------------------------------------------------------
+# Each index read independently of the tool: its header binds it to the file's size and MD5, and
+# each block's MD5 is md5sum's of that block.
+check_index() {  # INDEX FILE BLOCK_SIZE
+  python3 - "$@" <<'PY' || fail "$1 does not describe $2"
+import hashlib, struct, sys
+index, path, block = open(sys.argv[1], 'rb').read(), sys.argv[2], int(sys.argv[3])
+data = open(path, 'rb').read()
+count = (len(data) + block - 1) // block
+assert index[:8] == b'tovak-bi', 'magic'
+version, bsize, size = struct.unpack('<III', index[8:20])
+assert (version, bsize, size) == (1, block, len(data)), (version, bsize, size)
+assert index[20:36] == hashlib.md5(data).digest(), 'file md5'
+assert struct.unpack('<I', index[36:40])[0] == count, 'count'
+assert len(index) == 40 + 16 * count, 'length'
+for i in range(count):
+    assert index[40 + 16 * i:56 + 16 * i] == hashlib.md5(data[i * block:(i + 1) * block]).digest(), i
+PY
+}
+mkdir -p blocks/data
+head -c $((33 * 1048576 + 777)) /dev/urandom > blocks/data/large.pak
+head -c $((32 * 1048576 - 1)) /dev/urandom > blocks/under.pak
+expect 0 "publish with block indexes" "$publish" publish blocks 1 0 brel
+grep -q '^block indexes: 1 ' out.txt || { fail "the block index count is not printed"; cat out.txt; }
+check_index brel/remote/1.0/data/large.pak.blockidx blocks/data/large.pak 1048576
+[ ! -e brel/remote/1.0/under.pak.blockidx ] || fail "a block index for a file under 32 MiB"
+expect 0 "64 KiB blocks" "$publish" publish --block-size 64 blocks 1 1 brel
+check_index brel/remote/1.1/data/large.pak.blockidx blocks/data/large.pak 65536
+expect 0 "no block indexes" "$publish" publish --block-index-min off blocks 1 2 brel
+[ -z "$(find brel/remote/1.2 -name '*.blockidx')" ] || fail "--block-index-min off wrote an index"
+expect 0 "a higher threshold" "$publish" publish --block-index-min 34 blocks 1 3 brel
+[ -z "$(find brel/remote/1.3 -name '*.blockidx')" ] || fail "an index for a file under the threshold"
+expect 1 "a threshold the tool never looks at" "$publish" publish --block-index-min 16 blocks 1 4 brel
+expect 1 "a block size that is no power of two" "$publish" publish --block-size 96 blocks 1 4 brel
+expect 2 "a threshold that is no number" "$publish" publish --block-index-min lots blocks 1 4 brel
+# A client file, or folder, where an index would go, as Windows compares names: refused whole.
+mkdir -p "blocks/DATA"
+printf 'x' > blocks/DATA/LARGE.PAK.BLOCKIDX
+expect 1 "a file named as an index" "$publish" publish blocks 1 5 brel
+grep -q 'block index' err.txt || { fail "no word of the index's name"; cat err.txt; }
+rm -r blocks/DATA
+mkdir -p blocks/data/large.pak.blockidx
+printf 'x' > blocks/data/large.pak.blockidx/inner.txt
+expect 1 "a folder named as an index" "$publish" publish blocks 1 5 brel
+[ ! -e brel/remote/1.5 ] && [ -z "$(find brel -name '*.publishing')" ] || fail "a refused publish left files"
+expect 0 "the same client without indexes" "$publish" publish --block-index-min off blocks 1 5 brel
+
 finish "releases"

@@ -32,7 +32,8 @@ bool CreateCopy(const fs::path& copyTo, std::ofstream& out, std::string& error) 
 }  // namespace
 
 bool DigestClientFile(const ClientFile& file, const fs::path* copyTo, ManifestRecord& record,
-                      const std::function<void(std::uint64_t)>& onBytes, std::string& error) {
+                      const std::function<void(std::uint64_t)>& onBytes, std::string& error,
+                      BlockIndexBuilder* blocks) {
   std::ifstream in(file.source, std::ios::binary);
   if (!in) {
     error = DisplayPath(file.source) + ": cannot open (" + std::strerror(errno) + ")";
@@ -51,6 +52,10 @@ bool DigestClientFile(const ClientFile& file, const fs::path* copyTo, ManifestRe
       if (total > kMaxFileSize) break;  // grew past the limit while being read
       md5.Update(reinterpret_cast<const CryptoPP::byte*>(buffer.data()),
                  static_cast<std::size_t>(got));
+      if (blocks != nullptr) {
+        blocks->Update(reinterpret_cast<const std::uint8_t*>(buffer.data()),
+                       static_cast<std::size_t>(got));
+      }
       if (copyTo != nullptr && !out.write(buffer.data(), got)) {
         error = DisplayPath(*copyTo) + ": write failed";
         return false;

@@ -81,4 +81,27 @@ std::vector<std::string> WindowsNameCollisions(const std::vector<std::string>& n
   return warnings;
 }
 
+std::string BlockIndexCollision(const std::vector<std::string>& names,
+                                const std::vector<std::string>& indexNames,
+                                platform::CodePage codePage) {
+  const platform::NameRules rules = WindowsRules(codePage);
+  std::map<std::string, const std::string*> taken;  // files and the folders they lie in
+  for (const std::string& name : names) {
+    const std::string key = platform::NameKey(name, rules);
+    taken.emplace(key, &name);
+    for (std::size_t slash = key.find('\\'); slash != std::string::npos;
+         slash = key.find('\\', slash + 1)) {
+      taken.emplace(key.substr(0, slash), &name);
+    }
+  }
+  for (const std::string& index : indexNames) {
+    auto found = taken.find(platform::NameKey(index, rules));
+    if (found == taken.end()) continue;
+    return PrintableName(index) + ", a block index of the release, is " +
+           PrintableName(*found->second) + " or a folder of it on Windows (" + Folding(codePage) +
+           " aside)";
+  }
+  return {};
+}
+
 }  // namespace repair::publish

@@ -24,4 +24,12 @@ bool ParseCodePage(const std::string& text, platform::CodePage& codePage, std::s
 std::vector<std::string> WindowsNameCollisions(const std::vector<std::string>& names,
                                                platform::CodePage codePage);
 
+// The block index names of a release against its files: a message for the first of
+// `indexNames` that a Windows file system takes for one of `names` (every name the release
+// lists or writes), or for a folder one of them lies in, letter case folded as for
+// WindowsNameCollisions. Empty when there is none.
+std::string BlockIndexCollision(const std::vector<std::string>& names,
+                                const std::vector<std::string>& indexNames,
+                                platform::CodePage codePage);
+
 }  // namespace repair::publish

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <system_error>
 
 #include "codec/codec.h"
@@ -9,6 +10,7 @@
 #include "publish/display.h"
 #include "publish/file_util.h"
 #include "publish/host_files.h"
+#include "publish/name_collisions.h"
 #include "publish/progress.h"
 #include "publish/staging_folder.h"
 #include "publish/version_file.h"
@@ -85,6 +87,14 @@ struct ReleasePlan {
 
 // Checks the options and the folders before anything is written.
 bool PlanRelease(const ReleaseOptions& options, ReleasePlan& plan, std::string& error) {
+  if (options.blockIndexMin != 0 &&
+      (options.blockIndexMin < kBlockRepairMinSize || !IsIndexBlockSize(options.blockSize))) {
+    error = "block indexes need files of at least " + std::to_string(kBlockRepairMinSize >> 20) +
+            " MiB (the tool looks for none below) and a block size that is a power of two from " +
+            std::to_string(kMinIndexBlockSize >> 10) + " to " +
+            std::to_string(kMaxIndexBlockSize >> 10) + " KiB";
+    return false;
+  }
   if (!CheckOwnFileName(options.manifestName, "manifest name", error) ||
       !CheckOwnFileName(options.versionFileName, "version file name", error)) {
     return false;
@@ -137,18 +147,45 @@ bool ScanRelease(const ReleaseOptions& options, const NoteSink& note, ReleasePla
   return true;
 }
 
+bool WantsBlockIndex(const ReleaseOptions* options, std::uint64_t size) {
+  return options != nullptr && options->blockIndexMin != 0 && size >= options->blockIndexMin;
+}
+
+// Writes the block index `builder` made of `file` beside its copy `target`.
+bool WriteBlockIndex(BlockIndexBuilder& builder, const ManifestRecord& record,
+                     const fs::path& target, std::string& error) {
+  BlockIndex index;
+  if (!builder.Finish(record.md5.data(), index)) {
+    error = DisplayPath(target) + ": too large for a block index";
+    return false;
+  }
+  const std::vector<std::uint8_t> bytes = FormatBlockIndex(index);
+  fs::path indexPath = target;
+  indexPath += kBlockIndexSuffix;
+  return WriteBytes(indexPath, Bytes(bytes.begin(), bytes.end()), error);
+}
+
 // Digests every listed file in order, with a progress line under `label`; with `copyInto`,
-// copies each below that folder in the same read.
+// copies each below that folder in the same read, and with `indexes` as well, writes the block
+// index of each file large enough beside its copy.
 bool DigestFiles(const ScanResult& scan, const char* label, const fs::path* copyInto,
-                 std::vector<ManifestRecord>& records, std::string& summary, std::string& error) {
+                 std::vector<ManifestRecord>& records, std::string& summary, std::string& error,
+                 const ReleaseOptions* indexes = nullptr, std::size_t* indexCount = nullptr) {
   ProgressLine progress = MakeProgress(label, scan);
   for (const ClientFile& file : scan.files) {
     ManifestRecord record;
     const fs::path target = copyInto != nullptr ? *copyInto / file.relative : fs::path();
+    const bool indexed = copyInto != nullptr && WantsBlockIndex(indexes, file.size);
+    std::unique_ptr<BlockIndexBuilder> builder;
+    if (indexed) builder = std::make_unique<BlockIndexBuilder>(indexes->blockSize);
     if (!DigestClientFile(
             file, copyInto != nullptr ? &target : nullptr, record,
-            [&progress](std::uint64_t n) { progress.AddBytes(n); }, error)) {
+            [&progress](std::uint64_t n) { progress.AddBytes(n); }, error, builder.get())) {
       return false;
+    }
+    if (indexed) {
+      if (!WriteBlockIndex(*builder, record, target, error)) return false;
+      if (indexCount != nullptr) ++*indexCount;
     }
     records.push_back(std::move(record));
     progress.FileDone();
@@ -188,6 +225,23 @@ bool StageManifest(const ReleaseOptions& options, const std::vector<ManifestReco
   Bytes manifest;
   return BuildManifest(records, options.publicKey, manifest, error) &&
          WriteBytes(staging / options.manifestName, manifest, error);
+}
+
+// Refuses a release in which a block index would take the name of a file, or of a folder, that
+// the release lists or writes, as a Windows file system compares names: the index would replace
+// it on the host, or a client would fetch the one for the other.
+bool CheckBlockIndexNames(const ReleaseOptions& options, const ReleasePlan& plan,
+                          std::string& error) {
+  std::vector<std::string> names = {options.manifestName, options.versionFileName};
+  std::vector<std::string> indexNames;
+  for (const ClientFile& file : plan.scan.files) {
+    names.push_back(file.name);
+    if (WantsBlockIndex(&options, file.size)) indexNames.push_back(file.name + kBlockIndexSuffix);
+  }
+  const std::string collision = BlockIndexCollision(names, indexNames, options.codePage);
+  if (collision.empty()) return true;
+  error = collision + ": rename that file, or publish with --block-index-min off";
+  return false;
 }
 
 // With a base URL, notes each file whose download URL the tool could not hold.
@@ -276,13 +330,16 @@ bool WriteClientManifest(const fs::path& clientDir, const ScanOptions& scanOptio
 bool PublishRelease(const ReleaseOptions& options, const NoteSink& note, ReleaseResult& result,
                     std::string& error) {
   ReleasePlan plan;
-  if (!PlanRelease(options, plan, error) || !ScanRelease(options, note, plan, error)) return false;
+  if (!PlanRelease(options, plan, error) || !ScanRelease(options, note, plan, error) ||
+      !CheckBlockIndexNames(options, plan, error)) {
+    return false;
+  }
 
   // Whichever step fails, the staging folder goes with it: no half release is ever left.
   StagingFolder staging(plan.remoteDir);
   if (!staging.Create(error) ||
-      !DigestFiles(plan.scan, "copying", &staging.path(), plan.records, result.copySummary,
-                   error) ||
+      !DigestFiles(plan.scan, "copying", &staging.path(), plan.records, result.copySummary, error,
+                   &options, &result.blockIndexes) ||
       !StageVersionFile(options, plan, staging.path(), error) ||
       !StageManifest(options, plan.records, staging.path(), error)) {
     return false;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/block_index.h"
 #include "publish/client_scan.h"
 #include "publish/sealer.h"
 
@@ -43,6 +44,11 @@ struct ReleaseOptions {
   std::string baseUrl;
   // As ScanOptions::codePage.
   platform::CodePage codePage = platform::kBytesOnly;
+  // Every listed file of at least blockIndexMin bytes gets a block index beside its copy,
+  // "<name>.blockidx", in blocks of blockSize; 0 writes none. The tool looks for none below
+  // kBlockRepairMinSize, so a smaller value is refused.
+  std::uint32_t blockIndexMin = kBlockRepairMinSize;
+  std::uint32_t blockSize = kDefaultIndexBlockSize;
 };
 
 struct ReleaseResult {
@@ -50,6 +56,7 @@ struct ReleaseResult {
   std::filesystem::path remoteDir;    // OUT_DIR/remote/<remote folder>
   std::filesystem::path versionFile;  // OUT_DIR/client-files/<version file name>
   std::size_t records = 0;            // in the manifest
+  std::size_t blockIndexes = 0;       // written beside their files
   std::string copySummary;            // files, bytes, time and rate of the copy
 };
 
@@ -71,7 +78,8 @@ bool WriteClientManifest(const std::filesystem::path& clientDir, const ScanOptio
 
 // Writes the whole release. The remote folder is built beside its final place and renamed into
 // it at the end, so a failed run leaves no half release under the real name. Refuses an
-// OUT_DIR inside the client folder, and a remote folder that already holds anything.
+// OUT_DIR inside the client folder, a remote folder that already holds anything, and a release
+// where a block index would have the name of a file or folder of the client (on Windows).
 bool PublishRelease(const ReleaseOptions& options, const NoteSink& note, ReleaseResult& result,
                     std::string& error);
 

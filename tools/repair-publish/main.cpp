@@ -331,6 +331,37 @@ int RunInspect(const std::vector<std::string>& argsIn) {
   return kExitOk;
 }
 
+// Reads --block-index-min (whole MiB, or "off") and --block-size (KiB) into `options`; they
+// keep their defaults when absent. The bounds are the release's to check.
+bool TakeBlockIndexOptions(std::vector<std::string>& args,
+                           repair::publish::ReleaseOptions& options) {
+  std::string minimum, blockSize;
+  if (!TakeOption(args, "--block-index-min", minimum) ||
+      !TakeOption(args, "--block-size", blockSize)) {
+    return false;
+  }
+  std::int32_t value = 0;
+  if (minimum == "off") {
+    options.blockIndexMin = 0;
+  } else if (!minimum.empty()) {
+    if (!ParseInt32(minimum, value) || value <= 0 || value > 4095) {
+      std::fprintf(stderr, "repair-publish: --block-index-min takes MiB from 32 to 4095, or off\n");
+      return false;
+    }
+    options.blockIndexMin = static_cast<std::uint32_t>(value) << 20;
+  }
+  if (!blockSize.empty()) {
+    if (!ParseInt32(blockSize, value) || value <= 0 || value > 16384) {
+      std::fprintf(stderr,
+                   "repair-publish: --block-size takes KiB, a power of two from 64 to "
+                   "16384\n");
+      return false;
+    }
+    options.blockSize = static_cast<std::uint32_t>(value) << 10;
+  }
+  return true;
+}
+
 int RunPublish(const std::vector<std::string>& argsIn) {
   std::vector<std::string> args = argsIn;
   std::string publicPath;
@@ -341,7 +372,7 @@ int RunPublish(const std::vector<std::string>& argsIn) {
       !TakeOption(args, "--manifest-name", options.manifestName) ||
       !TakeOption(args, "--version-file", options.versionFileName) ||
       !TakeOption(args, "--remote-layout", options.remoteLayout) ||
-      !TakeOption(args, "--base-url", options.baseUrl)) {
+      !TakeOption(args, "--base-url", options.baseUrl) || !TakeBlockIndexOptions(args, options)) {
     return kExitUsage;
   }
   TakeFlag(args, "--keep-empty");  // as for 'manifest': empty files are always listed
@@ -364,6 +395,10 @@ int RunPublish(const std::vector<std::string>& argsIn) {
       repair::publish::DisplayPath(result.remoteDir / options.manifestName);
   std::printf("build %d.%d: %zu files listed in %s (copied %s)\n", options.major, options.minor,
               result.records, manifestPath.c_str(), result.copySummary.c_str());
+  if (result.blockIndexes > 0) {
+    std::printf("block indexes: %zu (files of %u MiB and more, %u KiB blocks)\n",
+                result.blockIndexes, options.blockIndexMin >> 20, options.blockSize >> 10);
+  }
   std::printf("version file to ship in the client folder: %s\n",
               repair::publish::DisplayPath(result.versionFile).c_str());
   std::printf("serve %s at %s; the string file needs:\n",
@@ -445,7 +480,13 @@ const Command kCommands[] = {
      "                            check every file's URL against the tool's 259 characters\n"
      "  --code-page N             the players' ANSI code page (e.g. 1252, 932), to warn about\n"
      "                            names Windows takes for one file beyond ASCII, as for\n"
-     "                            'manifest'; the warnings do not stop the release",
+     "                            'manifest'; the warnings do not stop the release\n"
+     "  --block-index-min MIB     give every file of at least MIB MiB (default 32, the least\n"
+     "                            the tool looks for) a block index, <name>.blockidx beside\n"
+     "                            it, with which the tool repairs a damaged copy by fetching\n"
+     "                            only its damaged blocks; 'off' writes none\n"
+     "  --block-size KIB          the indexes' block size, a power of two from 64 to 16384\n"
+     "                            (default 1024)",
      RunPublish},
     {"check", repair::publish::kCheckUsage, repair::publish::kCheckHelp,
      repair::publish::RunCheckCommand},
