@@ -88,9 +88,9 @@ IndexVerdict ParseBlockIndex(const std::uint8_t* data, std::size_t length, std::
 
 const char* IndexVerdictText(IndexVerdict verdict) {
   switch (verdict) {
-    case IndexVerdict::kOk: return "usable";
-    case IndexVerdict::kGarbage: return "not a block index";
-    case IndexVerdict::kWrongLength: return "not the length its header gives";
+    case IndexVerdict::kOk: return "is usable";
+    case IndexVerdict::kGarbage: return "is not a block index";
+    case IndexVerdict::kWrongLength: return "is not the length its header gives";
     case IndexVerdict::kStale: return "describes another version of the file";
   }
   return "unknown";

@@ -308,6 +308,34 @@ std::string DescribeBlockRepair(const BlockRepairResult& result) {
          std::to_string(c.kept) + " kept from an earlier run";
 }
 
+bool FetchBlockIndex(const std::string& url, const std::string& caFile, std::uint32_t size,
+                     const std::uint8_t* md5, BlockIndex& index, std::string& why,
+                     std::uint32_t* httpStatus) {
+  IndexSink sink(MaxBlockIndexLength(size));
+  platform::HttpRequest request;
+  request.url = url.c_str();
+  request.caFile = caFile;
+  platform::HttpHeadFacts facts;
+  const HttpResult fetched = platform::HttpGet(request, sink, &facts);
+  if (httpStatus != nullptr) *httpStatus = facts.status;
+  if (sink.tooLong()) {
+    why = "the index is longer than any index of this file";
+    return false;
+  }
+  if (fetched != HttpResult::kOk) {
+    why = facts.status != 0 ? "no index (HTTP status " + std::to_string(facts.status) + ")"
+                            : "no index (no answer)";
+    return false;
+  }
+  const IndexVerdict verdict =
+      ParseBlockIndex(sink.bytes().data(), sink.bytes().size(), size, md5, index);
+  if (verdict != IndexVerdict::kOk) {
+    why = std::string("the index ") + IndexVerdictText(verdict);
+    return false;
+  }
+  return true;
+}
+
 BlockRepairResult PlanBlockRepair(const BlockRepairJob& job, BlockRepairPlan& plan) {
   PartPaths paths;
   if (!BuildPartPaths(job.cachePath.c_str(), paths)) return FallBack(job, "path too long");
@@ -316,23 +344,10 @@ BlockRepairResult PlanBlockRepair(const BlockRepairJob& job, BlockRepairPlan& pl
     return FallBack(job, "no local file to take blocks from");
   }
 
-  IndexSink sink(MaxBlockIndexLength(job.size));
-  platform::HttpRequest request;
-  request.url = job.indexUrl.c_str();
-  request.caFile = job.caFile;
-  platform::HttpHeadFacts facts;
-  const HttpResult fetched = platform::HttpGet(request, sink, &facts);
-  if (StopRequested()) return Outcome(BlockRepairOutcome::kStopped, plan.counts);
-  if (sink.tooLong()) return FallBack(job, "the index is longer than any for this file");
-  if (fetched != HttpResult::kOk) {
-    return FallBack(job, facts.status != 0
-                             ? "no index (HTTP status " + std::to_string(facts.status) + ")"
-                             : "no index");
-  }
-  const IndexVerdict verdict =
-      ParseBlockIndex(sink.bytes().data(), sink.bytes().size(), job.size, job.md5, plan.index);
-  if (verdict != IndexVerdict::kOk) {
-    return FallBack(job, std::string("the index ") + IndexVerdictText(verdict));
+  std::string why;
+  if (!FetchBlockIndex(job.indexUrl, job.caFile, job.size, job.md5, plan.index, why)) {
+    if (StopRequested()) return Outcome(BlockRepairOutcome::kStopped, plan.counts);
+    return FallBack(job, why);
   }
   if (!plan.block.Allocate(plan.index.blockSize)) return FallBack(job, "no memory for a block");
   plan.sources.assign(plan.index.BlockCount(), BlockRepairPlan::kFetch);

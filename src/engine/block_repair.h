@@ -69,6 +69,14 @@ struct BlockRepairResult {
 // "1 of 4096 blocks fetched (1048576 bytes, 1 range), 4095 reused, 0 kept": for the run log.
 std::string DescribeBlockRepair(const BlockRepairResult& result);
 
+// Fetches the index at `url` of a file of `size` bytes with `md5` (one GET, refused unread when
+// it declares more than MaxBlockIndexLength(size) bytes) and checks it with ParseBlockIndex.
+// False, with `why` for a person, when there is none, it cannot be had or it is not this file's;
+// `httpStatus` is the status of the answer (0 when none was read). A stop request ends it.
+bool FetchBlockIndex(const std::string& url, const std::string& caFile, std::uint32_t size,
+                     const std::uint8_t* md5, BlockIndex& index, std::string& why,
+                     std::uint32_t* httpStatus = nullptr);
+
 // What PlanBlockRepair found.
 struct BlockRepairPlan {
   enum Source : std::uint8_t { kFromPart, kFromLocal, kFetch };

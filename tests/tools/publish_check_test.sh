@@ -176,6 +176,35 @@ grep -qF $'warning: \xdc.txt and \xfc.txt differ only in letter case, in code pa
   { fail "no warning for names that differ in letter case in code page 1252"; cat err.txt; }
 check 2 "a code page that is no number" "$tmpl" 5 1 --code-page x
 
+# --- block indexes: each fetched as the tool fetches it and compared with its file ---
+mkdir -p large
+head -c $((32 * 1048576 + 4321)) /dev/urandom > large/huge.pak
+"$publish" publish large 6 0 large-rel > /dev/null || fail "publish of a large file"
+[ -f large-rel/remote/6.0/huge.pak.blockidx ] || fail "no block index published"
+rm -rf served; cp -a large-rel/remote served; serve
+check 0 "a right block index" "$tmpl" 6 0 --verbose
+has "a right block index" "huge.pak (33558753 bytes), its block index matches"
+has "a right block index" "block indexes: 1 match their files, 0 would make the tool fetch whole files"
+grep -q 'GET /6.0/huge.pak.blockidx ' "$NGINX_DIR/access.log" || fail "the index was not fetched"
+# A digest of block 5 changed: the file repairs, but a player's repair would fetch it whole.
+printf '\xff' | dd of=served/6.0/huge.pak.blockidx bs=1 seek=$((40 + 16 * 5)) conv=notrunc 2>/dev/null
+check 1 "a block index that differs" "$tmpl" 6 0
+has "a block index that differs" "block 5 (bytes 5242880-6291455) is not what the index says"
+has "a block index that differs" "3 would repair, 0 would fail"
+# The index of another build of the file, and one cut short.
+head -c $((32 * 1048576 + 4321)) /dev/urandom > large/huge.pak
+"$publish" publish large 6 1 large-rel > /dev/null || fail "publish of another build"
+cp large-rel/remote/6.1/huge.pak.blockidx served/6.0/
+check 1 "a stale block index" "$tmpl" 6 0
+has "a stale block index" "the index describes another version of the file"
+head -c 100 large-rel/remote/6.0/huge.pak.blockidx > served/6.0/huge.pak.blockidx
+check 1 "a block index cut short" "$tmpl" 6 0
+has "a block index cut short" "the index is not the length its header gives"
+# None at all: a release published without indexes checks as before.
+rm served/6.0/huge.pak.blockidx
+check 0 "no block index" "$tmpl" 6 0 --verbose
+has "no block index" "ok   huge.pak (33558753 bytes)"
+
 # --- arguments ---
 check 2 "no operands"
 check 2 "jobs 0" "$tmpl" 3 7 --jobs 0

@@ -82,10 +82,22 @@ expect 0 "publish with block indexes" "$publish" publish blocks 1 0 brel
 grep -q '^block indexes: 1 ' out.txt || { fail "the block index count is not printed"; cat out.txt; }
 check_index brel/remote/1.0/data/large.pak.blockidx blocks/data/large.pak 1048576
 [ ! -e brel/remote/1.0/under.pak.blockidx ] || fail "a block index for a file under 32 MiB"
+expect 0 "inspect a release with a block index" "$publish" inspect brel/remote/1.0/filehash.tsf
+grep -qF 'data\large.pak: block index of 34 blocks of 1024 KiB, bound to this entry' err.txt ||
+  { fail "inspect does not show the block index"; cat err.txt; }
+grep -q 'under.pak' err.txt && fail "inspect speaks of an index for a file under 32 MiB"
+head -c 300 brel/remote/1.0/data/large.pak.blockidx > cut.idx
+cp brel/remote/1.0/data/large.pak.blockidx whole.idx
+cp cut.idx brel/remote/1.0/data/large.pak.blockidx
+expect 0 "inspect a cut index" "$publish" inspect brel/remote/1.0/filehash.tsf
+grep -qF 'block index is not the length its header gives' err.txt || { fail "inspect takes a cut index"; cat err.txt; }
+cp whole.idx brel/remote/1.0/data/large.pak.blockidx
 expect 0 "64 KiB blocks" "$publish" publish --block-size 64 blocks 1 1 brel
 check_index brel/remote/1.1/data/large.pak.blockidx blocks/data/large.pak 65536
 expect 0 "no block indexes" "$publish" publish --block-index-min off blocks 1 2 brel
 [ -z "$(find brel/remote/1.2 -name '*.blockidx')" ] || fail "--block-index-min off wrote an index"
+expect 0 "inspect a release without indexes" "$publish" inspect brel/remote/1.2/filehash.tsf
+grep -qF 'data\large.pak: no block index beside the manifest' err.txt || { fail "inspect misses the missing index"; cat err.txt; }
 expect 0 "a higher threshold" "$publish" publish --block-index-min 34 blocks 1 3 brel
 [ -z "$(find brel/remote/1.3 -name '*.blockidx')" ] || fail "an index for a file under the threshold"
 expect 1 "a threshold the tool never looks at" "$publish" publish --block-index-min 16 blocks 1 4 brel

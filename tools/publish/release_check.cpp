@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <cstring>
 #include <mutex>
 #include <numeric>
@@ -11,6 +12,8 @@
 
 #include "codec/codec.h"
 #include "common/format.h"
+#include "engine/block_index.h"
+#include "engine/block_repair.h"
 #include "engine/cache_plan.h"
 #include "engine/manifest.h"
 #include "engine/url.h"
@@ -26,8 +29,9 @@ using platform::HttpResult;
 // declares another length is refused, as the tool refuses it.
 class DigestSink final : public platform::HttpSink {
  public:
-  DigestSink(const std::uint32_t* expected, std::function<void(std::uint64_t)> onBytes)
-      : expected_(expected), onBytes_(std::move(onBytes)) {}
+  DigestSink(const std::uint32_t* expected, std::function<void(std::uint64_t)> onBytes,
+             BlockIndexBuilder* blocks = nullptr)
+      : expected_(expected), onBytes_(std::move(onBytes)), blocks_(blocks) {}
 
   bool Begin(const platform::HttpResponseHead& head) override {
     if (expected_ != nullptr && head.contentLength != *expected_) {
@@ -38,6 +42,7 @@ class DigestSink final : public platform::HttpSink {
   }
   bool Data(const std::uint8_t* bytes, std::uint32_t count) override {
     md5_.Update(bytes, count);
+    if (blocks_ != nullptr) blocks_->Update(bytes, count);
     received_ += count;
     if (onBytes_) onBytes_(count);
     return true;
@@ -56,6 +61,7 @@ class DigestSink final : public platform::HttpSink {
  private:
   const std::uint32_t* expected_;
   std::function<void(std::uint64_t)> onBytes_;
+  BlockIndexBuilder* blocks_;
   Md5Stream md5_;
   std::uint64_t received_ = 0;
   bool wrongLength_ = false;
@@ -63,8 +69,9 @@ class DigestSink final : public platform::HttpSink {
 
 // One GET as the tool makes it; `expected` and `md5` (optional) are the manifest's.
 FetchOutcome Fetch(const std::string& url, const std::string& caFile, const std::uint32_t* expected,
-                   const std::uint8_t* md5, std::function<void(std::uint64_t)> onBytes) {
-  DigestSink sink(expected, std::move(onBytes));
+                   const std::uint8_t* md5, std::function<void(std::uint64_t)> onBytes,
+                   BlockIndexBuilder* blocks = nullptr) {
+  DigestSink sink(expected, std::move(onBytes), blocks);
   platform::HttpRequest request;
   request.url = url.c_str();
   request.caFile = caFile;
@@ -140,6 +147,24 @@ bool ReadManifest(const CheckOptions& options, FileList& files, CheckReport& rep
   return true;
 }
 
+// Fetches the entry's block index as the tool does. kMatches here means only that the tool
+// would take it; the caller compares it with the file.
+IndexCheck FetchIndex(const std::string& remote, const std::string& caFile, const FileEntry& entry,
+                      BlockIndex& index, std::string& note) {
+  char url[kPathBufferSize];
+  const std::string name = entry.name + kBlockIndexSuffix;
+  if (!BuildFileUrl(url, remote.c_str(), name.c_str())) {
+    note = "no index: its URL is over the tool's 259 characters";
+    return IndexCheck::kNone;
+  }
+  std::uint32_t status = 0;
+  if (FetchBlockIndex(url, caFile, entry.size, entry.md5, index, note, &status)) {
+    return IndexCheck::kMatches;
+  }
+  // A release without indexes answers 404; anything else that was read is an index refused.
+  return status == 200 ? IndexCheck::kUnusable : IndexCheck::kNone;
+}
+
 // Checks one entry; `onBytes` sees every piece of its body.
 void CheckFile(const std::string& remote, const std::string& caFile, const FileEntry& entry,
                const std::uint8_t* emptyMd5, std::function<void(std::uint64_t)> onBytes,
@@ -155,8 +180,32 @@ void CheckFile(const std::string& remote, const std::string& caFile, const FileE
   check.url = url;
   if (entry.size == 0 && std::memcmp(entry.md5, emptyMd5, kMd5Size) == 0) return;
   check.requested = true;
-  check.verdict = JudgeFileFetch(
-      entry.size, Fetch(check.url, caFile, &entry.size, entry.md5, std::move(onBytes)));
+  BlockIndex index;
+  std::unique_ptr<BlockIndexBuilder> builder;
+  if (BlockRepairWorthTrying(entry.size)) {
+    check.blockIndex = FetchIndex(remote, caFile, entry, index, check.indexNote);
+    if (check.blockIndex == IndexCheck::kMatches) {
+      builder = std::make_unique<BlockIndexBuilder>(index.blockSize);
+    }
+  }
+  check.verdict = JudgeFileFetch(entry.size, Fetch(check.url, caFile, &entry.size, entry.md5,
+                                                   std::move(onBytes), builder.get()));
+  if (!builder) return;
+  BlockIndex built;
+  if (check.verdict.error != RecoveryError::None || !builder->Finish(entry.md5, built)) {
+    check.blockIndex = IndexCheck::kNotLooked;  // no whole file to compare it with
+    return;
+  }
+  for (std::uint32_t i = 0; i < index.BlockCount(); ++i) {
+    if (std::memcmp(index.BlockMd5(i), built.BlockMd5(i), kMd5Size) != 0) {
+      check.blockIndex = IndexCheck::kDiffers;
+      check.indexNote = "block " + std::to_string(i) + " (bytes " +
+                        std::to_string(index.BlockOffset(i)) + "-" +
+                        std::to_string(index.BlockOffset(i) + index.BlockLength(i) - 1) +
+                        ") is not what the index says: the tool would fetch the whole file";
+      return;
+    }
+  }
 }
 
 }  // namespace

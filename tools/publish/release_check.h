@@ -28,6 +28,15 @@ struct CheckOptions {
   std::string caFile;  // certificates trusted besides the system's, as the tool's SYS_CAFILE
 };
 
+// What the check made of a file's block index, fetched as the tool fetches it.
+enum class IndexCheck {
+  kNotLooked,  // a file the tool looks for no index for, or one whose own fetch failed
+  kNone,       // there is none (or it cannot be had): the tool fetches the whole file
+  kUnusable,   // one is there but the tool refuses it: stale, garbage, too long
+  kMatches,    // every block's digest is the file's
+  kDiffers,    // a block's digest is not the file's: the tool would fetch the whole file
+};
+
 struct FileCheck {
   std::size_t index = 0;  // in the manifest (0: the manifest's own entry)
   std::string name;
@@ -35,6 +44,8 @@ struct FileCheck {
   std::string url;         // empty when the tool could not build one
   bool requested = false;  // false: an empty file, which the tool restores without a request
   Verdict verdict;
+  IndexCheck blockIndex = IndexCheck::kNotLooked;
+  std::string indexNote;  // why, for kNone, kUnusable and kDiffers
 };
 
 struct CheckReport {

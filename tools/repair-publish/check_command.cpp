@@ -28,8 +28,10 @@ const char kCheckHelp[] =
     "required, an empty file restored without a request), several at a time, and reports\n"
     "each file a player's repair would fail on: the message the player would see and why (a\n"
     "redirect and where to, a 403 or 404, no Content-Length because the server compresses or\n"
-    "chunks the file, another length or MD5 than the manifest's). Exits with 0 only when\n"
-    "every file checked would repair.\n"
+    "chunks the file, another length or MD5 than the manifest's). For a file of 32 MiB and\n"
+    "more it fetches the block index as the tool does and compares it with the file: one\n"
+    "that is stale, garbage or differs makes a player's repair fetch the whole file. Exits\n"
+    "with 0 only when every file checked would repair and every index found is right.\n"
     "\n"
     "SOURCE is the sealed string file that ships with the client (repair.dat: its\n"
     "SYS_REMOTEPATH, SYS_FILEHASHFNAME and error texts are used), or the remote folder\n"
@@ -186,13 +188,23 @@ void PrintFailure(const std::string& what, const std::string& url, const Verdict
   std::fflush(stdout);
 }
 
+bool IndexFails(const FileCheck& check) {
+  return check.blockIndex == IndexCheck::kUnusable || check.blockIndex == IndexCheck::kDiffers;
+}
+
 void PrintFile(const FileCheck& check, bool verbose) {
   const std::string what =
       PrintableName(check.name) + " (" + std::to_string(check.size) + " bytes)";
   if (check.verdict.error != RecoveryError::None) {
     PrintFailure(what, check.url, check.verdict);
   } else if (verbose) {
-    std::printf("ok   %s%s\n", what.c_str(), check.requested ? "" : ": empty, no request made");
+    std::printf("ok   %s%s%s\n", what.c_str(), check.requested ? "" : ": empty, no request made",
+                check.blockIndex == IndexCheck::kMatches ? ", its block index matches" : "");
+    std::fflush(stdout);
+  }
+  if (IndexFails(check)) {
+    // The file repairs, but the damaged copy of a player costs the whole file.
+    std::printf("FAIL %s: block index\n  why:         %s\n", what.c_str(), check.indexNote.c_str());
     std::fflush(stdout);
   }
 }
@@ -208,6 +220,12 @@ int Summarise(const CheckReport& report, double seconds) {
   }
   std::size_t failed = 0;
   for (const auto& [code, count] : failures) failed += count;
+  std::size_t indexesMatch = 0;
+  std::size_t indexesFail = 0;
+  for (const FileCheck& f : report.files) {
+    if (f.blockIndex == IndexCheck::kMatches) ++indexesMatch;
+    if (IndexFails(f)) ++indexesFail;
+  }
   std::printf(
       "checked %zu of %zu files (%s received in %.1f s): %zu would repair, %zu would "
       "fail\n",
@@ -217,13 +235,22 @@ int Summarise(const CheckReport& report, double seconds) {
   for (const auto& [code, count] : failures) {
     std::printf("  %zu with %s\n", count, ErrorMessageKey(code));
   }
+  if (indexesMatch + indexesFail > 0) {
+    std::printf(
+        "  block indexes: %zu match their files, %zu would make the tool fetch whole "
+        "files\n",
+        indexesMatch, indexesFail);
+  }
+  for (const FileCheck& f : report.files) {
+    if (IndexFails(f)) std::printf("  block index: %s\n", PrintableName(f.name).c_str());
+  }
   // The failures again, in manifest order: the lines above come as the files finish.
   for (const FileCheck& f : report.files) {
     if (f.verdict.error == RecoveryError::None) continue;
     std::printf("  %s: %s\n", ErrorMessageKey(static_cast<std::int32_t>(f.verdict.error)),
                 PrintableName(f.name).c_str());
   }
-  return failed == 0 ? kExitOk : kExitFailed;
+  return failed == 0 && indexesFail == 0 ? kExitOk : kExitFailed;
 }
 
 void PrintHeading(const CheckReport& report, const CheckOptions& options) {

@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "codec/builtin_key.h"
+#include "engine/block_index.h"
 #include "publish/display.h"
 #include "publish/file_util.h"
 #include "publish/host_files.h"
@@ -303,6 +305,37 @@ int RunManifest(const std::vector<std::string>& argsIn) {
   return kExitOk;
 }
 
+// What inspect says of the block index of `record`, looked for beside the manifest at `folder`
+// as a release lays it out; empty for a file the tool looks for no index for.
+std::string DescribeBlockIndex(const std::filesystem::path& folder,
+                               const repair::publish::ManifestRecord& record) {
+  if (record.size < repair::kBlockRepairMinSize) return {};
+  std::string relative = record.name;
+  for (char& c : relative) {
+    if (c == '\\') c = '/';
+  }
+  const std::filesystem::path path = folder / (relative + repair::kBlockIndexSuffix);
+  const std::string shown = repair::publish::PrintableName(record.name) + ": ";
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    return shown + "no block index beside the manifest: a damaged copy is fetched whole";
+  }
+  Bytes bytes;
+  std::string error;
+  if (std::filesystem::file_size(path, ec) > repair::MaxBlockIndexLength(record.size) || ec) {
+    return shown + "block index longer than any of this file: the tool refuses it";
+  }
+  if (!repair::publish::ReadFile(path.string(), bytes, error)) return shown + error;
+  repair::BlockIndex index;
+  const repair::IndexVerdict verdict =
+      repair::ParseBlockIndex(bytes.data(), bytes.size(), record.size, record.md5.data(), index);
+  if (verdict != repair::IndexVerdict::kOk) {
+    return shown + "block index " + repair::IndexVerdictText(verdict) + ": the tool refuses it";
+  }
+  return shown + "block index of " + std::to_string(index.BlockCount()) + " blocks of " +
+         std::to_string(index.blockSize >> 10) + " KiB, bound to this entry";
+}
+
 int RunInspect(const std::vector<std::string>& argsIn) {
   std::vector<std::string> args = argsIn;
   std::string privatePath;
@@ -325,6 +358,12 @@ int RunInspect(const std::vector<std::string>& argsIn) {
     std::printf("%s %lu %s\n", repair::publish::Md5Hex(r.md5).c_str(),
                 static_cast<unsigned long>(r.size), repair::publish::PrintableName(r.name).c_str());
     total += r.size;
+  }
+  // On stderr: the listing itself stays "MD5 size name" lines.
+  const std::filesystem::path folder = std::filesystem::path(args[0]).parent_path();
+  for (const auto& r : records) {
+    const std::string index = DescribeBlockIndex(folder, r);
+    if (!index.empty()) std::fprintf(stderr, "%s\n", index.c_str());
   }
   std::fprintf(stderr, "%s: %zu files, %llu bytes in all\n", args[0].c_str(), records.size(),
                total);
@@ -459,7 +498,9 @@ const Command kCommands[] = {
      RunManifest},
     {"inspect", "inspect [--private KEY.der] MANIFEST",
      "Opens a manifest with the embedded key (or the private key given), checks every bound of\n"
-     "its format and lists its files, one a line: MD5, size, name.",
+     "its format and lists its files, one a line: MD5, size, name. For each file of 32 MiB\n"
+     "and more it says on stderr whether a block index lies beside the manifest, as\n"
+     "'publish' lays a release out, and whether the tool would take it.",
      RunInspect},
     {"publish", "publish [OPTIONS] CLIENT_DIR MAJOR MINOR OUT_DIR",
      "Writes the release of build MAJOR.MINOR of CLIENT_DIR:\n"
