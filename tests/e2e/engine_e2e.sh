@@ -133,6 +133,46 @@ grep -q 'recovered=0$' run.log && fail "nothing was left to recover after the ki
 verify_client client rel/remote/1.1 || fail "after a kill in the recover phase: $(cat verify.log)"
 nginx_stop
 
+step "a large file is repaired block by block: its damaged blocks alone, each once"
+mib=1048576
+mkdir -p bigsrc/data
+head -c $((34 * mib + 99)) /dev/urandom > bigsrc/data/large.pak
+printf 'small\n' > bigsrc/small.txt
+"$publish" publish bigsrc 9 0 bigrel >/dev/null 2>&1 || fail "publish with a block index"
+nginx_start "$work/bigrel/remote" || exit 1
+rm -rf bigclient && cp -r bigsrc bigclient
+cp bigrel/client-files/buildver.tvf bigclient/
+damage_block() {  # FILE BLOCK
+  printf 'damage' | dd of="$1" bs=1 seek=$(($2 * mib + 1000)) conv=notrunc 2>/dev/null
+}
+damage_block bigclient/data/large.pak 3
+damage_block bigclient/data/large.pak 30
+run bigclient --version 9_0 || fail "the block repair run: $(cat run.log)"
+verify_client bigclient bigrel/remote/9.0 || fail "after a block repair: $(cat verify.log)"
+grep -q '"GET /9.0/data/large.pak.blockidx HTTP/1.1" 200 ' "$NGINX_DIR/access.log" || fail "no index fetched"
+[ "$(grep -c "\"GET /9.0/data/large.pak HTTP/1.1\" 206 $mib " "$NGINX_DIR/access.log")" = 2 ] ||
+  { fail "not two ranges of one block each"; grep large.pak "$NGINX_DIR/access.log"; }
+grep -q '"GET /9.0/data/large.pak HTTP/1.1" 200 ' "$NGINX_DIR/access.log" && fail "the large file was fetched whole"
+nginx_stop
+
+# Killed in the middle of a repair of 16 blocks sent at 1 MiB/s, then run again at full speed:
+# the second run asks only for what the first did not write.
+nginx_start "$work/bigrel/remote" 1m || exit 1
+for b in $(seq 10 25); do damage_block bigclient/data/large.pak "$b"; done
+( timeout -s KILL 6 "$runner" bigclient/ "$NGINX_URL/\$MAJORVER\$.\$MINORVER\$" --version 9_0 >run.log; exit $? ) 2>/dev/null
+[ $? = 137 ] || fail "the block repair was not killed: $(tail -2 run.log)"
+first=$(awk '$7 == "/9.0/data/large.pak" && $9 == 206 {n += $10} END {print n + 0}' "$NGINX_DIR/access.log")
+part="bigclient/recovery/large.pak.recovery.part"
+[ -f "$part" ] || fail "no part file after the kill"
+kept=$(( $(stat -c %s "$part") / mib - 10 ))  # blocks 10 and on the first run fetched whole
+nginx_stop; nginx_start "$work/bigrel/remote" || exit 1
+run bigclient --version 9_0 || fail "the run after the kill: $(cat run.log)"
+verify_client bigclient bigrel/remote/9.0 || fail "after a killed block repair: $(cat verify.log)"
+second=$(awk '$7 == "/9.0/data/large.pak" && $9 == 206 {n += $10} END {print n + 0}' "$NGINX_DIR/access.log")
+[ "$kept" -gt 0 ] || fail "the killed run wrote no whole block ($first bytes sent)"
+[ "$second" = $(( (16 - kept) * mib )) ] || fail "the second run fetched $second bytes, not $((16 - kept)) blocks"
+nginx_stop
+
 step "a release made by the independent implementation"
 python3 "$publish_ref" publish --key key.der src10 2 0 ref >ref.log 2>&1 || fail "publish_ref: $(cat ref.log)"
 nginx_start "$work/ref/remote" || exit 1
