@@ -215,6 +215,26 @@ TEST_F(RefreshTest, RowsAreInsertedOnceBeforeCheckFilesIsAcknowledged) {
   EXPECT_EQ(IsPhaseChanged(), 0);
 }
 
+// A block repair fetches part of a file: the row's percentage and the bar's share count what
+// is fetched, not the file's size.
+TEST_F(RefreshTest, TheRowAndTheBarCountWhatIsFetched) {
+  InsertRows(2);
+  SetPhase(RecoveryPhase::DownloadFiles);
+  Entry(0).state = Downloading;
+  Entry(0).toFetch = 4;  // of 10 bytes
+  Entry(0).done = 1;
+  Entry(1).state = Downloading;
+  Entry(1).done = 2;  // of 10, fetched whole
+  Refresh();
+  EXPECT_EQ(window_.Cell(0, 3), "25 %");
+  EXPECT_EQ(window_.Cell(1, 3), "20 %");
+  EXPECT_EQ(window_.positions.back(), 214);  // 3 of 14 bytes
+  Entry(0).done = 4;
+  Entry(0).state = Downloaded;
+  Refresh();
+  EXPECT_EQ(window_.Cell(0, 3), "100 %");
+}
+
 TEST_F(RefreshTest, OnlyChangedCellsAreWrittenAndTheLastIsScrolledIntoView) {
   InsertRows(6);
   window_.cellWrites = 0;
