@@ -228,6 +228,12 @@ std::string RangeText(std::uint32_t first, std::uint32_t last) {
 struct Execution {
   Execution(const BlockRepairJob& j, BlockRepairPlan& p, std::atomic<std::uint32_t>* c)
       : job(j), plan(p), counter(c) {}
+  // Closed first: Windows deletes no file that is open.
+  void DropPart() {
+    writer.Close();
+    Discard(paths.part);
+  }
+
   const BlockRepairJob& job;
   BlockRepairPlan& plan;
   PartPaths paths;
@@ -244,7 +250,7 @@ BlockRepairResult CopyLocalBlock(Execution& run, std::uint32_t i) {
   const std::uint32_t length = index.BlockLength(i);
   if (!run.local.SeekTo(index.BlockOffset(i)) || !ReadExactly(run.local, bytes, length) ||
       !BlockMatches(index, i, bytes)) {
-    Discard(run.paths.part);
+    run.DropPart();
     return FallBack(run.job, "the local file changed during the repair");
   }
   if (!run.writer.Write(bytes, length)) {
@@ -277,10 +283,10 @@ BlockRepairResult FetchBlocks(Execution& run, std::uint32_t first, std::uint32_t
     case Refusal::kWriteFailed:
       return Failed(Failure(RecoveryError::Unknown, "write", run.paths.part), run.done);
     case Refusal::kWrongRange:
-      Discard(run.paths.part);
+      run.DropPart();
       return FallBack(run.job, "the host did not answer " + range + " with exactly that range");
     case Refusal::kBadBlock:
-      Discard(run.paths.part);
+      run.DropPart();
       return FallBack(run.job, "a block of " + range + " differs from the index");
     case Refusal::kNone: break;
   }
@@ -288,7 +294,7 @@ BlockRepairResult FetchBlocks(Execution& run, std::uint32_t first, std::uint32_t
   // host's way of not doing ranges; a transfer that broke off is the network's, and ends the
   // run as it would end a whole-file download, the good blocks kept for the next run.
   if (result == HttpResult::kBadStatus || result == HttpResult::kNoLength) {
-    Discard(run.paths.part);
+    run.DropPart();
     return FallBack(run.job, "the host refused " + range);
   }
   if (StopRequested()) return Outcome(BlockRepairOutcome::kStopped, run.done);
@@ -379,7 +385,7 @@ BlockRepairResult ExecuteBlockRepair(const BlockRepairJob& job, BlockRepairPlan&
     return Failed(Failure(RecoveryError::Unknown, "open", run.paths.part), run.done);
   }
   if (run.local.Open(job.localPath.c_str()) != platform::ReadStatus::kOk) {
-    Discard(run.paths.part);
+    run.DropPart();
     return FallBack(job, "the local file went away during the repair");
   }
 
@@ -406,7 +412,7 @@ BlockRepairResult ExecuteBlockRepair(const BlockRepairJob& job, BlockRepairPlan&
   std::uint8_t actual[kMd5Size];
   plan.digest->Final(actual);
   if (std::memcmp(actual, job.md5, kMd5Size) != 0) {
-    Discard(run.paths.part);
+    run.DropPart();
     BlockRepairResult result = FallBack(job, "the repaired file's MD5 is not the manifest's");
     result.counts = run.done;
     return result;
