@@ -10,6 +10,7 @@
 #include "engine/recovery_state.h"
 #include "platform/file_io.h"
 #include "platform/http_client.h"
+#include "platform/os_error.h"
 
 namespace repair {
 namespace {
@@ -176,7 +177,10 @@ class RangeSink final : public platform::HttpSink {
 
   bool Data(const std::uint8_t* bytes, std::uint32_t count) override {
     if (StopRequested()) return Refuse(Refusal::kStopped);
-    if (!writer_.Write(bytes, count)) return Refuse(Refusal::kWriteFailed);
+    if (!writer_.Write(bytes, count)) {
+      writeError_ = platform::LastOsError();
+      return Refuse(Refusal::kWriteFailed);
+    }
     whole_.Update(bytes, count);
     if (counter_ != nullptr) counter_->fetch_add(count, std::memory_order_relaxed);
     while (count > 0) {
@@ -201,6 +205,7 @@ class RangeSink final : public platform::HttpSink {
   bool Wanted() override { return !StopRequested() || Refuse(Refusal::kStopped); }
 
   Refusal refusal() const { return refusal_; }
+  int writeError() const { return writeError_; }
 
  private:
   bool Refuse(Refusal why) {
@@ -218,6 +223,7 @@ class RangeSink final : public platform::HttpSink {
   Md5Stream blockDigest_;
   std::uint32_t inBlock_ = 0;
   Refusal refusal_ = Refusal::kNone;
+  int writeError_ = 0;
 };
 
 std::string RangeText(std::uint32_t first, std::uint32_t last) {
@@ -254,7 +260,9 @@ BlockRepairResult CopyLocalBlock(Execution& run, std::uint32_t i) {
     return FallBack(run.job, "the local file changed during the repair");
   }
   if (!run.writer.Write(bytes, length)) {
-    return Failed(Failure(RecoveryError::Unknown, "write", run.paths.part), run.done);
+    return Failed(
+        OsFailure(RecoveryError::Unknown, "write", run.paths.part, platform::LastOsError()),
+        run.done);
   }
   run.plan.digest->Update(bytes, length);
   ++run.done.reused;
@@ -281,7 +289,8 @@ BlockRepairResult FetchBlocks(Execution& run, std::uint32_t first, std::uint32_t
   switch (sink.refusal()) {
     case Refusal::kStopped: return Outcome(BlockRepairOutcome::kStopped, run.done);
     case Refusal::kWriteFailed:
-      return Failed(Failure(RecoveryError::Unknown, "write", run.paths.part), run.done);
+      return Failed(OsFailure(RecoveryError::Unknown, "write", run.paths.part, sink.writeError()),
+                    run.done);
     case Refusal::kWrongRange:
       run.DropPart();
       return FallBack(run.job, "the host did not answer " + range + " with exactly that range");
@@ -379,10 +388,12 @@ BlockRepairResult ExecuteBlockRepair(const BlockRepairJob& job, BlockRepairPlan&
   if (!BuildPartPaths(job.cachePath.c_str(), run.paths)) return FallBack(job, "path too long");
   // From here on the part file is no longer the whole-file download's to continue.
   Discard(run.paths.validator);
-  if (!EnsureParentFolders(run.paths.part.c_str()) ||
-      !run.writer.Open(run.paths.part.c_str(), plan.partKeep)) {
-    SetError(RecoveryError::None);
-    return Failed(Failure(RecoveryError::Unknown, "open", run.paths.part), run.done);
+  Status folders = EnsureParentFolders(run.paths.part.c_str());
+  if (!folders.ok()) return Failed(std::move(folders), run.done);
+  if (!run.writer.Open(run.paths.part.c_str(), plan.partKeep)) {
+    return Failed(
+        OsFailure(RecoveryError::Unknown, "open", run.paths.part, platform::LastOsError()),
+        run.done);
   }
   if (run.local.Open(job.localPath.c_str()) != platform::ReadStatus::kOk) {
     run.DropPart();
@@ -407,7 +418,9 @@ BlockRepairResult ExecuteBlockRepair(const BlockRepairJob& job, BlockRepairPlan&
     i = next;
   }
   if (!run.writer.Close()) {
-    return Failed(Failure(RecoveryError::Unknown, "write", run.paths.part), run.done);
+    return Failed(
+        OsFailure(RecoveryError::Unknown, "write", run.paths.part, platform::LastOsError()),
+        run.done);
   }
   std::uint8_t actual[kMd5Size];
   plan.digest->Final(actual);
@@ -418,7 +431,9 @@ BlockRepairResult ExecuteBlockRepair(const BlockRepairJob& job, BlockRepairPlan&
     return result;
   }
   if (!platform::RenameOver(run.paths.part.c_str(), job.cachePath.c_str())) {
-    return Failed(Failure(RecoveryError::Unknown, "rename", run.paths.part), run.done);
+    return Failed(
+        OsFailure(RecoveryError::Unknown, "rename", run.paths.part, platform::LastOsError()),
+        run.done);
   }
   return Outcome(BlockRepairOutcome::kRepaired, run.done);
 }

@@ -717,6 +717,7 @@ TEST_F(RecoveryRunTest, ALargeDamagedFileCostsItsDamagedBlocksWhereTheReleaseHas
   const std::vector<std::uint8_t> indexBytes = FormatBlockIndex(index);
   Publish({record});
   server_.ServeResource("/1.0/data/big.pak", test::Resource{big, "\"v1\"", ""});
+  runLog_ = base_ + "run.log";
   for (const bool indexed : {true, false}) {
     const char* what = indexed ? "with an index" : "without one";
     server_.Serve("/1.0/data/big.pak.blockidx",
@@ -740,6 +741,14 @@ TEST_F(RecoveryRunTest, ALargeDamagedFileCostsItsDamagedBlocksWhereTheReleaseHas
             ? std::vector<std::string>{"/1.0/data/big.pak.blockidx ", "/1.0/data/big.pak " + block}
             : std::vector<std::string>{"/1.0/data/big.pak.blockidx ", "/1.0/data/big.pak "};
     EXPECT_EQ(asked, expected) << what;
+    // The log says per file what the blocks cost, or why the whole file was fetched.
+    const std::string log = ReadLocal("run.log");
+    const std::string line =
+        indexed
+            ? "fetch data\\big.pak: by blocks, 1 of 33 blocks fetched (1048576 bytes, 1 range), "
+              "32 reused, 0 kept from an earlier run"
+            : "fetch data\\big.pak: whole file, no index (HTTP status 404)";
+    EXPECT_NE(log.find(line), std::string::npos) << what << ":\n" << log;
     const int entry = IndexOf("data\\big.pak");
     ASSERT_GE(entry, 0);
     const std::uint32_t toFetch = indexed ? kDefaultIndexBlockSize : record.size;
