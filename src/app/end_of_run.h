@@ -12,7 +12,7 @@
 namespace repair {
 
 // Shows the error box when the run's error code is not 0 (texts by the code; any code
-// outside 1..9 shows the ERR_UNKNOWN text), then, when the run finished and `quiet` is false,
+// outside 1..10 shows the ERR_UNKNOWN text), then, when the run finished and `quiet` is false,
 // the completion box ("recovered" or "nothing to repair"). Each box has its own test.
 //
 // `windowClosed` is true when the user closed the window with its close box (the message

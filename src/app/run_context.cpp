@@ -12,6 +12,22 @@
 namespace repair {
 namespace {
 
+// The setting's number of downloads at once: digits alone, surrounding blanks allowed, 1 to
+// the most; anything else (empty, 0, a word, a sign) is no choice and leaves the default.
+std::uint32_t DownloadsAtOnce(const std::string& setting) {
+  const std::size_t first = setting.find_first_not_of(" \t");
+  const std::size_t last = setting.find_last_not_of(" \t");
+  if (first == std::string::npos) return kDefaultDownloadsAtOnce;
+  std::uint32_t value = 0;
+  for (std::size_t i = first; i <= last; ++i) {
+    const char c = setting[i];
+    if (c < '0' || c > '9') return kDefaultDownloadsAtOnce;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    if (value > kMaxDownloadsAtOnce) return kMaxDownloadsAtOnce;
+  }
+  return value == 0 ? kDefaultDownloadsAtOnce : value;
+}
+
 // The part of FillRunContext that does not ask the system: `executablePath` is given.
 // An executable path that cannot be split leaves a relative CA file as it is.
 bool FillFromPath(WindowControls* window, const CommandLineOptions& options,
@@ -52,6 +68,10 @@ bool FillFromPath(WindowControls* window, const CommandLineOptions& options,
       request.runLogPath = path;
     }
   }
+
+  std::string downloads;
+  LookupText(kSysMaxDownloads, downloads);
+  request.maxDownloads = DownloadsAtOnce(downloads);
 
   // A rollback request beats an explicit version wherever it stands on the command line.
   if (options.rollback) {

@@ -307,9 +307,16 @@ bool ParsePartRecord(const std::string& text, PartRecord& record) {
   return true;
 }
 
+std::uint32_t ResumableBytes(const char* cachePath, std::uint32_t size, const std::uint8_t* md5) {
+  PartPaths paths;
+  std::string validator;
+  return BuildPartPaths(cachePath, paths) ? UsablePart(paths, size, md5, validator) : 0;
+}
+
 Status DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
                        const std::uint8_t* md5, std::atomic<std::uint32_t>* counter,
-                       HeapBuffer& block, const char* caFile) {
+                       HeapBuffer& block, const char* caFile, bool* serverBusy) {
+  if (serverBusy != nullptr) *serverBusy = false;
   if (counter != nullptr) counter->store(0, std::memory_order_relaxed);
   PartPaths paths;
   if (!BuildPartPaths(cachePath, paths)) {
@@ -347,6 +354,7 @@ Status DownloadToCache(const char* url, const char* cachePath, std::uint32_t siz
   const platform::HttpResult result = platform::HttpGet(request, sink, &facts);
   const bool finished = sink.Finish();
   if (result != platform::HttpResult::kOk || !sink.Complete()) {
+    if (serverBusy != nullptr) *serverBusy = TurnedAway(result, facts);
     return FailAfterTransfer(url, result, facts, sink, paths, size);
   }
   if (!finished) {

@@ -49,8 +49,16 @@ bool ParsePartRecord(const std::string& text, PartRecord& record);
 // `caFile` as for FetchUrl. A stop request (StopRequested) ends it while the part file is
 // digested or the body arrives: Stopped(), the part file holding what was written and its
 // record kept, so that the next call continues it.
+// `serverBusy` (optional) is set when the failure is a server turning the request away
+// rather than a fault of the file: the connection refused or closed before any answer, or a
+// 503 or 429 status. A caller with other transfers to the same server under way may take that
+// as a sign of too many at once.
 Status DownloadToCache(const char* url, const char* cachePath, std::uint32_t size,
                        const std::uint8_t* md5, std::atomic<std::uint32_t>* counter,
-                       HeapBuffer& block, const char* caFile = nullptr);
+                       HeapBuffer& block, const char* caFile = nullptr, bool* serverBusy = nullptr);
+
+// The bytes of the part file of `cachePath` that DownloadToCache would continue from, as its
+// record says (the part is not read): 0 when there is no usable part.
+std::uint32_t ResumableBytes(const char* cachePath, std::uint32_t size, const std::uint8_t* md5);
 
 }  // namespace repair

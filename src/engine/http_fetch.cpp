@@ -96,6 +96,11 @@ const char* DescribeResult(HttpResult result) {
 
 }  // namespace
 
+bool TurnedAway(HttpResult result, const platform::HttpHeadFacts& facts) {
+  if (result == HttpResult::kOpenFailed) return true;
+  return result == HttpResult::kBadStatus && (facts.status == 503 || facts.status == 429);
+}
+
 Status TransferFailure(const char* url, HttpResult result, const platform::HttpHeadFacts& facts) {
   return HttpFailure(FetchErrorFor(result), url == nullptr ? "" : url, facts.status,
                      DescribeResult(result));

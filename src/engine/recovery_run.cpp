@@ -1,14 +1,19 @@
 #include "engine/recovery_run.h"
 
+#include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "codec/codec.h"
 #include "common/format.h"
 #include "common/heap_buffer.h"
-#include "engine/block_repair.h"
 #include "engine/cache_plan.h"
+#include "engine/download_plan.h"
+#include "engine/download_scheduler.h"
+#include "engine/entry_fetch.h"
+#include "engine/file_check.h"
 #include "engine/file_download.h"
 #include "engine/file_ops.h"
 #include "engine/manifest.h"
@@ -24,10 +29,6 @@
 
 namespace repair {
 namespace {
-
-// MD5 of zero bytes: what an entry for an empty file carries.
-constexpr std::uint8_t kEmptyMd5[kMd5Size] = {0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04,
-                                              0xe9, 0x80, 0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e};
 
 // How the run ends when a step did not succeed. A run the user stopped ends without an error of
 // its own: whatever the step that the stop cut short returned is not what went wrong, and must
@@ -73,61 +74,23 @@ namespace {
 // The verdicts of the check, as the log writes them.
 const char* VerdictText(std::uint32_t state) { return state == Intact ? "intact" : "damaged"; }
 
-// Checks every entry's local file, block by block through the run's work buffer.
-Status CheckFiles(const char* baseFolder, HeapBuffer& block, RunLog& log) {
+// Checks every entry's local file, several at once unless the disk spins; each verdict goes
+// to the log in list order once the check is over.
+Status CheckFiles(const char* baseFolder, RunLog& log) {
   FileList& files = GlobalRecoveryState().files;
-  char localPath[kPathBufferSize];
-  for (auto& entry : files) {
-    if (StopRequested()) return Stopped();
-    entry->state.store(Checking);
-    if (!platform::BuildLocalPath(localPath, baseFolder, entry->name.c_str())) {
-      return Failure(RecoveryError::Unknown, "check", entry->name, "path over 259 characters");
-    }
-    std::uint8_t digest[kMd5Size];
-    // A file that cannot be read is a file to repair, not a failure of the run.
-    const Status digested = DigestFile(localPath, block, digest);
-    // Cut short by a stop, the entry is neither: it stays Checking.
-    if (digested.stopped) return digested;
-    if (digested.ok() && std::memcmp(digest, entry->md5, kMd5Size) == 0) {
-      entry->done.store(entry->size);
-      entry->state.store(Intact);
-    } else {
-      entry->state.store(Invalid);
-    }
-    if (log.on()) {
-      std::string line = "check " + entry->name + ": " + VerdictText(entry->state.load());
-      if (!digested.ok()) line += " (" + digested.Detail() + ")";
-      log.Line(line);
-    }
+  const unsigned threads = CheckThreadsFor(baseFolder);
+  log.Line("check: " + std::to_string(threads) + " files at a time");
+  std::vector<std::string> why;
+  Status status = CheckFiles(files, baseFolder, threads, log.on() ? &why : nullptr);
+  if (!log.on()) return status;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const FileEntry& entry = *files.At(i);
+    const std::uint32_t state = entry.state.load();
+    if (state != Intact && state != Invalid) continue;  // not reached: a stop or a failure
+    std::string line = "check " + entry.name + ": " + VerdictText(state);
+    if (!why[i].empty()) line += " (" + why[i] + ")";
+    log.Line(line);
   }
-  return Ok();
-}
-
-// True when a cache file left by an earlier run holds exactly the entry's bytes; a failure
-// when the file exists but cannot be read (the run ends).
-Status CacheFileMatches(const char* cachePath, const FileEntry& entry, HeapBuffer& block,
-                        bool& matches) {
-  matches = false;
-  std::uint32_t size = 0;
-  // Anything but a plain file at the cache path (a link, a second name of another file, a
-  // FIFO) is no cache file: the download replaces the name. An empty cache file is what a
-  // crash mid-write leaves: stale, fetched again.
-  if (!platform::RegularFileSize(cachePath, size) || size == 0) return Ok();
-  std::uint8_t digest[kMd5Size];
-  Status digested = DigestFile(cachePath, block, digest);
-  if (!digested.ok()) return digested;
-  matches = std::memcmp(digest, entry.md5, kMd5Size) == 0;
-  return Ok();
-}
-
-// An entry for an empty file needs no download (a server sends one with Content-Length 0,
-// which is no download at all): its cache file is written empty, to be moved like any other.
-// `written` says whether the entry was such an entry.
-Status WriteEmptyCacheFile(const char* cachePath, const FileEntry& entry, bool& written) {
-  written = false;
-  if (entry.size != 0 || std::memcmp(entry.md5, kEmptyMd5, kMd5Size) != 0) return Ok();
-  Status status = WriteWholeFile(cachePath, nullptr, 0);
-  written = status.ok();
   return status;
 }
 
@@ -161,97 +124,54 @@ Status CheckWriteFolders(const char* baseFolder, const std::vector<std::string>&
   return Ok();
 }
 
-// Where the run fetches an entry from and puts it.
-struct FetchPlace {
-  const char* baseFolder;
-  const char* remote;
-  const char* url;
-  const char* cachePath;
-  const char* caFile;
-};
-
-// A large entry whose local file is there is first repaired block by block from its block
-// index, when the release has one. `repaired` tells whether the cache file is in place; when it
-// is not and the status is ok, the whole file is to be fetched.
-Status RepairLargeEntry(FileEntry& entry, const FetchPlace& place, RunLog& log, bool& repaired) {
-  repaired = false;
-  char localPath[kPathBufferSize];
-  char indexUrl[kPathBufferSize];
-  const std::string indexName = entry.name + kBlockIndexSuffix;
-  if (!BlockRepairWorthTrying(entry.size) ||
-      !platform::BuildLocalPath(localPath, place.baseFolder, entry.name.c_str()) ||
-      !FileExists(localPath) || !BuildFileUrl(indexUrl, place.remote, indexName.c_str())) {
-    return Ok();
-  }
-  BlockRepairJob job;
-  job.fileUrl = place.url;
-  job.indexUrl = indexUrl;
-  job.localPath = localPath;
-  job.cachePath = place.cachePath;
-  job.size = entry.size;
-  job.md5 = entry.md5;
-  if (place.caFile != nullptr) job.caFile = place.caFile;
-  const BlockRepairResult result = RepairFromBlocks(job, &entry.done, &entry.toFetch);
-  switch (result.outcome) {
-    case BlockRepairOutcome::kRepaired:
-      repaired = true;
-      log.Line("fetch " + entry.name + ": by blocks, " + DescribeBlockRepair(result));
-      return Ok();
-    case BlockRepairOutcome::kStopped: return Stopped();
-    case BlockRepairOutcome::kFailed: return result.status;
-    default: log.Line("fetch " + entry.name + ": whole file, " + result.status.note); return Ok();
-  }
-}
-
-// Fetches one Invalid entry into its cache path: nothing for an empty file or a cache file an
-// earlier run completed, the damaged blocks of a large file with a block index, otherwise the
-// download.
-Status FetchEntry(FileEntry& entry, const FetchPlace& place, HeapBuffer& block, RunLog& log) {
-  bool cached = false;
-  Status status = WriteEmptyCacheFile(place.cachePath, entry, cached);
-  if (status.ok() && !cached) status = CacheFileMatches(place.cachePath, entry, block, cached);
-  if (!status.ok()) return status;
-  if (cached) {
-    log.Line("fetch " + entry.name + ": already in the cache");
-    return Ok();
-  }
-  status = RepairLargeEntry(entry, place, log, cached);
-  if (!status.ok() || cached) return status;
-  // The manifest is the only thing that says what a file must hold: bytes that differ
-  // from it never reach the cache, let alone the client folder.
-  status = DownloadToCache(place.url, place.cachePath, entry.size, entry.md5, &entry.done, block,
-                           place.caFile);
-  if (status.ok()) log.Line("fetch " + entry.name + ": " + std::to_string(entry.size) + " bytes");
-  return status;
-}
-
-// Downloads every Invalid entry into the cache path planned for it (by list index).
-Status DownloadFiles(const char* baseFolder, const std::string& remote,
-                     const std::vector<std::string>& cachePaths, HeapBuffer& block,
-                     const char* caFile, RunLog& log) {
+// Brings every planned entry into the cache, up to `atOnce` at a time (see RunDownloads). Each
+// transfer has a work buffer of its own; the log, which only one thread may write at a time,
+// is written under a lock.
+Status DownloadFiles(const DownloadPlan& plan, unsigned atOnce, const FetchContext& context,
+                     RunLog& log) {
   FileList& files = GlobalRecoveryState().files;
-  char url[kPathBufferSize];
-  std::size_t index = 0;
-  for (auto& entry : files) {
-    const std::size_t position = index++;
-    if (entry->state.load() != Invalid) continue;
-    if (StopRequested()) return Stopped();
-    entry->state.store(Downloading);
-    if (!BuildFileUrl(url, remote.c_str(), entry->name.c_str())) {
-      return Failure(RecoveryError::Unknown, "fetch", entry->name, "URL over 259 characters");
+  atOnce = std::max(1u, std::min<unsigned>(atOnce, static_cast<unsigned>(plan.entries.size())));
+  std::vector<HeapBuffer> blocks(atOnce);
+  for (HeapBuffer& block : blocks) {
+    if (!block.Allocate(kFileBlockSize)) {
+      return Failure(RecoveryError::MemoryAllocation, "allocate the downloads' buffers", "", "");
     }
-    const char* cachePath = cachePaths[position].c_str();
-    if (*cachePath == '\0') {  // too long for the buffers
-      return Failure(RecoveryError::Unknown, "fetch", entry->name,
-                     "cache path over 259 characters");
-    }
-    const FetchPlace place{baseFolder, remote.c_str(), url, cachePath, caFile};
-    Status status = FetchEntry(*entry, place, block, log);
-    if (!status.ok()) return status;
-    entry->done.store(entry->toFetch.load());
-    entry->state.store(Downloaded);
   }
-  return Ok();
+  log.Line("download: up to " + std::to_string(atOnce) + " files at a time");
+  std::vector<Status> failures(plan.entries.size());
+  std::mutex logMutex;
+  std::vector<std::size_t> items(plan.entries.size());
+  for (std::size_t i = 0; i < items.size(); ++i) items[i] = i;
+  const ScheduleResult result = RunDownloads(items, atOnce, [&](std::size_t item, unsigned worker) {
+    const PlannedFetch& fetch = plan.entries[item];
+    FileEntry& entry = *files.At(fetch.index);
+    entry.state.store(Downloading);
+    FetchReport report;
+    Status status = FetchEntry(entry, fetch, context, blocks[worker], report);
+    if (status.stopped) return TransferEnd::kStopped;
+    std::lock_guard<std::mutex> lock(logMutex);
+    if (!status.ok()) {
+      failures[item] = std::move(status);
+      if (!report.serverBusy) return TransferEnd::kFailed;
+      // Back in the queue: it shows as it was until a transfer takes it again.
+      log.Line("fetch " + entry.name + ": turned away (" + failures[item].Detail() + ")");
+      entry.state.store(Invalid);
+      return TransferEnd::kServerBusy;
+    }
+    log.Line("fetch " + entry.name + ": " + report.line);
+    entry.done.store(entry.toFetch.load());
+    entry.state.store(Downloaded);
+    return TransferEnd::kDone;
+  });
+  if (result.atOnce < atOnce) {
+    log.Line("download: the server took " + std::to_string(result.atOnce) + " at a time");
+  }
+  switch (result.end) {
+    case ScheduleEnd::kDone: return Ok();
+    case ScheduleEnd::kStopped: return Stopped();
+    case ScheduleEnd::kFailed: break;
+  }
+  return failures[result.failedItem];
 }
 
 // Moves one downloaded cache file over its client file.
@@ -357,14 +277,14 @@ Status RunSteps(const RecoveryRequest& request, RunLog& log) {
   status = PlanCachePaths(state.files, baseFolder, cachePaths);
   if (!status.ok()) return status;
 
-  // The one work buffer through which every file of the run is read.
+  // The work buffer through which cache files left by an earlier run are read.
   HeapBuffer block;
   if (!block.Allocate(kFileBlockSize)) {
     return Failure(RecoveryError::MemoryAllocation, "allocate the work buffer", "", "");
   }
 
   if (!EnterPhase(RecoveryPhase::CheckFiles, log)) return Stopped();
-  status = CheckFiles(baseFolder, block, log);
+  status = CheckFiles(baseFolder, log);
   if (!status.ok()) return status;
   std::uint32_t damaged = 0;
   const std::uint64_t damagedBytes = SumInvalid(state.files, damaged);
@@ -373,8 +293,20 @@ Status RunSteps(const RecoveryRequest& request, RunLog& log) {
 
   status = CheckWriteFolders(baseFolder, cachePaths);
   if (!status.ok()) return status;
+  // Before the first request and the first write: what is fetched, and room for it.
+  DownloadPlan plan;
+  status = PlanDownloads(state.files, remote, cachePaths, block, plan);
+  if (!status.ok()) return status;
+  status = CheckCacheRoom(plan, baseFolder);
+  log.Line(DescribePlan(plan));
+  if (!status.ok()) return status;
+  PublishPlanTotals(plan.files, plan.bytes);
   if (!EnterPhase(RecoveryPhase::DownloadFiles, log)) return Stopped();
-  status = DownloadFiles(baseFolder, remote, cachePaths, block, caFile, log);
+  const unsigned atOnce = request.maxDownloads == 0
+                              ? kDefaultDownloadsAtOnce
+                              : std::min(request.maxDownloads, kMaxDownloadsAtOnce);
+  const FetchContext context{baseFolder, remote.c_str(), caFile};
+  status = DownloadFiles(plan, atOnce, context, log);
   if (!status.ok()) return status;
 
   if (!EnterPhase(RecoveryPhase::RecoverFiles, log)) return Stopped();

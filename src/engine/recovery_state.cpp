@@ -16,7 +16,7 @@ constexpr std::uint32_t kStopCheckMs = 50;
 // Codes outside the table, None among them, take the "ERR_UNKNOWN" row.
 const StringKey& ErrorKeyFor(std::int32_t code) {
   constexpr std::int32_t kRows = static_cast<std::int32_t>(std::size(kErrorKeys));
-  static_assert(kRows == static_cast<std::int32_t>(RecoveryError::LinkedFolder),
+  static_assert(kRows == static_cast<std::int32_t>(RecoveryError::DiskSpace),
                 "one text for each error code");
   if (code < 1 || code > kRows) code = static_cast<std::int32_t>(RecoveryError::Unknown);
   return *kErrorKeys[code - 1];
@@ -94,7 +94,17 @@ bool SetPhaseAndWait(RecoveryPhase phase) {
 
 void RequestStop() { GlobalRecoveryState().stopRequested.store(1, std::memory_order_relaxed); }
 
+namespace {
+
+thread_local const std::atomic<bool>* t_cancel = nullptr;
+
+}  // namespace
+
+CancelScope::CancelScope(const std::atomic<bool>& cancel) { t_cancel = &cancel; }
+CancelScope::~CancelScope() { t_cancel = nullptr; }
+
 bool StopRequested() {
+  if (t_cancel != nullptr && t_cancel->load(std::memory_order_relaxed)) return true;
   return GlobalRecoveryState().stopRequested.load(std::memory_order_relaxed) != 0;
 }
 
@@ -104,6 +114,9 @@ void ClearRun(RecoveryState& state) {
   {
     std::lock_guard<std::mutex> lock(state.filesMutex);
     state.files.Clear();
+    state.planKnown = false;
+    state.planFiles = 0;
+    state.planBytes = 0;
   }
   state.phase.store(static_cast<std::int32_t>(RecoveryPhase::Ready), std::memory_order_relaxed);
   state.phaseChanged.store(0, std::memory_order_release);
@@ -182,6 +195,22 @@ std::uint32_t FileToFetchAt(std::uint32_t index) {
   return ReadEntry(
       index, [](const FileEntry& e) { return e.toFetch.load(std::memory_order_relaxed); },
       std::uint32_t{0});
+}
+
+void PublishPlanTotals(std::uint32_t files, std::uint64_t bytes) {
+  RecoveryState& state = GlobalRecoveryState();
+  std::lock_guard<std::mutex> lock(state.filesMutex);
+  state.planKnown = true;
+  state.planFiles = files;
+  state.planBytes = bytes;
+}
+
+bool PlanTotals(std::uint32_t& files, std::uint64_t& bytes) {
+  RecoveryState& state = GlobalRecoveryState();
+  std::lock_guard<std::mutex> lock(state.filesMutex);
+  files = state.planFiles;
+  bytes = state.planBytes;
+  return state.planKnown;
 }
 
 bool SumTransfer(std::uint32_t& total, std::uint32_t& done) {

@@ -45,9 +45,10 @@ enum class RecoveryError : std::int32_t {
   NotExistVersionFile = 7,    // "ERR_NOTEXISTVERSIONFILE"
   NotExistHashFile = 8,       // "ERR_NOTEXISTHASHFILE"
   LinkedFolder = 9,           // "ERR_LINKEDFOLDER"
+  DiskSpace = 10,             // "ERR_DISKSPACE"
 };
 
-// The message key and default text of an error code; any code outside 1..9 gets the
+// The message key and default text of an error code; any code outside 1..10 gets the
 // "ERR_UNKNOWN" row.
 const char* ErrorMessageKey(std::int32_t code);
 const char* ErrorDefaultText(std::int32_t code);
@@ -102,6 +103,10 @@ struct RecoveryState {
   // it where the run ends. Empty while the run goes on and after a run that did not fail.
   std::string errorDetail;
   mutable std::mutex detailMutex;
+  // What the download phase fetches: files and bytes, once planned. Under filesMutex.
+  bool planKnown = false;
+  std::uint32_t planFiles = 0;
+  std::uint64_t planBytes = 0;
   // Held by the worker while it changes the list's shape (append, removal, reset) and by
   // the UI while it reads entries, so that no read meets an entry being destroyed.
   mutable std::mutex filesMutex;
@@ -128,10 +133,23 @@ std::int32_t GetError();
 // when it returned for a stop: the run then goes no further.
 bool SetPhaseAndWait(RecoveryPhase phase);
 
+// A stop of their own for the threads of one group of transfers (the downloads at once): raised
+// when one of them fails, it ends the others as a stop request would (StopRequested is true on
+// those threads), while the run ends with the failure's code, not as a stopped run. A thread
+// honours `cancel` while a CancelScope for it lives on that thread; scopes do not nest.
+class CancelScope {
+ public:
+  explicit CancelScope(const std::atomic<bool>& cancel);
+  ~CancelScope();
+  CancelScope(const CancelScope&) = delete;
+  CancelScope& operator=(const CancelScope&) = delete;
+};
+
 // Asks the run to end at its next file or block boundary; any thread may ask, at any time,
 // before the run has begun included. A run that stops leaves the error code None, its phase
 // where it was and each entry's state as it stood, and clears `running`.
 void RequestStop();
+// True once a stop was requested, and on a thread whose CancelScope's flag is raised.
 bool StopRequested();
 
 // The run guard: false, changing nothing, while a run is active. Otherwise resets the state
@@ -149,6 +167,10 @@ std::uint32_t FileStateAt(std::uint32_t index);
 std::uint32_t FileSizeAt(std::uint32_t index);
 std::uint32_t FileDoneAt(std::uint32_t index);
 std::uint32_t FileToFetchAt(std::uint32_t index);
+// The download plan's totals for the window: files to fetch and their bytes. False until the
+// run has planned its downloads.
+void PublishPlanTotals(std::uint32_t files, std::uint64_t bytes);
+bool PlanTotals(std::uint32_t& files, std::uint64_t& bytes);
 // Sums toFetch and done over entries exactly Invalid, Downloading, Downloaded or Recovered
 // (wrapping modulo 2^32). Always true.
 bool SumTransfer(std::uint32_t& total, std::uint32_t& done);

@@ -96,7 +96,10 @@ struct HttpHeadFacts {
   std::string transferEncoding;
 };
 
-// Fetches the request (http:// or https://) into `sink`. A body longer than its Content-Length
+// Fetches the request (http:// or https://) into `sink`. Several threads may call it at once,
+// each with its own request and sink: on Linux each thread keeps its own connections for its
+// next call and closes them when it ends; on Windows the system keeps them for the process,
+// up to 32 to one server at once. A body longer than its Content-Length
 // is cut at that length; kOk means the sink received exactly contentLength bytes. `facts`
 // (optional) receives what the response head said; it stays empty when no head was read or
 // the call gave up on a server that did not answer.

@@ -48,6 +48,12 @@ inline constexpr StringKey kSysRunLog{
     "failure with its path, URL, system error or HTTP status, and the time of each phase; "
     "overwritten each run, at most 4 MiB; empty: no log"};
 
+inline constexpr StringKey kSysMaxDownloads{
+    "SYS_MAXDOWNLOADS", "", StringUse::kSetting,
+    "how many files are downloaded at once, each over a connection of its own: 1 to 16; empty: "
+    "4. Set 1 for a server that allows a client only one connection (a server that refuses "
+    "more, or answers 503 or 429, is also met with fewer at once by itself)"};
+
 // ---- the main window ----
 inline constexpr StringKey kSysWindowTitle{"SYS_WINDOWTITLE", "", StringUse::kWindow,
                                            "title of the main window"};
@@ -71,6 +77,10 @@ inline constexpr StringKey kStrProgressCheckFileHash{
 inline constexpr StringKey kStrProgressDownloadFile{
     "STR_PROGRESS_DOWNLOADFILE", "Downloading files", StringUse::kWindow,
     "status line while damaged and missing files are downloaded"};
+inline constexpr StringKey kStrProgressDownloadPlan{
+    "STR_PROGRESS_DOWNLOADPLAN", "$FILES$ files, $SIZE$", StringUse::kWindow,
+    "status line while files are downloaded, after its text and a colon: how much the repair "
+    "downloads; $FILES$ stands for the number of files, $SIZE$ for their size (\"340 MB\")"};
 inline constexpr StringKey kStrProgressRecoverFile{
     "STR_PROGRESS_RECOVERFILE", "Recovering files", StringUse::kWindow,
     "status line while the downloaded files replace the damaged ones"};
@@ -102,7 +112,7 @@ inline constexpr StringKey kStrCompleteNotExistFile{
     "STR_COMPLETE_NOTEXISTFILE", "There is no corrupted file.", StringUse::kBox,
     "completion box when no file needed a repair (not shown with /quiet)"};
 
-// The error texts, in the order of their error codes, 1 to 9.
+// The error texts, in the order of their error codes, 1 to 10.
 inline constexpr StringKey kErrUnknown{
     "ERR_UNKNOWN",
     "Unknown error has occurred.  Please restart the game.",
@@ -147,12 +157,20 @@ inline constexpr StringKey kErrLinkedFolder{
     "error box when a folder the repair has to write into is a link or junction to another "
     "place"};
 
+inline constexpr StringKey kErrDiskSpace{
+    "ERR_DISKSPACE",
+    "There is not enough free disk space for the files to download.  Free some disk space and "
+    "try again.",
+    StringUse::kBox,
+    "error box when the drive of the client folder has too little free space for the files the "
+    "repair has to download (nothing has been downloaded or changed)"};
+
 // The error texts by error code: code N is kErrorKeys[N - 1]. The engine's codes show these
 // texts and no others.
 inline constexpr const StringKey* kErrorKeys[] = {
     &kErrUnknown,      &kErrNetworkDisconnected, &kErrFailNetworkConnection, &kErrMemoryAllocation,
     &kErrInvalidData,  &kErrNotExistFile,        &kErrNotExistVersionFile,   &kErrNotExistHashFile,
-    &kErrLinkedFolder,
+    &kErrLinkedFolder, &kErrDiskSpace,
 };
 
 // Every key above, in the order a translation template lists them.
@@ -162,6 +180,7 @@ inline constexpr const StringKey* kStringKeys[] = {
     &kSysFileHashFName,
     &kSysCaFile,
     &kSysRunLog,
+    &kSysMaxDownloads,
     &kSysWindowTitle,
     &kStrFileName,
     &kStrFileSize,
@@ -171,6 +190,7 @@ inline constexpr const StringKey* kStringKeys[] = {
     &kStrProgressDownloadHashFile,
     &kStrProgressCheckFileHash,
     &kStrProgressDownloadFile,
+    &kStrProgressDownloadPlan,
     &kStrProgressRecoverFile,
     &kStrProgressComplete,
     &kStrConfirmRecovery,
@@ -188,6 +208,7 @@ inline constexpr const StringKey* kStringKeys[] = {
     &kErrNotExistVersionFile,
     &kErrNotExistHashFile,
     &kErrLinkedFolder,
+    &kErrDiskSpace,
 };
 
 // "setting", "window", "question" or "box".

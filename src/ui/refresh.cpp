@@ -139,11 +139,26 @@ void UpdateCells(WindowControls& window, RefreshState& state) {
   window.SetListRedraw(true);
 }
 
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
 void UpdateStatus(WindowControls& window, RecoveryPhase phase, std::int32_t counter) {
   auto index = static_cast<std::size_t>(phase);
   if (index >= sizeof(kStatusRows) / sizeof(kStatusRows[0])) index = 0;
   std::string label;
   LookupText(*kStatusRows[index], label);
+  // While files are downloaded, how many and how much, once the run has planned them.
+  std::uint32_t files = 0;
+  std::uint64_t bytes = 0;
+  if (phase == RecoveryPhase::DownloadFiles && PlanTotals(files, bytes)) {
+    std::string pattern;
+    LookupText(kStrProgressDownloadPlan, pattern);
+    label += ": " + PlanText(pattern, files, bytes);
+  }
   const std::string dots(static_cast<std::size_t>(DotCount(counter, 6)), '.');
   char text[kTextBufferSize] = {};
   FormatText(text, "%s%s", label.c_str(), dots.c_str());
@@ -162,6 +177,33 @@ void FormatSizeText(char* buffer, std::uint32_t size) {
   } else {
     FormatText(buffer, "%d MB ", static_cast<int>(size * (1.0 / 1048576.0)));
   }
+}
+
+void FormatByteCount(char* buffer, std::uint64_t bytes) {
+  constexpr std::uint64_t kKiB = 1024;
+  constexpr std::uint64_t kMiB = kKiB * 1024;
+  constexpr std::uint64_t kGiB = kMiB * 1024;
+  if (bytes < kKiB) {
+    FormatText(buffer, "%u B", static_cast<unsigned>(bytes));
+  } else if (bytes < kMiB) {
+    FormatText(buffer, "%u KB", static_cast<unsigned>(bytes / kKiB));
+  } else if (bytes < 10 * kGiB) {
+    FormatText(buffer, "%u MB", static_cast<unsigned>(bytes / kMiB));
+  } else {
+    // Tenths, truncated: integer arithmetic, so that no rounding shows more than there is.
+    const std::uint64_t tenths = bytes * 10 / kGiB;
+    FormatText(buffer, "%u.%u GB", static_cast<unsigned>(tenths / 10),
+               static_cast<unsigned>(tenths % 10));
+  }
+}
+
+std::string PlanText(const std::string& pattern, std::uint32_t files, std::uint64_t bytes) {
+  char size[kTextBufferSize];
+  FormatByteCount(size, bytes);
+  std::string text = pattern;
+  ReplaceAll(text, "$FILES$", std::to_string(files));
+  ReplaceAll(text, "$SIZE$", size);
+  return text;
 }
 
 void FormatProgressText(char* buffer, std::uint32_t fileState, std::uint32_t done,

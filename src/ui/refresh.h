@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "ui/window_controls.h"
 
@@ -28,5 +29,13 @@ void FormatSizeText(char* buffer, std::uint32_t size);
 // `counter`, into `buffer` (kTextBufferSize bytes). Empty for Listed and for no state (0).
 void FormatProgressText(char* buffer, std::uint32_t fileState, std::uint32_t done,
                         std::uint32_t size, std::int32_t counter);
+
+// A byte count for the status line into `buffer` (kTextBufferSize bytes): "<n> B", "<n> KB",
+// "<n> MB" (below 10 GiB) or "<n.n> GB", the value truncated.
+void FormatByteCount(char* buffer, std::uint64_t bytes);
+
+// The status line's download plan: `pattern` (the STR_PROGRESS_DOWNLOADPLAN text) with
+// $FILES$ and $SIZE$ replaced by the count and FormatByteCount of `bytes`.
+std::string PlanText(const std::string& pattern, std::uint32_t files, std::uint64_t bytes);
 
 }  // namespace repair

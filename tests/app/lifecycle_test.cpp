@@ -105,7 +105,7 @@ TEST_F(EndOfRunTest, FailedRunsShowTheirErrorAndTellTheChainedProgram) {
   EXPECT_EQ(window_.boxes[0].kind, MessageBoxKind::kOkError);
   EXPECT_EQ(window_.calls, (Calls{"Activate", "Activate", "Box Error"}));
 
-  // Codes outside 1..9 take the ERR_UNKNOWN row; the string table's texts win.
+  // Codes outside 1..10 take the ERR_UNKNOWN row; the string table's texts win.
   GlobalStringTable().Insert("STR_ERROR", "Oops");
   for (std::int32_t code : {1, 42, -5}) {
     GlobalRecoveryState().error = code;

@@ -112,6 +112,36 @@ TEST_F(RunContextTest, TheRunLogIsAPlainNameBelowTheProgramsFolderOrNone) {
   }
 }
 
+// Downloads at once: a plain number from 1 to the most; a larger one stops at the most, and
+// anything that is no such number keeps the default rather than stalling or flooding the run.
+TEST_F(RunContextTest, DownloadsAtOnceComeFromTheSettingWithinBounds) {
+  const struct {
+    const char* setting;  // null: the key is absent
+    std::uint32_t expected;
+  } cases[] = {
+      {nullptr, kDefaultDownloadsAtOnce},
+      {"", kDefaultDownloadsAtOnce},
+      {"1", 1},
+      {" 8 ", 8},
+      {"16", kMaxDownloadsAtOnce},
+      {"17", kMaxDownloadsAtOnce},
+      {"99999999999999999999", kMaxDownloadsAtOnce},
+      {"0", kDefaultDownloadsAtOnce},
+      {"-2", kDefaultDownloadsAtOnce},
+      {"+2", kDefaultDownloadsAtOnce},
+      {"2x", kDefaultDownloadsAtOnce},
+      {"two", kDefaultDownloadsAtOnce},
+  };
+  for (const auto& c : cases) {
+    GlobalStringTable().Clear();
+    if (c.setting != nullptr) GlobalStringTable().Insert("SYS_MAXDOWNLOADS", c.setting);
+    RecoveryContext context;
+    ASSERT_TRUE(
+        RunContextTestHelper::FillFromPath(nullptr, CommandLineOptions{}, kExecutable, context));
+    EXPECT_EQ(context.request.maxDownloads, c.expected) << (c.setting ? c.setting : "(absent)");
+  }
+}
+
 TEST_F(RunContextTest, VersionModeAndQuiet) {
   CommandLineOptions options;
   options.explicitVersion = true;

@@ -283,7 +283,10 @@ TEST(RecoveryErrorText, KeysAndDefaultTextsOfEveryCode) {
       {9, "ERR_LINKEDFOLDER",
        "A folder of the client is a link to another place, which the repair does not write "
        "through.  Move the folder back and try again."},
-      {10, "ERR_UNKNOWN", unknown},
+      {10, "ERR_DISKSPACE",
+       "There is not enough free disk space for the files to download.  Free some disk space "
+       "and try again."},
+      {11, "ERR_UNKNOWN", unknown},
       {-1, "ERR_UNKNOWN", unknown},
       {INT32_MIN, "ERR_UNKNOWN", unknown},
       {INT32_MAX, "ERR_UNKNOWN", unknown},

@@ -137,6 +137,48 @@ TEST_F(RefreshTest, StatusDotsCycleAndTheTimerIsStoppedFirstAndArmedLast) {
   EXPECT_EQ(window_.statusTexts.back(), "Done..");
 }
 
+std::string ByteCount(std::uint64_t bytes) {
+  char buffer[kTextBufferSize];
+  FormatByteCount(buffer, bytes);
+  return buffer;
+}
+
+TEST(RefreshTextTest, ByteCountsTruncateToTheirUnitBeyondFourGigabytes) {
+  const std::uint64_t kGiB = std::uint64_t{1} << 30;
+  EXPECT_EQ(ByteCount(0), "0 B");
+  EXPECT_EQ(ByteCount(1023), "1023 B");
+  EXPECT_EQ(ByteCount(1024), "1 KB");
+  EXPECT_EQ(ByteCount((1 << 20) - 1), "1023 KB");
+  EXPECT_EQ(ByteCount(1 << 20), "1 MB");
+  EXPECT_EQ(ByteCount(10 * kGiB - 1), "10239 MB");
+  EXPECT_EQ(ByteCount(10 * kGiB), "10.0 GB");
+  EXPECT_EQ(ByteCount(10 * kGiB + kGiB / 10 * 9 + kGiB / 20), "10.9 GB");  // 10.95: truncated
+  EXPECT_EQ(ByteCount(std::uint64_t{5000} * kGiB), "5000.0 GB");
+  EXPECT_EQ(PlanText("$FILES$ files, $SIZE$", 12, 5 << 20), "12 files, 5 MB");
+  EXPECT_EQ(PlanText("$SIZE$ in $FILES$ ($FILES$)", 1, 0), "0 B in 1 (1)");
+  EXPECT_EQ(PlanText("no numbers", 1, 1), "no numbers");
+}
+
+// Only while files are downloaded, and only once the run has planned them, does the status
+// line say how much; a translated pattern is followed.
+TEST_F(RefreshTest, TheDownloadPlanFollowsTheStatusTextOnceKnown) {
+  SetPhase(RecoveryPhase::DownloadFiles);
+  Refresh();
+  EXPECT_EQ(window_.statusTexts.back(), "Downloading files");
+  PublishPlanTotals(3, 3 << 20);
+  state_.counter = 1;
+  Refresh();
+  EXPECT_EQ(window_.statusTexts.back(), "Downloading files: 3 files, 3 MB.");
+  GlobalStringTable().Insert("STR_PROGRESS_DOWNLOADPLAN", "$SIZE$ in $FILES$ Dateien");
+  state_.counter = 0;
+  Refresh();
+  EXPECT_EQ(window_.statusTexts.back(), "Downloading files: 3 MB in 3 Dateien");
+  SetPhase(RecoveryPhase::RecoverFiles);
+  state_.counter = 0;
+  Refresh();
+  EXPECT_EQ(window_.statusTexts.back(), "Recovering files");
+}
+
 TEST_F(RefreshTest, ProgressPositionFollowsThePhase) {
   SetPhase(RecoveryPhase::CheckFiles);
   Refresh();  // empty list

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -52,6 +53,21 @@ struct FetchPlan {
   DWORD connectMs = kDefaultConnectTimeoutMs;
   DWORD receiveMs = kDefaultReceiveTimeoutMs;
 };
+
+// WinINet lets a process hold only a few connections to one server at once (2 to an HTTP/1.1
+// server in older versions) and makes further requests wait for one: the run's transfers at
+// once would queue behind each other. The limits are the process's, set before its first
+// request; each call's root handle is its own, so calls on several threads share nothing else.
+constexpr DWORD kConnectionsPerServer = 32;
+
+void RaiseConnectionLimits() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    DWORD limit = kConnectionsPerServer;
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &limit, sizeof limit);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &limit, sizeof limit);
+  });
+}
 
 bool IsConnected() {
   int forced = g_forcedNetworkState.load();
@@ -267,6 +283,7 @@ HttpResult HttpGet(const HttpRequest& request, HttpSink& sink, HttpHeadFacts* fa
   std::string ifRange;
   if (!BuildRequestHeaders(request, range, ifRange)) return HttpResult::kOpenFailed;
   if (!IsConnected()) return HttpResult::kNoNetwork;
+  RaiseConnectionLimits();
   auto channel = std::make_shared<TransferChannel>();
   if (!channel->Allocate()) return HttpResult::kSessionFailed;
   std::shared_ptr<HttpHeadFacts> seen;
