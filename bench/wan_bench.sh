@@ -12,7 +12,9 @@
 # overwritten in the middle of each pak, the same before each tool. Each line of the table is
 # one tool through a relay of its own, whose counts give the bytes through the link and the
 # connections:
-#   repair      the program itself, /quiet (--wine: only this line, with repair.exe under Wine)
+#   repair      the program itself, /quiet (--wine: only this line, with repair.exe under Wine);
+#               with REPAIR_DOWNLOADS="1 4 8" in the environment, once for each of those
+#               SYS_MAXDOWNLOADS values (lines repair-j1, repair-j4, ...), then the others
 #   curl        one curl, one connection, the deleted files and both paks whole
 #   aria2c -j8  the same files, eight at a time, one connection each
 #   zsync       both paks from the block index of zsyncmake (the .zsync files, served beside)
@@ -233,6 +235,17 @@ if [ "$wine" = 1 ]; then
   md5sum --quiet -c expected.md5 >/dev/null 2>&1 || echo "  the client differs after the run"
   row repair.exe
 else
+  for downloads in ${REPAIR_DOWNLOADS:-}; do
+    echo "== repair /quiet, SYS_MAXDOWNLOADS=$downloads"
+    { cat strings.txt; echo "SYS_MAXDOWNLOADS=$downloads"; } > strings-j.txt
+    "$publish" strings strings-j.txt client/repair.dat >/dev/null 2>&1
+    damage
+    measure "repair-j$downloads" env -C client ./repair /quiet
+    md5sum --quiet -c expected.md5 >/dev/null 2>&1 || echo "  the client differs after the run"
+    row "repair-j$downloads"
+  done
+  "$publish" strings strings.txt client/repair.dat >/dev/null 2>&1
+  damage
   echo "== repair /quiet"
   measure repair env -C client ./repair /quiet
   md5sum --quiet -c expected.md5 >/dev/null 2>&1 || echo "  the client differs after the run"

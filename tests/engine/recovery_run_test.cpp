@@ -24,9 +24,11 @@
 #include "codec/codec.h"
 #include "engine/block_index.h"
 #include "engine/cache_plan.h"
+#include "engine/download_plan.h"
 #include "engine/recovery_state.h"
 #include "engine/url.h"
 #include "common/format.h"
+#include "platform/disk_info_test_hooks.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "publish/manifest_format.h"
@@ -102,6 +104,7 @@ class RecoveryRunTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(publish::BuildManifest(records, publicKey, manifest, error)) << error;
     server_.ServeFile("/1.0/filehash.tsf", manifest);
+    manifest_.assign(manifest.begin(), manifest.end());
   }
   void ServeContent(const std::string& urlPath, const std::string& content) {
     server_.ServeFile("/1.0/" + urlPath, content);
@@ -138,6 +141,7 @@ class RecoveryRunTest : public ::testing::Test {
     request.major = 1;
     request.minor = 0;
     request.runLogPath = runLog_;
+    request.maxDownloads = maxDownloads_;
     return request;
   }
 
@@ -188,7 +192,9 @@ class RecoveryRunTest : public ::testing::Test {
   test::TempDir dir_;
   test::TestHttpServer server_;
   std::string base_;
-  std::string runLog_;  // the request's run log; empty: none
+  std::string runLog_;              // the request's run log; empty: none
+  std::uint32_t maxDownloads_ = 0;  // the request's downloads at once; 0: the default
+  std::string manifest_;            // the manifest's bytes as last published
 };
 
 // What support asks a player for: the log says what was done and, like the detail stored with
@@ -958,6 +964,158 @@ TEST_F(LinkedClientTest, AFifoOrSocketWhereAFileBelongsIsReplaced) {
   EXPECT_EQ(ReadLocal("data\\sock.dat"), "release sock");
 }
 #endif
+
+}  // namespace
+}  // namespace repair
+
+namespace repair {
+namespace {
+
+// Several downloads at once against the in-process server.
+class ParallelRunTest : public RecoveryRunTest {
+ protected:
+  void TearDown() override {
+    platform::ForceFreeDiskBytes(-1);
+    RecoveryRunTest::TearDown();
+  }
+  // `count` files of `size` bytes each (data\fN.dat), every one damaged in the client and
+  // served slowly enough for the transfers to overlap; the client's manifest is the release's.
+  std::vector<std::string> PublishSlowFiles(int count, std::size_t size, int pauseMs = 15) {
+    std::vector<std::string> contents;
+    std::vector<publish::ManifestRecord> records;
+    for (int i = 0; i < count; ++i) {
+      const std::string name = "data\\f" + std::to_string(i) + ".dat";
+      contents.push_back(test::Pattern(size + static_cast<std::size_t>(i)));
+      records.push_back(Record(name, contents.back()));
+      test::Resource resource{contents.back(), "\"v" + std::to_string(i) + "\"", ""};
+      resource.pieceSize = 64 * 1024;
+      resource.pauseMs = pauseMs;
+      server_.ServeResource("/1.0/data/f" + std::to_string(i) + ".dat", resource);
+      WriteLocal(name, "damaged");
+    }
+    Publish(records);
+    WriteLocal("filehash.tsf", manifest_);
+    return contents;
+  }
+  void ExpectRepaired(const std::vector<std::string>& contents) {
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+      EXPECT_TRUE(ReadLocal("data\\f" + std::to_string(i) + ".dat") == contents[i]) << i;
+    }
+  }
+};
+
+// Up to the setting's number of files travel at once, and one at a time is today's run.
+TEST_F(ParallelRunTest, FilesTravelAtOnceUpToTheSetting) {
+  for (const std::uint32_t atOnce : {1u, 4u}) {
+    FreshClient();
+    test::TestHttpServer& server = server_;
+    const std::vector<std::string> contents = PublishSlowFiles(6, 300 * 1024);
+    maxDownloads_ = atOnce;
+    ASSERT_TRUE(Run()) << GetErrorDetail();
+    ExpectRepaired(contents);
+    if (atOnce == 1) {
+      EXPECT_EQ(server.MostAnswersAtOnce(), 1u);
+    } else {
+      EXPECT_GE(server.MostAnswersAtOnce(), 2u) << "nothing travelled at once";
+      EXPECT_LE(server.MostAnswersAtOnce(), atOnce);
+    }
+    std::uint32_t files = 0;
+    std::uint64_t bytes = 0;
+    ASSERT_TRUE(PlanTotals(files, bytes));
+    EXPECT_EQ(files, 6u);
+    EXPECT_EQ(bytes, 6u * 300 * 1024 + 15);
+  }
+}
+
+// One failure among several transfers ends the run with that transfer's error; the others are
+// stopped where they stand, their part files kept, and the next run continues them.
+TEST_F(ParallelRunTest, AFailureEndsTheRunWithItsErrorAndTheOthersPartsStay) {
+  // The others take about 0.6 s; the refusal's head trickles in over about 0.2 s, so that
+  // every transfer is under way when it comes.
+  const std::vector<std::string> contents = PublishSlowFiles(4, 1024 * 1024, 40);
+  Response refusal = Response::Status(404);
+  refusal.slowHead = true;
+  refusal.pieceSize = 8;
+  refusal.pauseMs = 15;
+  server_.Serve("/1.0/data/f3.dat", refusal);
+  maxDownloads_ = 4;
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::NotExistFile));
+  EXPECT_NE(GetErrorDetail().find(server_.Url("/1.0/data/f3.dat")), std::string::npos)
+      << GetErrorDetail();
+  std::uint64_t kept = 0;
+  for (int i = 0; i < 3; ++i) {
+    const std::string part = ReadLocal("recovery\\f" + std::to_string(i) + ".dat.recovery.part");
+    EXPECT_GT(part.size(), 0u) << i;
+    EXPECT_LT(part.size(), contents[i].size()) << i << ": the failure did not stop it";
+    EXPECT_EQ(part, contents[i].substr(0, part.size())) << i;
+    kept += part.size();
+    EXPECT_EQ(ReadLocal("data\\f" + std::to_string(i) + ".dat"), "damaged");
+  }
+
+  // The file is back: the parts are continued, and the plan counts only what is missing.
+  server_.Serve("/1.0/data/f3.dat", Response::Ok(contents[3]));
+  ASSERT_TRUE(Run()) << GetErrorDetail();
+  ExpectRepaired(contents);
+  std::uint32_t files = 0;
+  std::uint64_t bytes = 0;
+  ASSERT_TRUE(PlanTotals(files, bytes));
+  EXPECT_EQ(files, 4u);
+  EXPECT_EQ(bytes, 4u * 1024 * 1024 + 6 - kept);
+}
+
+// A server that refuses extra connections, or answers 503 or 429 to them, is met with fewer
+// at once; every file still arrives and the run finishes.
+TEST_F(ParallelRunTest, AServerThatTurnsExtraTransfersAwayGetsFewerAtOnce) {
+  const struct {
+    const char* what;
+    std::size_t connections;  // 0: no limit
+    int status;               // 0: never busy
+  } cases[] = {
+      {"two connections", 2, 0},
+      {"503 beyond two", 0, 503},
+      {"429 beyond one", 0, 429},
+  };
+  for (const auto& c : cases) {
+    FreshClient();
+    server_.LimitConnections(c.connections);
+    server_.BusyBeyond(c.status == 429 ? 1 : 2, c.status);
+    if (c.status == 0) server_.BusyBeyond(0, 0);
+    const std::vector<std::string> contents = PublishSlowFiles(6, 200 * 1024);
+    maxDownloads_ = 6;
+    EXPECT_TRUE(Run()) << c.what << ": " << GetErrorDetail();
+    ExpectRepaired(contents);
+  }
+  server_.LimitConnections(0);
+  server_.BusyBeyond(0, 0);
+}
+
+// Too little room on the cache's volume ends the run before any file is fetched or changed;
+// what the cache holds already is left out of what is needed.
+TEST_F(ParallelRunTest, TooLittleRoomEndsTheRunBeforeAnythingIsFetched) {
+  const std::string a = test::Pattern(300 * 1024);
+  const std::string b = test::Pattern(200 * 1024 + 1);
+  PublishAndServe({{"a.dat", a}, {"b.dat", b}});
+  WriteLocal("filehash.tsf", manifest_);
+  WriteLocal("a.dat", "damaged a");
+  WriteLocal("b.dat", "damaged b");
+  WriteLocal("recovery\\b.dat.recovery", b);  // an earlier run's cache file
+  const std::uint64_t needed = a.size() + kCacheSlackPerFile;
+
+  platform::ForceFreeDiskBytes(static_cast<std::int64_t>(needed - 1));
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(GetError(), static_cast<int>(RecoveryError::DiskSpace));
+  EXPECT_NE(GetErrorDetail().find(std::to_string(needed) + " bytes needed"), std::string::npos)
+      << GetErrorDetail();
+  EXPECT_EQ(RequestedTargets(), (std::vector<std::string>{"/1.0/filehash.tsf"}));
+  EXPECT_EQ(ReadLocal("a.dat"), "damaged a");
+  EXPECT_FALSE(fs::exists(Local("recovery\\a.dat.recovery.part")));
+
+  platform::ForceFreeDiskBytes(static_cast<std::int64_t>(needed));
+  ASSERT_TRUE(Run()) << GetErrorDetail();
+  EXPECT_EQ(ReadLocal("a.dat"), a);
+  EXPECT_EQ(ReadLocal("b.dat"), b);
+}
 
 }  // namespace
 }  // namespace repair

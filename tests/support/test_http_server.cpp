@@ -356,6 +356,11 @@ struct TestHttpServer::State {
   std::map<std::string, Resource> resources;
   std::vector<RecordedRequest> requests;
   std::size_t accepted = 0;
+  std::size_t connectionLimit = kMaxConnections;
+  std::size_t busyLimit = 0;  // 0: never busy
+  int busyStatus = 503;
+  std::size_t answering = 0;  // responses being sent
+  std::size_t mostAnswering = 0;
 
   // Leaves `listener` invalid when the server cannot listen.
   void Start();
@@ -396,11 +401,13 @@ void TestHttpServer::State::AcceptLoop() {
     if (!client.valid()) continue;
     ReapFinished();
     std::size_t number;
+    std::size_t limit;
     {
       std::lock_guard<std::mutex> lock(mutex);
       number = ++accepted;
+      limit = connectionLimit;
     }
-    if (connections.size() >= kMaxConnections || !SetNonBlocking(client.get())) continue;
+    if (connections.size() >= limit || !SetNonBlocking(client.get())) continue;
     auto connection = std::make_unique<Connection>();
     connection->socket = std::move(client);
     connection->number = number;
@@ -435,7 +442,9 @@ void TestHttpServer::State::ServeConnection(Connection& connection) {
       std::lock_guard<std::mutex> lock(mutex);
       auto found = responses.find(request.target);
       auto resource = resources.find(request.target);
-      if (found != responses.end()) {
+      if (busyLimit != 0 && answering >= busyLimit) {
+        response = Response::Status(busyStatus);
+      } else if (found != responses.end()) {
         response = found->second;
       } else if (resource != resources.end()) {
         response = Answer(resource->second, request);
@@ -443,8 +452,14 @@ void TestHttpServer::State::ServeConnection(Connection& connection) {
         response = Response::Status(404);
       }
       requests.push_back(request);
+      mostAnswering = std::max(mostAnswering, ++answering);
     }
-    if (!SendResponse(connection.socket.get(), response)) break;
+    const bool sent = SendResponse(connection.socket.get(), response);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      --answering;
+    }
+    if (!sent) break;
     if (EqualsIgnoringCase(request.Header("Connection"), "close")) break;
   }
   // Closing shuts the socket down for both directions; kReset set its linger beforehand.
@@ -561,6 +576,22 @@ void TestHttpServer::ServeResource(const std::string& target, Resource resource)
 std::vector<RecordedRequest> TestHttpServer::Requests() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->requests;
+}
+
+void TestHttpServer::LimitConnections(std::size_t most) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->connectionLimit = most == 0 ? kMaxConnections : std::min(most, kMaxConnections);
+}
+
+void TestHttpServer::BusyBeyond(std::size_t most, int status) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->busyLimit = most;
+  state_->busyStatus = status;
+}
+
+std::size_t TestHttpServer::MostAnswersAtOnce() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->mostAnswering;
 }
 
 std::size_t TestHttpServer::ConnectionsAccepted() const {

@@ -127,6 +127,15 @@ class TestHttpServer {
   // Serves `resource` at `target`; a scripted response for the same target comes first.
   void ServeResource(const std::string& target, Resource resource);
 
+  // A server that limits its clients: with `most` connections open, a further one is closed
+  // as soon as it is accepted, before anything is read (0: back to kMaxConnections).
+  void LimitConnections(std::size_t most);
+  // A server that is busy: with `most` responses being sent, a further request is answered
+  // with `status` (503 or 429) and its connection kept (0: no such answer).
+  void BusyBeyond(std::size_t most, int status);
+  // The most responses that were being sent at once so far.
+  std::size_t MostAnswersAtOnce() const;
+
   std::vector<RecordedRequest> Requests() const;
   std::size_t ConnectionsAccepted() const;
 
