@@ -98,7 +98,10 @@ const char* DescribeResult(HttpResult result) {
 
 bool TurnedAway(HttpResult result, const platform::HttpHeadFacts& facts) {
   if (result == HttpResult::kOpenFailed) return true;
-  return result == HttpResult::kBadStatus && (facts.status == 503 || facts.status == 429);
+  // A status of 0: no status line at all. WinINet reports a connection the server closed at
+  // once as a request with an unreadable status, where libcurl fails to open it.
+  return result == HttpResult::kBadStatus &&
+         (facts.status == 0 || facts.status == 503 || facts.status == 429);
 }
 
 Status TransferFailure(const char* url, HttpResult result, const platform::HttpHeadFacts& facts) {

@@ -41,8 +41,9 @@ Status TransferFailure(const char* url, platform::HttpResult result,
                        const platform::HttpHeadFacts& facts);
 
 // Whether a failed transfer was turned away by the server rather than refused for what it
-// asked: no answer at all (the connection refused, or closed before a head; also what a failed
-// name lookup or TLS handshake looks like), or a 503 (unavailable) or 429 (too many requests).
+// asked: no answer at all (the connection refused, or closed before a status line; also what a
+// failed name lookup or TLS handshake looks like), or a 503 (unavailable) or 429 (too many
+// requests).
 bool TurnedAway(platform::HttpResult result, const platform::HttpHeadFacts& facts);
 
 }  // namespace repair
