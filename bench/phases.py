@@ -28,6 +28,8 @@ def read_status(log):
     with open(log) as lines:
         for line in lines:
             stamp, _, text = line.rstrip("\n").partition(" ")
+            # "Downloading files: 12 files, 340 MB": the plan after the colon is not the status.
+            text = text.split(": ", 1)[0]
             try:
                 status.setdefault(text, float(stamp))
             except ValueError:

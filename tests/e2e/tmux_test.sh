@@ -217,9 +217,12 @@ code=$?
 repaired || fail "the plain run did not repair"
 arguments_are one "three four" || fail "chained arguments: $(cat "$arguments_log" 2>&1)"
 grep -q $'\x1b' plain.log && fail "escape sequences in the plain output"
-for line in Ready "Downloading recovery information" "Checking file integrity" "Downloading files"; do
+for line in Ready "Downloading recovery information" "Checking file integrity"; do
   grep -qx -- "$line" plain.log || fail "no status line \"$line\""
 done
+# The download's line says how much comes: the damaged files and their bytes.
+grep -qxE -- 'Downloading files: [0-9]+ files, [0-9]+ [KM]?B' plain.log ||
+  fail "no status line \"Downloading files: N files, SIZE\": $(grep Downloading plain.log)"
 [ -z "$(grep -v '^#' plain.log | sort | uniq -d)" ] || fail "a status was printed twice: $(cat plain.log)"
 grep -qE '^#1 filehash\.tsf \([0-9]+ [KM]?B\): (Ok|100 %)$' plain.log || fail "no line for the manifest: $(head -8 plain.log)"
 grep -qE '^#[0-9]+ data.file01\.txt \(13 B\): Ok$' plain.log || fail "no Ok line for an intact file"

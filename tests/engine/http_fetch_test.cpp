@@ -85,6 +85,31 @@ class FetchUrlTest : public ::testing::Test {
   TestHttpServer server_;
 };
 
+// What the downloads at once take as a server turning a transfer away (fewer at once, the file
+// again) rather than a failure of the file: no answer at all, 503 and 429; a refused request
+// with a status of its own (404, 500, a redirect), a bad length or a broken body is none.
+TEST(TurnedAway, NoAnswerA503OrA429Only) {
+  using platform::HttpResult;
+  const struct {
+    HttpResult result;
+    std::uint32_t status;
+    bool turnedAway;
+  } cases[] = {
+      {HttpResult::kOpenFailed, 0, true},    {HttpResult::kBadStatus, 0, true},
+      {HttpResult::kBadStatus, 503, true},   {HttpResult::kBadStatus, 429, true},
+      {HttpResult::kBadStatus, 404, false},  {HttpResult::kBadStatus, 500, false},
+      {HttpResult::kBadStatus, 302, false},  {HttpResult::kNoLength, 200, false},
+      {HttpResult::kReadFailed, 200, false}, {HttpResult::kShortBody, 200, false},
+      {HttpResult::kNoNetwork, 0, false},    {HttpResult::kSinkRefused, 200, false},
+  };
+  for (const auto& c : cases) {
+    platform::HttpHeadFacts facts;
+    facts.status = c.status;
+    EXPECT_EQ(TurnedAway(c.result, facts), c.turnedAway)
+        << static_cast<int>(c.result) << " " << c.status;
+  }
+}
+
 TEST_F(FetchUrlTest, ReturnsTheWholeBodyAndCountsIt) {
   const std::string body = Pattern(300 * 1024 + 7);
   server_.ServeFile("/files/a.dat", body);
