@@ -79,32 +79,32 @@ int main(int argc, char** argv) {
     std::fclose(out);
     std::uint8_t md5[16];
     repair::DigestMd5(content.data(), static_cast<std::uint32_t>(content.size()), md5, nullptr);
-    list.Append(std::make_unique<FileEntry>(name.c_str(),
-                                            static_cast<std::uint32_t>(content.size()), md5));
+    list.Append(
+        std::make_unique<FileEntry>(name.c_str(), static_cast<std::uint32_t>(content.size()), md5));
     paths.push_back(base + name);
     bytes += content.size();
   }
-  std::printf("%zu files, %.0f MiB in %s; disk kind %d (0 unknown, 1 solid, 2 rotational), "
-              "%u cores, default readers %u\n",
-              sizes.size(), bytes / 1048576.0, base.c_str(),
-              static_cast<int>(repair::platform::DiskKindOf(base.c_str())),
-              std::thread::hardware_concurrency(), repair::CheckThreadsFor(base.c_str()));
+  std::printf(
+      "%zu files, %.0f MiB in %s; disk kind %d (0 unknown, 1 solid, 2 rotational), "
+      "%u cores, default readers %u\n",
+      sizes.size(), bytes / 1048576.0, base.c_str(),
+      static_cast<int>(repair::platform::DiskKindOf(base.c_str())),
+      std::thread::hardware_concurrency(), repair::CheckThreadsFor(base.c_str()));
   for (const bool cold : {true, false}) {
     for (unsigned threads = 1; threads <= 4; ++threads) {
       if (cold) {
         for (const std::string& path : paths) DropFromCache(path);
       }
       for (auto& entry : list) entry->state.store(repair::Listed);
-      repair::RecoveryError failure = repair::RecoveryError::None;
       const auto start = std::chrono::steady_clock::now();
-      const repair::CheckEnd end = repair::CheckFiles(list, base.c_str(), threads, failure);
+      const repair::Status status = repair::CheckFiles(list, base.c_str(), threads);
       const double seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       std::uint32_t intact = 0;
       for (auto& entry : list) intact += entry->state.load() == repair::Intact ? 1 : 0;
       std::printf("%s, %u reader(s): %.2f s, %.0f MiB/s, %u of %zu intact%s\n",
                   cold ? "cold" : "warm", threads, seconds, bytes / 1048576.0 / seconds, intact,
-                  sizes.size(), end == repair::CheckEnd::kDone ? "" : " (FAILED)");
+                  sizes.size(), status.ok() ? "" : " (FAILED)");
     }
   }
   std::filesystem::remove_all(folder);
