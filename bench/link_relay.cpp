@@ -217,8 +217,10 @@ class Relay {
       const timespec timeout{static_cast<time_t>(wait / 1'000'000'000),
                              static_cast<long>(wait % 1'000'000'000)};
       if (ppoll(fds.data(), fds.size(), &timeout, &during_wait) < 0) continue;  // a signal
+      // Only the connections polled have results: one accepted now is polled next time round.
+      const std::size_t polled = connections_.size();
       if (fds[0].revents & POLLIN) Accept(Now());
-      for (std::size_t i = 0; i < connections_.size(); ++i) {
+      for (std::size_t i = 0; i < polled; ++i) {
         Connection& c = *connections_[i];
         // A readable or hung-up socket is the source of one flow; errors show when it is read.
         if (fds[1 + 2 * i].revents & (POLLIN | POLLHUP | POLLERR)) c.up.readable = true;
