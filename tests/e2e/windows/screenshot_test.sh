@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Photographs the window in the middle of the check phase and keeps the picture as a test
-# artifact (ARTIFACT_DIR/window-check-phase.png). Large local files (sparse: no disk used),
-# which the release lists as small ones, keep the check phase going for a few seconds: the
-# worker reads each of them to its end, and the files the tool holds open tell when it is busy
+# artifact (ARTIFACT_DIR/window-check-phase.png). Large local files (sparse: no disk used) of the
+# sizes the release lists but other bytes keep the check phase going for a few seconds: a file
+# of another size is damaged without being read, so the worker reads each of these to its end, and the files the tool holds open tell when it is busy
 # with them. The picture must show the window centred on the screen with a partly filled bar.
 #   screenshot_test.sh REPAIR_EXE RECORD_ARGS_EXE NATIVE_PUBLISH ARTIFACT_DIR
 set -uo pipefail
@@ -10,12 +10,15 @@ source "$(dirname "$0")/gui_lib.sh"
 gui_init "$@"
 [ -n "$artifacts" ] || { echo "an artifact folder is needed"; exit 1; }
 
-BIG_FILES=6
+BIG_FILES=2
 BIG_SIZE_MB=1500
 
 make_client "$work/src"
 mkdir -p "$work/src/textures"
-for i in $(seq 1 "$BIG_FILES"); do printf 'texture pack %s\n' "$i" > "$work/src/textures/pack$i.pak"; done
+for i in $(seq 1 "$BIG_FILES"); do
+  truncate -s "${BIG_SIZE_MB}M" "$work/src/textures/pack$i.pak"   # sparse
+  printf 'texture pack %s\n' "$i" | dd of="$work/src/textures/pack$i.pak" conv=notrunc status=none
+done
 setup_release
 damage_client
 for i in $(seq 1 "$BIG_FILES"); do
