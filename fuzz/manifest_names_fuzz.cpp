@@ -91,7 +91,7 @@ void AddFolders(const std::string& relativeKey, std::set<std::string>& folders) 
 void CheckPlan(const repair::FileList& files, const std::vector<std::string>& localPaths,
                bool ignoreCase) {
   std::vector<std::string> cachePaths;
-  if (!repair::PlanCachePathsWithRules(files, kBase, ignoreCase, cachePaths)) {
+  if (!repair::PlanCachePathsWithRules(files, kBase, ignoreCase, cachePaths).ok()) {
     Check(cachePaths.empty());
     return;
   }
