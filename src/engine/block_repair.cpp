@@ -280,7 +280,8 @@ BlockRepairResult FetchBlocks(Execution& run, std::uint32_t first, std::uint32_t
   request.rangeLast = index.BlockOffset(last) + index.BlockLength(last) - 1;
   const std::string range = RangeText(request.rangeFirst, request.rangeLast);
   RangeSink sink(index, first, last, run.writer, *run.plan.digest, run.counter);
-  const HttpResult result = platform::HttpGet(request, sink);
+  platform::HttpHeadFacts facts;
+  const HttpResult result = platform::HttpGet(request, sink, &facts);
   ++run.done.ranges;
   if (result == HttpResult::kOk) {
     run.done.fetched += last - first + 1;
@@ -299,6 +300,16 @@ BlockRepairResult FetchBlocks(Execution& run, std::uint32_t first, std::uint32_t
       return FallBack(run.job, "a block of " + range + " differs from the index");
     case Refusal::kNone: break;
   }
+  if (StopRequested()) return Outcome(BlockRepairOutcome::kStopped, run.done);
+  // A host at its connection limit (a 503, a 429, a connection refused): the scheduler asks
+  // again later, and that repair keeps the good blocks written so far.
+  if (TurnedAway(result, facts)) {
+    BlockRepairResult busy =
+        Failed(TransferFailure(run.job.fileUrl.c_str(), result, facts), run.done);
+    busy.status.note = range + ": " + busy.status.note;
+    busy.serverBusy = true;
+    return busy;
+  }
   // A refusal of the range itself (a 404, a 416, a 206 without a usable Content-Range) is the
   // host's way of not doing ranges; a transfer that broke off is the network's, and ends the
   // run as it would end a whole-file download, the good blocks kept for the next run.
@@ -306,7 +317,6 @@ BlockRepairResult FetchBlocks(Execution& run, std::uint32_t first, std::uint32_t
     run.DropPart();
     return FallBack(run.job, "the host refused " + range);
   }
-  if (StopRequested()) return Outcome(BlockRepairOutcome::kStopped, run.done);
   return Failed(Failure(FetchErrorFor(result), "fetch", run.job.fileUrl, range), run.done);
 }
 
@@ -325,7 +335,7 @@ std::string DescribeBlockRepair(const BlockRepairResult& result) {
 
 bool FetchBlockIndex(const std::string& url, const std::string& caFile, std::uint32_t size,
                      const std::uint8_t* md5, BlockIndex& index, std::string& why,
-                     std::uint32_t* httpStatus) {
+                     std::uint32_t* httpStatus, bool* turnedAway) {
   IndexSink sink(MaxBlockIndexLength(size));
   platform::HttpRequest request;
   request.url = url.c_str();
@@ -333,6 +343,7 @@ bool FetchBlockIndex(const std::string& url, const std::string& caFile, std::uin
   platform::HttpHeadFacts facts;
   const HttpResult fetched = platform::HttpGet(request, sink, &facts);
   if (httpStatus != nullptr) *httpStatus = facts.status;
+  if (turnedAway != nullptr) *turnedAway = TurnedAway(fetched, facts);
   if (sink.tooLong()) {
     why = "the index is longer than any index of this file";
     return false;
@@ -360,9 +371,13 @@ BlockRepairResult PlanBlockRepair(const BlockRepairJob& job, BlockRepairPlan& pl
   }
 
   std::string why;
-  if (!FetchBlockIndex(job.indexUrl, job.caFile, job.size, job.md5, plan.index, why)) {
+  bool busy = false;
+  if (!FetchBlockIndex(job.indexUrl, job.caFile, job.size, job.md5, plan.index, why, nullptr,
+                       &busy)) {
     if (StopRequested()) return Outcome(BlockRepairOutcome::kStopped, plan.counts);
-    return FallBack(job, why);
+    BlockRepairResult result = FallBack(job, why);
+    result.serverBusy = busy;
+    return result;
   }
   if (!plan.block.Allocate(plan.index.blockSize)) return FallBack(job, "no memory for a block");
   plan.sources.assign(plan.index.BlockCount(), BlockRepairPlan::kFetch);
@@ -380,6 +395,11 @@ BlockRepairResult PlanBlockRepair(const BlockRepairJob& job, BlockRepairPlan& pl
 
 BlockRepairResult ExecuteBlockRepair(const BlockRepairJob& job, BlockRepairPlan& plan,
                                      std::atomic<std::uint32_t>* counter) {
+  if (plan.executed) return FallBack(job, "its plan was used up by an earlier attempt");
+  plan.executed = true;
+  if (plan.block.size() < plan.index.blockSize && !plan.block.Allocate(plan.index.blockSize)) {
+    return FallBack(job, "no memory for a block");
+  }
   Execution run(job, plan, counter);
   run.done.blocks = plan.counts.blocks;
   run.done.kept = plan.counts.kept;

@@ -64,6 +64,9 @@ struct BlockRepairResult {
   BlockRepairOutcome outcome = BlockRepairOutcome::kFallBack;
   Status status;  // kFailed: the failure; kFallBack: code None, the reason in `note`
   BlockRepairCounts counts;
+  // The server turned the index request (kFallBack) or a range (kFailed) away (TurnedAway): a
+  // host at its connection limit, worth asking again later rather than fetching the whole file.
+  bool serverBusy = false;
 };
 
 // "1 of 4096 blocks fetched (1048576 bytes, 1 range), 4095 reused, 0 kept": for the run log.
@@ -72,10 +75,11 @@ std::string DescribeBlockRepair(const BlockRepairResult& result);
 // Fetches the index at `url` of a file of `size` bytes with `md5` (one GET, refused unread when
 // it declares more than MaxBlockIndexLength(size) bytes) and checks it with ParseBlockIndex.
 // False, with `why` for a person, when there is none, it cannot be had or it is not this file's;
-// `httpStatus` is the status of the answer (0 when none was read). A stop request ends it.
+// `httpStatus` is the status of the answer (0 when none was read), `turnedAway` whether the
+// server turned the request away (TurnedAway). A stop request ends it.
 bool FetchBlockIndex(const std::string& url, const std::string& caFile, std::uint32_t size,
                      const std::uint8_t* md5, BlockIndex& index, std::string& why,
-                     std::uint32_t* httpStatus = nullptr);
+                     std::uint32_t* httpStatus = nullptr, bool* turnedAway = nullptr);
 
 // What PlanBlockRepair found.
 struct BlockRepairPlan {
@@ -84,8 +88,9 @@ struct BlockRepairPlan {
   std::vector<std::uint8_t> sources;  // by block
   std::uint32_t partKeep = 0;         // the part file's bytes that stay: its good blocks
   std::unique_ptr<Md5Stream> digest;  // of those bytes, to go on with
-  HeapBuffer block;                   // one block's bytes
+  HeapBuffer block;                   // one block's bytes; may be released between the steps
   BlockRepairCounts counts;
+  bool executed = false;  // ExecuteBlockRepair has begun: the digest is no longer the plan's
   BlockRepairPlan();
   ~BlockRepairPlan();
 };
@@ -100,7 +105,8 @@ BlockRepairResult PlanBlockRepair(const BlockRepairJob& job, BlockRepairPlan& pl
 // answer a 206 for exactly the range asked; renames it to the cache file when its MD5 is the
 // entry's. `counter` (optional) is set to 0 and raised by every fetched byte. kRepaired,
 // kFallBack (the part file is removed), kStopped or kFailed (the part file is kept, holding
-// good blocks only).
+// good blocks only). A plan is executed once: a second call falls back. The plan's block
+// buffer is allocated again when it was released after planning.
 BlockRepairResult ExecuteBlockRepair(const BlockRepairJob& job, BlockRepairPlan& plan,
                                      std::atomic<std::uint32_t>* counter);
 

@@ -9,7 +9,7 @@
 
 namespace repair {
 
-Status PlanDownloads(const FileList& files, const std::string& remote,
+Status PlanDownloads(const FileList& files, const FetchContext& context,
                      const std::vector<std::string>& cachePaths, HeapBuffer& block,
                      DownloadPlan& plan) {
   plan = DownloadPlan();
@@ -20,7 +20,7 @@ Status PlanDownloads(const FileList& files, const std::string& remote,
     if (StopRequested()) return Stopped();
     PlannedFetch fetch;
     fetch.index = i;
-    if (!BuildFileUrl(url, remote.c_str(), entry.name.c_str())) {
+    if (!BuildFileUrl(url, context.remote, entry.name.c_str())) {
       return Failure(RecoveryError::Unknown, "fetch", entry.name, "URL over 259 characters");
     }
     fetch.url = url;
@@ -40,9 +40,17 @@ Status PlanDownloads(const FileList& files, const std::string& remote,
     } else {
       fetch.bytesToFetch =
           entry.size - ResumableBytes(fetch.cachePath.c_str(), entry.size, entry.md5);
+      // What the cache file takes beyond the part file it grows from.
+      std::uint32_t written = fetch.bytesToFetch;
+      Status status = PlanBlockFetch(entry, context, fetch);
+      if (!status.ok()) return status;
+      if (fetch.blocks != nullptr) {
+        ++plan.blockFiles;
+        written = entry.size - fetch.blocks->partKeep;
+      }
       ++plan.files;
       plan.bytes += fetch.bytesToFetch;
-      plan.roomNeeded += fetch.bytesToFetch + kCacheSlackPerFile;
+      plan.roomNeeded += std::uint64_t{written} + kCacheSlackPerFile;
     }
     plan.entries.push_back(std::move(fetch));
   }
@@ -73,8 +81,9 @@ Status CheckCacheRoom(DownloadPlan& plan, const char* baseFolder) {
 
 std::string DescribePlan(const DownloadPlan& plan) {
   std::string line = "plan: " + std::to_string(plan.files) + " files to fetch, " +
-                     std::to_string(plan.bytes) + " bytes (" + std::to_string(plan.cachedFiles) +
-                     " in the cache, " + std::to_string(plan.emptyFiles) + " empty); room needed " +
+                     std::to_string(plan.bytes) + " bytes (" + std::to_string(plan.blockFiles) +
+                     " by blocks, " + std::to_string(plan.cachedFiles) + " in the cache, " +
+                     std::to_string(plan.emptyFiles) + " empty); room needed " +
                      std::to_string(plan.roomNeeded) + " bytes, free ";
   return line + (plan.freeKnown ? std::to_string(plan.freeBytes) : std::string("unknown"));
 }

@@ -41,30 +41,52 @@ bool IsEmptyEntry(const FileEntry& entry) {
 
 namespace {
 
-// A large entry whose local file is there is first repaired block by block from its block
-// index, when the release has one. `repaired` tells whether the cache file is in place; when it
-// is not and the status is ok, the whole file is to be fetched (`why` says why not by blocks).
-Status RepairLargeEntry(FileEntry& entry, const PlannedFetch& plan, const FetchContext& context,
-                        bool& repaired, std::string& why) {
-  repaired = false;
-  why.clear();
+// The block repair of `entry` as planned in `fetch`. False when the entry is not one for it:
+// too small, no local file, or paths that do not fit the tool's buffers.
+bool BuildBlockJob(const FileEntry& entry, const PlannedFetch& fetch, const FetchContext& context,
+                   BlockRepairJob& job) {
   char localPath[kPathBufferSize];
   char indexUrl[kPathBufferSize];
   const std::string indexName = entry.name + kBlockIndexSuffix;
   if (!BlockRepairWorthTrying(entry.size) ||
       !platform::BuildLocalPath(localPath, context.baseFolder, entry.name.c_str()) ||
       !FileExists(localPath) || !BuildFileUrl(indexUrl, context.remote, indexName.c_str())) {
-    return Ok();
+    return false;
   }
-  BlockRepairJob job;
-  job.fileUrl = plan.url;
+  job.fileUrl = fetch.url;
   job.indexUrl = indexUrl;
   job.localPath = localPath;
-  job.cachePath = plan.cachePath;
+  job.cachePath = fetch.cachePath;
   job.size = entry.size;
   job.md5 = entry.md5;
   if (context.caFile != nullptr) job.caFile = context.caFile;
-  const BlockRepairResult result = RepairFromBlocks(job, &entry.done, &entry.toFetch);
+  return true;
+}
+
+// A large entry whose local file is there is first repaired block by block from its block
+// index, when the release has one: as planned before the downloads, or planned now when the
+// plan could not be made then (or was used by an attempt the server turned away). `repaired`
+// tells whether the cache file is in place; when it is not and the status is ok, the whole
+// file is to be fetched (`why` says why not by blocks).
+Status RepairLargeEntry(FileEntry& entry, const PlannedFetch& fetch, const FetchContext& context,
+                        bool& repaired, std::string& why, bool& serverBusy) {
+  repaired = false;
+  why.clear();
+  if (!fetch.wholeWhy.empty()) {
+    why = "whole file, " + fetch.wholeWhy;
+    return Ok();
+  }
+  BlockRepairJob job;
+  if (!BuildBlockJob(entry, fetch, context, job)) return Ok();
+  BlockRepairResult result;
+  if (fetch.blocks != nullptr && !fetch.blocks->executed) {
+    entry.toFetch.store(fetch.blocks->counts.bytesToFetch);
+    result = ExecuteBlockRepair(job, *fetch.blocks, &entry.done);
+    if (result.outcome == BlockRepairOutcome::kFallBack) entry.toFetch.store(entry.size);
+  } else {
+    result = RepairFromBlocks(job, &entry.done, &entry.toFetch);
+  }
+  serverBusy = result.serverBusy;
   switch (result.outcome) {
     case BlockRepairOutcome::kRepaired:
       repaired = true;
@@ -72,11 +94,36 @@ Status RepairLargeEntry(FileEntry& entry, const PlannedFetch& plan, const FetchC
       return Ok();
     case BlockRepairOutcome::kStopped: return Stopped();
     case BlockRepairOutcome::kFailed: return result.status;
-    default: why = "whole file, " + result.status.note; return Ok();
+    default: break;
   }
+  // An index turned away by a busy server is asked for again later, not given up for the
+  // whole file.
+  if (serverBusy) {
+    return HttpFailure(RecoveryError::NotExistFile, job.indexUrl, 0, result.status.note);
+  }
+  why = "whole file, " + result.status.note;
+  return Ok();
 }
 
 }  // namespace
+
+Status PlanBlockFetch(const FileEntry& entry, const FetchContext& context, PlannedFetch& fetch) {
+  BlockRepairJob job;
+  if (!BuildBlockJob(entry, fetch, context, job)) return Ok();
+  auto plan = std::make_shared<BlockRepairPlan>();
+  const BlockRepairResult result = PlanBlockRepair(job, *plan);
+  switch (result.outcome) {
+    case BlockRepairOutcome::kReady:
+      plan->block.Reset();  // a block's buffer for each planned file would add up
+      fetch.bytesToFetch = plan->counts.bytesToFetch;
+      fetch.blocks = std::move(plan);
+      return Ok();
+    case BlockRepairOutcome::kStopped: return Stopped();
+    default: break;
+  }
+  if (!result.serverBusy) fetch.wholeWhy = result.status.note;
+  return Ok();
+}
 
 Status FetchEntry(FileEntry& entry, const PlannedFetch& plan, const FetchContext& context,
                   HeapBuffer& block, FetchReport& report) {
@@ -91,7 +138,7 @@ Status FetchEntry(FileEntry& entry, const PlannedFetch& plan, const FetchContext
   }
   bool repaired = false;
   std::string why;
-  Status status = RepairLargeEntry(entry, plan, context, repaired, why);
+  Status status = RepairLargeEntry(entry, plan, context, repaired, why, report.serverBusy);
   if (!status.ok() || repaired) {
     report.line = why;
     return status;

@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/heap_buffer.h"
+#include "engine/block_repair.h"
 #include "engine/recovery_state.h"
 #include "engine/status.h"
 
@@ -20,10 +22,14 @@ struct PlannedFetch {
   std::string cachePath;
   bool empty = false;   // an empty file: its cache file is written, nothing is fetched
   bool cached = false;  // a cache file of an earlier run holds the entry's bytes (digest checked)
-  // What the request brings: the entry's size less what a resumable part file holds; 0 when
-  // nothing is fetched. A way of fetching less (a part of a file) lowers it here, and the plan
-  // sums it.
+  // What the requests bring: the entry's size less what a resumable part file holds, or the
+  // blocks a block repair fetches; 0 when nothing is fetched. The plan sums it.
   std::uint32_t bytesToFetch = 0;
+  // A large entry's block repair, planned: its index fetched and checked, the local file's
+  // blocks digested. Null when the entry is fetched whole, and when its index could not be
+  // asked for yet (a busy server): the fetch then plans it itself.
+  std::shared_ptr<BlockRepairPlan> blocks;
+  std::string wholeWhy;  // why a large entry is fetched whole after all; empty for others
 };
 
 // Whether a cache file left by an earlier run holds exactly the entry's bytes (`matches`); a
@@ -46,8 +52,14 @@ struct FetchContext {
 // "N bytes", "by blocks, ..." or "whole file, <why not by blocks>; N bytes".
 struct FetchReport {
   std::string line;
-  bool serverBusy = false;  // as DownloadToCache's: the server turned the request away
+  bool serverBusy = false;  // the server turned a request away: worth trying again later
 };
+
+// Plans the block repair of a damaged entry large enough for one whose local file is there
+// (block_repair.h), before the first download: sets fetch.blocks and lowers bytesToFetch to the
+// blocks, or sets fetch.wholeWhy. An index the server turned away leaves both unset. Reads the
+// local file; writes nothing. Stopped() on a stop request.
+Status PlanBlockFetch(const FileEntry& entry, const FetchContext& context, PlannedFetch& fetch);
 
 // Brings one entry into its cache path as planned: the empty cache file, nothing for a cache
 // hit, the damaged blocks of a large file whose release has a block index, otherwise the

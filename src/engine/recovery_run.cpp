@@ -294,9 +294,14 @@ Status RunSteps(const RecoveryRequest& request, RunLog& log) {
   status = CheckWriteFolders(baseFolder, cachePaths);
   if (!status.ok()) return status;
   // Before the first request and the first write: what is fetched, and room for it.
+  const FetchContext context{baseFolder, remote.c_str(), caFile};
   DownloadPlan plan;
-  status = PlanDownloads(state.files, remote, cachePaths, block, plan);
+  status = PlanDownloads(state.files, context, cachePaths, block, plan);
   if (!status.ok()) return status;
+  // The rows and the bar count what the block repairs fetch, from the start.
+  for (const PlannedFetch& fetch : plan.entries) {
+    if (fetch.blocks != nullptr) state.files.At(fetch.index)->toFetch.store(fetch.bytesToFetch);
+  }
   status = CheckCacheRoom(plan, baseFolder);
   log.Line(DescribePlan(plan));
   if (!status.ok()) return status;
@@ -305,7 +310,6 @@ Status RunSteps(const RecoveryRequest& request, RunLog& log) {
   const unsigned atOnce = request.maxDownloads == 0
                               ? kDefaultDownloadsAtOnce
                               : std::min(request.maxDownloads, kMaxDownloadsAtOnce);
-  const FetchContext context{baseFolder, remote.c_str(), caFile};
   status = DownloadFiles(plan, atOnce, context, log);
   if (!status.ok()) return status;
 

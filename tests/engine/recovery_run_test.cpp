@@ -749,6 +749,9 @@ TEST_F(RecoveryRunTest, ALargeDamagedFileCostsItsDamagedBlocksWhereTheReleaseHas
     EXPECT_EQ(asked, expected) << what;
     // The log says per file what the blocks cost, or why the whole file was fetched.
     const std::string log = ReadLocal("run.log");
+    // The plan counts the block, not the file: its bytes, and the room the cache file takes.
+    const std::string plan = "bytes (" + std::string(indexed ? "1" : "0") + " by blocks,";
+    EXPECT_NE(log.find(plan), std::string::npos) << what << ":\n" << log;
     const std::string line =
         indexed
             ? "fetch data\\big.pak: by blocks, 1 of 33 blocks fetched (1048576 bytes, 1 range), "
@@ -1088,6 +1091,49 @@ TEST_F(ParallelRunTest, AServerThatTurnsExtraTransfersAwayGetsFewerAtOnce) {
   }
   server_.LimitConnections(0);
   server_.BusyBeyond(0, 0);
+}
+
+// A range that a busy host turns away puts the file back in the queue: it is repaired by blocks
+// when its turn comes again, never fetched whole, and the run finishes.
+TEST_F(ParallelRunTest, ARangeTurnedAwayIsAskedForAgainNotFetchedWhole) {
+  const std::string slow = test::Pattern(1024 * 1024);
+  const std::string big = test::Pattern(kBlockRepairMinSize + 5000);
+  const publish::ManifestRecord bigRecord = Record("data\\big.pak", big);
+  BlockIndexBuilder builder(kDefaultIndexBlockSize);
+  builder.Update(reinterpret_cast<const std::uint8_t*>(big.data()), big.size());
+  BlockIndex index;
+  ASSERT_TRUE(builder.Finish(bigRecord.md5.data(), index));
+  const std::vector<std::uint8_t> indexBytes = FormatBlockIndex(index);
+  Publish({Record("a.dat", slow), bigRecord});
+  test::Resource slowResource{slow, "\"s\"", ""};
+  slowResource.pieceSize = 64 * 1024;
+  slowResource.pauseMs = 30;  // under way while the range is asked for
+  server_.ServeResource("/1.0/a.dat", slowResource);
+  test::Resource bigResource{big, "\"b\"", ""};
+  bigResource.busyAnswers = 1;
+  server_.ServeResource("/1.0/data/big.pak", bigResource);
+  server_.ServeFile("/1.0/data/big.pak.blockidx", indexBytes);
+  WriteLocal("filehash.tsf", manifest_);
+  WriteLocal("a.dat", "damaged");
+  std::string damaged = big;
+  damaged[3 * kDefaultIndexBlockSize] ^= 1;
+  WriteLocal("data\\big.pak", damaged);
+  maxDownloads_ = 2;
+  runLog_ = base_ + "run.log";
+
+  ASSERT_TRUE(Run()) << GetErrorDetail();
+  EXPECT_TRUE(ReadLocal("data\\big.pak") == big);
+  EXPECT_TRUE(ReadLocal("a.dat") == slow);
+  std::size_t asked = 0;
+  for (const auto& request : server_.Requests()) {
+    if (request.target != "/1.0/data/big.pak") continue;
+    ++asked;
+    EXPECT_NE(request.Header("Range"), "") << "the whole file was asked for";
+  }
+  EXPECT_EQ(asked, 2u);
+  const std::string log = ReadLocal("run.log");
+  EXPECT_NE(log.find("fetch data\\big.pak: turned away"), std::string::npos) << log;
+  EXPECT_NE(log.find("fetch data\\big.pak: by blocks, 1 of 33"), std::string::npos) << log;
 }
 
 // Too little room on the cache's volume ends the run before any file is fetched or changed;

@@ -204,6 +204,10 @@ bool IfRangeHolds(const Resource& resource, const RecordedRequest& request) {
 
 // The answer of `resource` to `request`; counts a drop off when it plans one.
 Response Answer(Resource& resource, const RecordedRequest& request) {
+  if (resource.busyAnswers > 0) {
+    --resource.busyAnswers;
+    return Response::Status(resource.busyStatus);
+  }
   std::string headers = "Content-Type: application/octet-stream\r\nAccept-Ranges: bytes\r\n";
   if (!resource.etag.empty()) headers += "ETag: " + resource.etag + "\r\n";
   if (!resource.lastModified.empty()) headers += "Last-Modified: " + resource.lastModified + "\r\n";

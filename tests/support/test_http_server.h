@@ -85,6 +85,10 @@ struct Resource {
   // Bodies go out `pieceSize` bytes at a time with `pauseMs` between pieces (0: at once).
   std::size_t pieceSize = 0;
   int pauseMs = 0;
+  // The next `busyAnswers` requests are answered with `busyStatus` (503 or 429) and their
+  // connection kept, as by a host at its limit.
+  std::size_t busyAnswers = 0;
+  int busyStatus = 503;
 };
 
 struct RecordedRequest {
