@@ -10,7 +10,7 @@ namespace repair {
 
 // Files downloaded at once unless the string file says otherwise, and the most it may say:
 // each transfer holds about 3 MiB of buffers, so the most stays well within the memory bound.
-constexpr std::uint32_t kDefaultDownloadsAtOnce = 4;
+constexpr std::uint32_t kDefaultDownloadsAtOnce = 8;
 constexpr std::uint32_t kMaxDownloadsAtOnce = 16;
 
 // The inputs of a run, complete before the run starts and only read by it. Paths and names
