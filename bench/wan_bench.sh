@@ -101,7 +101,8 @@ relay_url="http://127.0.0.1:$relay_port"
 
 mv src client
 cp release/client-files/buildver.tvf "$repair" client/
-printf 'SYS_REMOTEPATH=%s/$MAJORVER$.$MINORVER$\n' "$relay_url" > strings.txt
+# Each repair writes its run log, whose time stamps give the phases' times.
+printf 'SYS_REMOTEPATH=%s/$MAJORVER$.$MINORVER$\nSYS_RUNLOG=run.log\n' "$relay_url" > strings.txt
 "$publish" strings strings.txt client/repair.dat >/dev/null 2>&1
 "$publish" inspect "$remote/1.0/filehash.tsf" 2>/dev/null |
   awk '{name = $3; gsub(/\\/, "/", name); print $1 "  client/" name}' > expected.md5
@@ -197,6 +198,17 @@ measure() {
   rss=$(tail -1 "$work/$name.rss")
 }
 
+phase_lines=()
+phases() {  # NAME: the time of each phase of that repair, from the run log it left in client/
+  [ -f client/run.log ] || return 0
+  mv client/run.log "$1.runlog"
+  phase_lines+=("$(awk -v n="$1" '$2 == "phase:" {
+      t = $1; $1 = ""; $2 = ""; sub(/^ +/, "")
+      if (name != "") line = line sprintf("%s %.2f s, ", name, t - prev)
+      name = $0; prev = t }
+    END { sub(/, $/, "", line); printf "  %-11s %s", n, line }' "$1.runlog")")
+}
+
 rows=()
 row() {  # NAME: one line of the table from the figures of measure
   local down up
@@ -234,6 +246,7 @@ if [ "$wine" = 1 ]; then
   rss=$(tail -1 repair.exe.rss)
   md5sum --quiet -c expected.md5 >/dev/null 2>&1 || echo "  the client differs after the run"
   row repair.exe
+  phases repair.exe
 else
   for downloads in ${REPAIR_DOWNLOADS:-}; do
     echo "== repair /quiet, SYS_MAXDOWNLOADS=$downloads"
@@ -243,6 +256,7 @@ else
     measure "repair-j$downloads" env -C client ./repair /quiet
     md5sum --quiet -c expected.md5 >/dev/null 2>&1 || echo "  the client differs after the run"
     row "repair-j$downloads"
+    phases "repair-j$downloads"
   done
   "$publish" strings strings.txt client/repair.dat >/dev/null 2>&1
   damage
@@ -250,6 +264,7 @@ else
   measure repair env -C client ./repair /quiet
   md5sum --quiet -c expected.md5 >/dev/null 2>&1 || echo "  the client differs after the run"
   row repair
+  phases repair
   repair_wall=$wall repair_rss=$rss
   repair_link=$(( $(stat_of repair bytes_to_client) + $(stat_of repair bytes_to_upstream) ))
 
@@ -285,6 +300,10 @@ echo
 echo "== results: $small_files small files and two paks of $pak_mib MiB; ${rtt_ms} ms, ${rate_mbit} Mbit/s"
 printf '%-12s %9s %11s %9s %6s %9s\n' tool "wall (s)" "down (MiB)" "up (KiB)" conns "RSS (MiB)"
 printf '%s\n' "${rows[@]}"
+if [ ${#phase_lines[@]} -gt 0 ]; then
+  echo "phases (from each run log; the window's 2 s start comes before the first):"
+  printf '%s\n' "${phase_lines[@]}"
+fi
 echo "needed: $(mib "$needed_bytes") MiB ($(mib "$deleted_bytes") MiB of deleted small files," \
   "2 x 4 KiB damaged in the paks; zsync's blocks: $zsync_block bytes)"
 if [ "$wine" = 0 ]; then

@@ -95,8 +95,11 @@ bool Declined(WindowControls& window) {
 }
 
 // One row per entry; the worker waits in its handshake meanwhile, so the list holds still.
+// Drawn once at the end: a list that redraws after each insertion takes seconds for a few
+// thousand rows (about 16 s for 1,500 under Wine).
 void InsertRows(WindowControls& window) {
   char text[kTextBufferSize];
+  window.SetListRedraw(false);
   for (std::uint32_t i = 0; i < CountFiles(0); ++i) {
     const int row = static_cast<int>(i);
     FormatText(text, "%d", row + 1);
@@ -107,6 +110,7 @@ void InsertRows(WindowControls& window) {
     window.SetCell(row, 2, text);
     window.SetCell(row, kProgressCell, nullptr);
   }
+  window.SetListRedraw(true);
 }
 
 // Rewrites the progress cells whose text changed and scrolls the last of them into view.

@@ -250,6 +250,14 @@ TEST_F(RefreshTest, RowsAreInsertedOnceBeforeCheckFilesIsAcknowledged) {
   EXPECT_EQ(flagWhileInserting, (std::vector<int>{1, 1}));
   EXPECT_EQ(IsPhaseChanged(), 0);
   EXPECT_TRUE(window_.boxes.empty());
+  // The list is drawn once, after every row is in: drawn after each, thousands take seconds.
+  std::vector<std::string> redraws;
+  for (const std::string& call : window_.calls) {
+    if (call.rfind("Redraw", 0) == 0 || call.rfind("InsertRow", 0) == 0) redraws.push_back(call);
+  }
+  ASSERT_GE(redraws.size(), 4u);
+  EXPECT_EQ(redraws.front(), "Redraw off");
+  EXPECT_EQ(redraws[3], "Redraw on");
 
   Publish(RecoveryPhase::DownloadFiles);  // other phases add no rows
   Refresh();
