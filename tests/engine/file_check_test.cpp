@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "platform/paths.h"
 #include "support/test_support.h"
 
 namespace repair {
@@ -52,12 +53,7 @@ class FileCheckTest : public ::testing::Test {
     test::WriteAll(dir_.File(name), content);
   }
 
-  static constexpr char kSep =
-#if defined(_WIN32)
-      '\\';
-#else
-      '/';
-#endif
+  static constexpr char kSep = platform::kPathSeparator;
   test::TempDir dir_;
 };
 

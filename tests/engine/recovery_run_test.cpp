@@ -73,12 +73,7 @@ class RecoveryRunTest : public ::testing::Test {
   }
   void TearDown() override { ResetRecoveryState(); }
 
-  static constexpr char kSep =
-#if defined(_WIN32)
-      '\\';
-#else
-      '/';
-#endif
+  static constexpr char kSep = platform::kPathSeparator;
 
   std::string Local(const std::string& name) const {
     std::string path = base_ + name;

@@ -3,26 +3,14 @@
 #include <windows.h>
 #include <winioctl.h>
 
-#include <atomic>
 #include <cstring>
 
-#include "platform/disk_info_test_hooks.h"
+#include "platform/disk_info_os.h"
 #include "platform/win32/scoped_handle.h"
 
 namespace repair::platform {
-namespace {
-
-std::atomic<std::int64_t> g_forcedFreeBytes{-1};
-
-}  // namespace
-
-bool FreeDiskBytes(const char* path, std::uint64_t& bytes) {
+bool SystemFreeDiskBytes(const char* path, std::uint64_t& bytes) {
   bytes = 0;
-  const std::int64_t forced = g_forcedFreeBytes.load();
-  if (forced >= 0) {
-    bytes = static_cast<std::uint64_t>(forced);
-    return true;
-  }
   // The first figure is what this user may write (quotas applied), not the volume's total.
   ULARGE_INTEGER available{};
   if (!GetDiskFreeSpaceExA(path, &available, nullptr, nullptr)) return false;
@@ -54,7 +42,5 @@ DiskKind DiskKindOf(const char* path) {
   }
   return penalty.IncursSeekPenalty ? DiskKind::kRotational : DiskKind::kSolidState;
 }
-
-void ForceFreeDiskBytes(std::int64_t bytes) { g_forcedFreeBytes = bytes < 0 ? -1 : bytes; }
 
 }  // namespace repair::platform
