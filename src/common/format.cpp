@@ -18,6 +18,15 @@ bool FormatInto(char* buffer, std::size_t capacity, const char* format, va_list 
 
 }  // namespace
 
+void ReplaceAll(std::string& text, const std::string& token, const std::string& replacement) {
+  if (token.empty()) return;
+  std::string::size_type position = text.find(token);
+  while (position != std::string::npos) {
+    text.replace(position, token.size(), replacement);
+    position = text.find(token, position + replacement.size());
+  }
+}
+
 bool FormatPath(char* buffer, const char* format, ...) {
   va_list args;
   va_start(args, format);

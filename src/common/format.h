@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace repair {
 
@@ -23,6 +24,11 @@ bool FormatText(char* buffer, const char* format, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// Replaces every occurrence of `token` in `text`, left to right. The search resumes after the
+// inserted text, so a replacement that contains the token cannot loop; an empty token changes
+// nothing.
+void ReplaceAll(std::string& text, const std::string& token, const std::string& replacement);
 
 // Copies source with its terminator into a buffer of `capacity` bytes. Returns false, leaving
 // an empty string, when it does not fit.

@@ -4,22 +4,13 @@
 #include <cstring>
 
 #include "codec/codec.h"
+#include "common/little_endian.h"
 
 namespace repair {
 namespace {
 
 constexpr char kMagic[8] = {'t', 'o', 'v', 'a', 'k', '-', 'b', 'i'};
 constexpr std::uint32_t kFormatVersion = 1;
-
-void PutU32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t GetU32(const std::uint8_t* at) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | at[i];
-  return value;
-}
 
 }  // namespace
 
@@ -50,11 +41,11 @@ std::uint64_t MaxBlockIndexLength(std::uint32_t fileSize) {
 std::vector<std::uint8_t> FormatBlockIndex(const BlockIndex& index) {
   std::vector<std::uint8_t> bytes(kBlockIndexHeaderSize + index.digests.size());
   std::memcpy(bytes.data(), kMagic, sizeof kMagic);
-  PutU32(&bytes[8], kFormatVersion);
-  PutU32(&bytes[12], index.blockSize);
-  PutU32(&bytes[16], index.fileSize);
+  StoreLe32(&bytes[8], kFormatVersion);
+  StoreLe32(&bytes[12], index.blockSize);
+  StoreLe32(&bytes[16], index.fileSize);
   std::memcpy(&bytes[20], index.fileMd5, sizeof index.fileMd5);
-  PutU32(&bytes[36], index.BlockCount());
+  StoreLe32(&bytes[36], index.BlockCount());
   if (!index.digests.empty()) {
     std::memcpy(&bytes[kBlockIndexHeaderSize], index.digests.data(), index.digests.size());
   }
@@ -65,12 +56,12 @@ IndexVerdict ParseBlockIndex(const std::uint8_t* data, std::size_t length, std::
                              const std::uint8_t* fileMd5, BlockIndex& index) {
   index = BlockIndex();
   if (data == nullptr || length < kBlockIndexHeaderSize ||
-      std::memcmp(data, kMagic, sizeof kMagic) != 0 || GetU32(data + 8) != kFormatVersion) {
+      std::memcmp(data, kMagic, sizeof kMagic) != 0 || LoadLe32(data + 8) != kFormatVersion) {
     return IndexVerdict::kGarbage;
   }
-  const std::uint32_t blockSize = GetU32(data + 12);
-  const std::uint32_t size = GetU32(data + 16);
-  const std::uint32_t count = GetU32(data + 36);
+  const std::uint32_t blockSize = LoadLe32(data + 12);
+  const std::uint32_t size = LoadLe32(data + 16);
+  const std::uint32_t count = LoadLe32(data + 36);
   if (!IsIndexBlockSize(blockSize) || count != BlockCountFor(size, blockSize)) {
     return IndexVerdict::kGarbage;
   }

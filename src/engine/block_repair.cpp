@@ -39,10 +39,6 @@ BlockRepairResult Failed(Status status, const BlockRepairCounts& counts) {
   return result;
 }
 
-void Discard(const std::string& path) {
-  if (FileExists(path.c_str())) DeleteFileRetry(path.c_str());
-}
-
 // Holds the body of an index, refusing any that could not be one for this entry before a
 // byte of it is kept.
 class IndexSink final : public platform::HttpSink {
@@ -237,7 +233,7 @@ struct Execution {
   // Closed first: Windows deletes no file that is open.
   void DropPart() {
     writer.Close();
-    Discard(paths.part);
+    DeleteFileRetry(paths.part.c_str());
   }
 
   const BlockRepairJob& job;
@@ -371,12 +367,16 @@ BlockRepairResult PlanBlockRepair(const BlockRepairJob& job, BlockRepairPlan& pl
   }
 
   std::string why;
+  std::uint32_t httpStatus = 0;
   bool busy = false;
-  if (!FetchBlockIndex(job.indexUrl, job.caFile, job.size, job.md5, plan.index, why, nullptr,
+  if (!FetchBlockIndex(job.indexUrl, job.caFile, job.size, job.md5, plan.index, why, &httpStatus,
                        &busy)) {
     if (StopRequested()) return Outcome(BlockRepairOutcome::kStopped, plan.counts);
-    BlockRepairResult result = FallBack(job, why);
-    result.serverBusy = busy;
+    if (!busy) return FallBack(job, why);
+    // A host at its limit has not said there is no index: asked again later.
+    BlockRepairResult result = Failed(
+        HttpFailure(RecoveryError::NotExistFile, job.indexUrl, httpStatus, why), plan.counts);
+    result.serverBusy = true;
     return result;
   }
   if (!plan.block.Allocate(plan.index.blockSize)) return FallBack(job, "no memory for a block");
@@ -407,7 +407,7 @@ BlockRepairResult ExecuteBlockRepair(const BlockRepairJob& job, BlockRepairPlan&
   if (counter != nullptr) counter->store(0, std::memory_order_relaxed);
   if (!BuildPartPaths(job.cachePath.c_str(), run.paths)) return FallBack(job, "path too long");
   // From here on the part file is no longer the whole-file download's to continue.
-  Discard(run.paths.validator);
+  DeleteFileRetry(run.paths.validator.c_str());
   Status folders = EnsureParentFolders(run.paths.part.c_str());
   if (!folders.ok()) return Failed(std::move(folders), run.done);
   if (!run.writer.Open(run.paths.part.c_str(), plan.partKeep)) {

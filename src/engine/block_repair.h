@@ -64,8 +64,8 @@ struct BlockRepairResult {
   BlockRepairOutcome outcome = BlockRepairOutcome::kFallBack;
   Status status;  // kFailed: the failure; kFallBack: code None, the reason in `note`
   BlockRepairCounts counts;
-  // The server turned the index request (kFallBack) or a range (kFailed) away (TurnedAway): a
-  // host at its connection limit, worth asking again later rather than fetching the whole file.
+  // kFailed because the server turned the index request or a range away (TurnedAway): a host at
+  // its connection limit, worth asking again later rather than fetching the whole file.
   bool serverBusy = false;
 };
 
@@ -97,7 +97,8 @@ struct BlockRepairPlan {
 
 // Fetches the entry's index (one request, at most MaxBlockIndexLength bytes), checks its
 // binding to the entry, then digests the part file's blocks and the local file's, block by
-// block, and lists what to fetch. Writes nothing. kReady, kFallBack or kStopped.
+// block, and lists what to fetch. Writes nothing. kReady, kFallBack, kStopped, or kFailed
+// (serverBusy) when the server turned the index request away.
 BlockRepairResult PlanBlockRepair(const BlockRepairJob& job, BlockRepairPlan& plan);
 
 // Builds the part file from the plan: the local file's good blocks, checked again as they are

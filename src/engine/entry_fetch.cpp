@@ -80,7 +80,7 @@ Status RepairLargeEntry(FileEntry& entry, const PlannedFetch& fetch, const Fetch
   if (!BuildBlockJob(entry, fetch, context, job)) return Ok();
   BlockRepairResult result;
   if (fetch.blocks != nullptr && !fetch.blocks->executed) {
-    entry.toFetch.store(fetch.blocks->counts.bytesToFetch);
+    // The entry's toFetch holds the plan's bytes since the plan was made.
     result = ExecuteBlockRepair(job, *fetch.blocks, &entry.done);
     if (result.outcome == BlockRepairOutcome::kFallBack) entry.toFetch.store(entry.size);
   } else {
@@ -95,11 +95,6 @@ Status RepairLargeEntry(FileEntry& entry, const PlannedFetch& fetch, const Fetch
     case BlockRepairOutcome::kStopped: return Stopped();
     case BlockRepairOutcome::kFailed: return result.status;
     default: break;
-  }
-  // An index turned away by a busy server is asked for again later, not given up for the
-  // whole file.
-  if (serverBusy) {
-    return HttpFailure(RecoveryError::NotExistFile, job.indexUrl, 0, result.status.note);
   }
   why = "whole file, " + result.status.note;
   return Ok();
@@ -119,10 +114,9 @@ Status PlanBlockFetch(const FileEntry& entry, const FetchContext& context, Plann
       fetch.blocks = std::move(plan);
       return Ok();
     case BlockRepairOutcome::kStopped: return Stopped();
-    default: break;
+    case BlockRepairOutcome::kFallBack: fetch.wholeWhy = result.status.note; return Ok();
+    default: return Ok();  // the index turned away: planned when the transfer comes
   }
-  if (!result.serverBusy) fetch.wholeWhy = result.status.note;
-  return Ok();
 }
 
 Status FetchEntry(FileEntry& entry, const PlannedFetch& plan, const FetchContext& context,

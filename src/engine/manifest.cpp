@@ -10,6 +10,7 @@
 #include "codec/builtin_key.h"
 #include "codec/codec.h"
 #include "common/format.h"
+#include "common/little_endian.h"
 #include "engine/http_fetch.h"
 
 namespace repair {
@@ -26,11 +27,6 @@ constexpr std::uint64_t kSealedSizeSlack = 64 * 1024;
 
 std::uint64_t MaxSealedSize(std::uint32_t packedLength) {
   return static_cast<std::uint64_t>(packedLength) * 2 + kSealedSizeSlack;
-}
-
-std::uint32_t ReadU32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
 std::int16_t ReadI16(const std::uint8_t* bytes) {
@@ -78,7 +74,7 @@ RecoveryError ParseRecordsOrThrow(const std::uint8_t* plaintext, std::uint32_t l
                                            : static_cast<std::ptrdiff_t>(nameLength));
     if (!IsSafeRelativeName(name)) return RecoveryError::InvalidData;
     const std::uint8_t* tail = record + 2 + nameLength;
-    parsed.push_back(std::make_unique<FileEntry>(name.c_str(), ReadU32(tail), tail + 4));
+    parsed.push_back(std::make_unique<FileEntry>(name.c_str(), LoadLe32(tail), tail + 4));
     consumed += static_cast<std::uint32_t>(nameLength) + kManifestRecordOverhead;
   }
   for (auto& entry : parsed) entries.Append(std::move(entry));
@@ -122,7 +118,7 @@ RecoveryError UnpackManifestBody(const std::uint8_t* body, std::uint32_t length,
 
   // The declared unpacked length is only a capacity: the stream may end earlier at its end
   // marker, and never writes past it.
-  unpackedLength = ReadU32(body);
+  unpackedLength = LoadLe32(body);
   const std::uint32_t packedLength = length - kSealedSizeField;
   if (unpackedLength > MaxSealedSize(packedLength)) return RecoveryError::InvalidData;
   if (!unpacked.Allocate(unpackedLength)) return RecoveryError::MemoryAllocation;

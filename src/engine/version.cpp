@@ -5,7 +5,9 @@
 
 #include "codec/builtin_key.h"
 #include "codec/codec.h"
+#include "common/format.h"
 #include "common/heap_buffer.h"
+#include "common/little_endian.h"
 #include "engine/file_ops.h"
 #include "engine/recovery_state.h"
 
@@ -17,10 +19,7 @@ constexpr char kMinorToken[] = "$MINORVER$";
 constexpr std::uint32_t kStampCapacity = kVersionFileLong - kSealedOverhead;  // 16
 
 std::int32_t ReadWord(const std::uint8_t* bytes) {
-  const std::uint32_t word =
-      static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-      static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-  return static_cast<std::int32_t>(word);
+  return static_cast<std::int32_t>(LoadLe32(bytes));
 }
 
 // Base 10, digits only: callers pass numbers already known not to be negative.
@@ -60,15 +59,6 @@ Status ReadVersionFile(const char* path, VersionStamp& stamp) {
                    std::to_string(size) + " bytes that do not open with the built-in key");
   }
   return Ok();
-}
-
-void ReplaceAll(std::string& text, const std::string& token, const std::string& replacement) {
-  if (token.empty()) return;
-  std::string::size_type position = text.find(token);
-  while (position != std::string::npos) {
-    text.replace(position, token.size(), replacement);
-    position = text.find(token, position + replacement.size());
-  }
 }
 
 Status ResolveRemotePath(const char* baseFolder, const char* versionFileName,

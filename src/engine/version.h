@@ -33,10 +33,6 @@ bool DecodeVersionStamp(const std::uint8_t* bytes, std::uint32_t length, Version
 // contents do not decode.
 Status ReadVersionFile(const char* path, VersionStamp& stamp);
 
-// Replaces every occurrence of `token` in `text`, left to right. The search resumes after the
-// inserted text, so a replacement that contains the token cannot loop; an empty token changes
-// nothing.
-void ReplaceAll(std::string& text, const std::string& token, const std::string& replacement);
 
 // The version step of a run: selects major and minor by `mode` (the version file in
 // `baseFolder`, the build before it, or `major`/`minor` as given) and writes into `resolved`

@@ -143,13 +143,6 @@ void UpdateCells(WindowControls& window, RefreshState& state) {
   window.SetListRedraw(true);
 }
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos;
-       at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-}
-
 void UpdateStatus(WindowControls& window, RecoveryPhase phase, std::int32_t counter) {
   auto index = static_cast<std::size_t>(phase);
   if (index >= sizeof(kStatusRows) / sizeof(kStatusRows[0])) index = 0;

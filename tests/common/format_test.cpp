@@ -58,6 +58,14 @@ TEST(FormatText, HoldsUpTo511CharactersAndKeepsPercentArguments) {
   EXPECT_TRUE(b.GuardsIntact());
 }
 
+// A replacement holding its own token is replaced once, not forever; an empty token is none.
+TEST(ReplaceAll, ReplacesEachTokenOnceLeftToRight) {
+  std::string text = "<$T$>";
+  ReplaceAll(text, "$T$", "x$T$y");
+  ReplaceAll(text, "", "zz");
+  EXPECT_EQ(text, "<x$T$y>");
+}
+
 TEST(CopyBounded, CopiesWithTerminatorOrLeavesEmpty) {
   char buffer[4];
   EXPECT_TRUE(CopyBounded(buffer, sizeof buffer, "abc"));

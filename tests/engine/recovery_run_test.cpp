@@ -1088,9 +1088,11 @@ TEST_F(ParallelRunTest, AServerThatTurnsExtraTransfersAwayGetsFewerAtOnce) {
   server_.BusyBeyond(0, 0);
 }
 
-// A range that a busy host turns away puts the file back in the queue: it is repaired by blocks
-// when its turn comes again, never fetched whole, and the run finishes.
-TEST_F(ParallelRunTest, ARangeTurnedAwayIsAskedForAgainNotFetchedWhole) {
+// A range or a block index that a busy host turns away is asked for again: a range when the
+// file's turn comes again (the file back in the queue), an index turned away while the
+// downloads are planned when the file's transfer comes. The file is repaired by blocks, never
+// fetched whole, and the run finishes.
+TEST_F(ParallelRunTest, ARangeOrIndexTurnedAwayIsAskedForAgainNotFetchedWhole) {
   const std::string slow = test::Pattern(1024 * 1024);
   const std::string big = test::Pattern(kBlockRepairMinSize + 5000);
   const publish::ManifestRecord bigRecord = Record("data\\big.pak", big);
@@ -1099,36 +1101,48 @@ TEST_F(ParallelRunTest, ARangeTurnedAwayIsAskedForAgainNotFetchedWhole) {
   BlockIndex index;
   ASSERT_TRUE(builder.Finish(bigRecord.md5.data(), index));
   const std::vector<std::uint8_t> indexBytes = FormatBlockIndex(index);
-  Publish({Record("a.dat", slow), bigRecord});
-  test::Resource slowResource{slow, "\"s\"", ""};
-  slowResource.pieceSize = 64 * 1024;
-  slowResource.pauseMs = 30;  // under way while the range is asked for
-  server_.ServeResource("/1.0/a.dat", slowResource);
-  test::Resource bigResource{big, "\"b\"", ""};
-  bigResource.busyAnswers = 1;
-  server_.ServeResource("/1.0/data/big.pak", bigResource);
-  server_.ServeFile("/1.0/data/big.pak.blockidx", indexBytes);
-  WriteLocal("filehash.tsf", manifest_);
-  WriteLocal("a.dat", "damaged");
-  std::string damaged = big;
-  damaged[3 * kDefaultIndexBlockSize] ^= 1;
-  WriteLocal("data\\big.pak", damaged);
-  maxDownloads_ = 2;
-  runLog_ = base_ + "run.log";
+  for (const bool rangeBusy : {true, false}) {
+    const char* what = rangeBusy ? "the range turned away" : "the index turned away";
+    FreshClient();
+    Publish({Record("a.dat", slow), bigRecord});
+    test::Resource slowResource{slow, "\"s\"", ""};
+    slowResource.pieceSize = 64 * 1024;
+    slowResource.pauseMs = 30;  // under way while the range is asked for
+    server_.ServeResource("/1.0/a.dat", slowResource);
+    test::Resource bigResource{big, "\"b\"", ""};
+    bigResource.busyAnswers = rangeBusy ? 1 : 0;
+    server_.ServeResource("/1.0/data/big.pak", bigResource);
+    test::Resource indexResource{std::string(indexBytes.begin(), indexBytes.end()), "", ""};
+    indexResource.busyAnswers = rangeBusy ? 0 : 1;
+    server_.ServeResource("/1.0/data/big.pak.blockidx", indexResource);
+    WriteLocal("filehash.tsf", manifest_);
+    WriteLocal("a.dat", "damaged");
+    std::string damaged = big;
+    damaged[3 * kDefaultIndexBlockSize] ^= 1;
+    WriteLocal("data\\big.pak", damaged);
+    maxDownloads_ = 2;
+    runLog_ = base_ + "run.log";
+    const std::size_t before = server_.Requests().size();
 
-  ASSERT_TRUE(Run()) << GetErrorDetail();
-  EXPECT_TRUE(ReadLocal("data\\big.pak") == big);
-  EXPECT_TRUE(ReadLocal("a.dat") == slow);
-  std::size_t asked = 0;
-  for (const auto& request : server_.Requests()) {
-    if (request.target != "/1.0/data/big.pak") continue;
-    ++asked;
-    EXPECT_NE(request.Header("Range"), "") << "the whole file was asked for";
+    ASSERT_TRUE(Run()) << what << ": " << GetErrorDetail();
+    EXPECT_TRUE(ReadLocal("data\\big.pak") == big) << what;
+    EXPECT_TRUE(ReadLocal("a.dat") == slow) << what;
+    std::size_t asked = 0;
+    const auto requests = server_.Requests();
+    for (std::size_t i = before; i < requests.size(); ++i) {
+      if (requests[i].target != "/1.0/data/big.pak") continue;
+      ++asked;
+      EXPECT_NE(requests[i].Header("Range"), "") << what << ": the whole file was asked for";
+    }
+    EXPECT_EQ(asked, rangeBusy ? 2u : 1u) << what;
+    const std::string log = ReadLocal("run.log");
+    EXPECT_EQ(log.find("fetch data\\big.pak: turned away") != std::string::npos, rangeBusy)
+        << what << ":\n"
+        << log;
+    EXPECT_NE(log.find("fetch data\\big.pak: by blocks, 1 of 33"), std::string::npos)
+        << what << ":\n"
+        << log;
   }
-  EXPECT_EQ(asked, 2u);
-  const std::string log = ReadLocal("run.log");
-  EXPECT_NE(log.find("fetch data\\big.pak: turned away"), std::string::npos) << log;
-  EXPECT_NE(log.find("fetch data\\big.pak: by blocks, 1 of 33"), std::string::npos) << log;
 }
 
 // Too little room on the cache's volume ends the run before any file is fetched or changed;

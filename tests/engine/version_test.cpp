@@ -141,12 +141,6 @@ TEST_F(VersionTest, TemplateSubstitution) {
     ASSERT_TRUE(Resolve(VersionMode::Explicit, c.major, c.minor, c.remoteTemplate));
     EXPECT_EQ(resolved_, c.expected);
   }
-
-  // A replacement holding its own token is replaced once, not forever; an empty token is none.
-  std::string text = "<$T$>";
-  ReplaceAll(text, "$T$", "x$T$y");
-  ReplaceAll(text, "", "zz");
-  EXPECT_EQ(text, "<x$T$y>");
 }
 
 TEST(ManifestUrlTest, JoinsWithASlashWithinThePathBuffer) {

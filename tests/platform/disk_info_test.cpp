@@ -43,10 +43,6 @@ TEST(FreeDiskBytes, AnswersForAFolderAndAFileAndNotForNothing) {
 TEST(DiskKindOf, AMissingPathIsUnknown) {
   test::TempDir dir;
   EXPECT_EQ(DiskKindOf(dir.File("missing").c_str()), DiskKind::kUnknown);
-  // Whatever this machine's disk is, the query answers without failing the caller.
-  const DiskKind kind = DiskKindOf(dir.path().c_str());
-  EXPECT_TRUE(kind == DiskKind::kUnknown || kind == DiskKind::kSolidState ||
-              kind == DiskKind::kRotational);
 }
 
 #if !defined(_WIN32)

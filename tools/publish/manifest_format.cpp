@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "codec/codec.h"
+#include "common/little_endian.h"
 #include "publish/display.h"
 
 namespace repair::publish {
@@ -28,11 +29,6 @@ void PutLe16(Bytes& out, std::uint16_t v) {
 
 void PutLe32(Bytes& out, std::uint32_t v) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
-}
-
-std::uint32_t GetLe32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 void* LzmaAlloc(void*, size_t size) { return std::malloc(size); }
@@ -188,7 +184,7 @@ bool ParseManifestPlaintext(const Bytes& plaintext, std::vector<ManifestRecord>&
     ManifestRecord r;
     const std::uint8_t* p = plaintext.data() + pos + 2;
     r.name.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
-    r.size = GetLe32(p + n);
+    r.size = LoadLe32(p + n);
     std::memcpy(r.md5.data(), p + n + 4, r.md5.size());
     parsed.push_back(std::move(r));
     pos += length;
@@ -213,7 +209,7 @@ bool ReadManifest(const Bytes& manifest, const Bytes& privateKey,
     error = "the manifest is over 4 GiB";
     return false;
   }
-  const std::uint32_t sealedSize = GetLe32(manifest.data());
+  const std::uint32_t sealedSize = LoadLe32(manifest.data());
   if (sealedSize < kSealedOverhead || sealedSize > kMaxSealedSize) {
     error = "the size field says " + std::to_string(sealedSize) +
             " bytes, which no sealed file list can be";

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "codec/codec.h"
+#include "common/format.h"
 #include "publish/client_digest.h"
 #include "publish/display.h"
 #include "publish/file_util.h"
@@ -20,13 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kMaxUrlLength = 259;
-
-void ReplaceAll(std::string& text, const std::string& token, const std::string& replacement) {
-  for (std::size_t p = text.find(token); p != std::string::npos; p = text.find(token, p)) {
-    text.replace(p, token.size(), replacement);
-    p += replacement.size();
-  }
-}
 
 bool WriteBytes(const fs::path& path, const Bytes& bytes, std::string& error) {
   std::error_code ec;

@@ -4,11 +4,11 @@
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 
-
 #include "platform/disk_info_os.h"
 #include "platform/posix/block_device.h"
 
 namespace repair::platform {
+
 bool SystemFreeDiskBytes(const char* path, std::uint64_t& bytes) {
   bytes = 0;
   struct statvfs info {};

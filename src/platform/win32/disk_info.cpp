@@ -9,6 +9,7 @@
 #include "platform/win32/scoped_handle.h"
 
 namespace repair::platform {
+
 bool SystemFreeDiskBytes(const char* path, std::uint64_t& bytes) {
   bytes = 0;
   // The first figure is what this user may write (quotas applied), not the volume's total.
