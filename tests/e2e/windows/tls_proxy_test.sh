@@ -43,8 +43,10 @@ expect_repaired() {  # NAME
   [ "$REPAIR_EXIT" = 0 ] || fail "$1: exit code $REPAIR_EXIT"
   grep -q 'MSGBOX_OnInit' "$work/$1.log" && fail "$1: a box: $(grep MSGBOX "$work/$1.log")"
   client_matches_release || fail "$1: the client differs from the release"
-  grep -q '"GET /1.0/data/file1.txt HTTP/1.1" 200' "$NGINX_DIR/access.log" \
-    || fail "$1: the server did not serve the file"
+  # Several downloads at once: Wine's WinINet asks over some of its connections through the
+  # proxy with HTTP/1.0, whichever takes the file.
+  grep -qE '"GET /1.0/data/file1.txt HTTP/1.[01]" 200' "$NGINX_DIR/access.log" \
+    || { cat "$NGINX_DIR/access.log"; fail "$1: the server did not serve the file"; }
 }
 
 step "https with a CA the Windows store does not hold: refused"
